@@ -1,0 +1,40 @@
+// oscomm.h - the stand-in host's runtime services (files, memory, listings)
+//
+// The workings behind the C exports of libvtq_oscomm.so.5.  Each function
+// has exactly the contract of its VTQ_ export in vtq/host.h; exports.cpp only
+// forwards.  Kept separate so that the tests can put fault injection in
+// front of the same workings.
+#pragma once
+
+#include "vtq/host.h"
+
+namespace vtq::oscomm {
+
+VTQ_FILE *file_open(const char *path, const char *mode);
+int file_close(VTQ_FILE *file);
+size_t file_read(void *buf, size_t size, size_t count, VTQ_FILE *file);
+size_t file_write(const void *buf, size_t size, size_t count, VTQ_FILE *file);
+int file_seek(VTQ_FILE *file, int64_t pos, int origin);
+int64_t file_tell_size(VTQ_FILE *file);
+int64_t file_size_by_path(const char *path);
+int32_t path_break(const char *path);
+void *mem_alloc(size_t size);
+void mem_free(void *ptr);
+int mkdir_(const char *path);
+int rmdir_(const char *path);
+int is_exist(const char *path);
+int is_directory(const char *path);
+int dir_open(const char *pattern, void *state);
+int dir_read(void *state, void *entry);
+void dir_close(void *state);
+int remove_file(const char *path);
+char *tmp_name(char *buf);
+char *tmp_name_in(const ParentInfo *parent, char *buf);
+int write_stream(VTQ_STREAM *stream, uint32_t len, const void *buf);
+
+// The largest single allocation mem_alloc grants.  It is read from the
+// environment variable VTQ_MAX_ALLOC (bytes) and defaults to 512 MiB;
+// ziptext sets it from --max-member-size before any extraction starts.
+size_t alloc_cap();
+
+} // namespace vtq::oscomm

@@ -1,0 +1,65 @@
+// fixture.cpp - per-test work directory and host reset
+#include "tests/support/fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <algorithm>
+
+namespace fs = std::filesystem;
+
+namespace vtq::test {
+
+void HostTest::SetUp() {
+    host().Reset();
+    const char *base = std::getenv("VTQ_TEST_TMP");
+    std::string tmpl = std::string(base ? base : fs::temp_directory_path().string()) +
+                       "/vtqtest-XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) FAIL() << "mkdtemp failed";
+    dir_ = tmpl;
+    fs::create_directory(dir_ + "/tmp");
+    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
+}
+
+void HostTest::TearDown() {
+    EXPECT_EQ(host().live_allocs, 0) << "host allocations leaked";
+    host().Reset();
+    if (!HasFailure() && !dir_.empty()) {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    } else if (!dir_.empty()) {
+        std::cerr << "kept test directory " << dir_ << "\n";
+    }
+}
+
+static std::vector<std::string> Walk(const std::string &root) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    if (!fs::exists(root, ec)) return out;
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it);
+         it.increment(ec)) {
+        std::string rel = fs::relative(it->path(), root).string();
+        if (it->is_directory()) rel += "/";
+        out.push_back(rel);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::string> HostTest::Tree(const std::string &under) const {
+    std::vector<std::string> all = Walk(under.empty() ? dir_ : Path(under));
+    if (under.empty())
+        all.erase(std::remove_if(all.begin(), all.end(),
+                                 [](const std::string &s) { return s.rfind("tmp/", 0) == 0; }),
+                  all.end());
+    return all;
+}
+
+std::vector<std::string> HostTest::TmpFiles() const { return Walk(dir_ + "/tmp"); }
+
+std::string CorpusDir() {
+    std::string d = VTQ_CORPUS_DIR;
+    std::error_code ec;
+    return fs::exists(d + "/MANIFEST.tsv", ec) ? d : std::string();
+}
+
+} // namespace vtq::test

@@ -1,0 +1,36 @@
+// fixture.h - per-test work directory and host reset for the unit tests
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/test_host.h"
+
+namespace vtq::test {
+
+// Each test gets a fresh directory of its own (removed when the test
+// passes, kept for a look when it fails), TMPDIR pointing into it, a reset
+// test host, and a leak check of host allocations at the end.
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Path of name inside the test's directory.
+    std::string Path(const std::string &name) const { return dir_ + "/" + name; }
+    const std::string &dir() const { return dir_; }
+    // Every path under dir (relative, sorted; directories end in "/"),
+    // leaving out the tmp/ folder itself.
+    std::vector<std::string> Tree(const std::string &under = "") const;
+    // The same for the temporary folder TMPDIR points to.
+    std::vector<std::string> TmpFiles() const;
+
+private:
+    std::string dir_;
+};
+
+// Root of the bundled corpus of public archives, or "" when it is absent.
+std::string CorpusDir();
+
+} // namespace vtq::test

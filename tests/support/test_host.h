@@ -1,0 +1,116 @@
+// test_host.h - the host the unit tests link the filter against
+//
+// It forwards every service to the stand-in host's own workings, and puts
+// three things in front of them: a countdown that fails the Nth call of a
+// chosen kind (once, or from then on), a record of live allocations for
+// leak checks, and hooks that let a test stand in for the converter and the
+// per-member text extraction.  Test code only; the shipped host libraries
+// have none of this.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "vtq/host.h"
+
+namespace vtq::test {
+
+// Kinds of host call that can be made to fail.
+enum HostCall : uint32_t {
+    kAlloc = 1u << 0,   // VTQ_malloc -> null
+    kOpen = 1u << 1,    // VTQ_FileOpen -> null
+    kRead = 1u << 2,    // VTQ_FileRead -> 0
+    kSeek = 1u << 3,    // VTQ_FileSeek -> -1
+    kTell = 1u << 4,    // VTQ_FileTellSize -> -1
+    kWrite = 1u << 5,   // VTQ_FileWrite -> 0 items
+    kMkDir = 1u << 6,   // VTQ_MkDir -> -1
+    kRmDir = 1u << 7,   // VTQ_RmDir -> -1
+    kRemove = 1u << 8,  // VTQ_ASC_remove -> -1
+    kOpenDir = 1u << 9, // VTQ_ASC_opendir -> 0
+    kConv = 1u << 10,   // cconvInitConvert / cconvChgCharset / cconvConvert -> 1
+    kTmpName = 1u << 11,// VTQ_ASC_tmpnam(1) -> null, empty buffer
+    kAll = 0xFFFu,
+};
+
+// One call of the per-member text extraction, as the filter made it.
+struct MemberCall {
+    std::string path;       // member file path
+    std::string content;    // the member file's bytes at the time of the call
+    VTQ_FILE *out = nullptr;
+    VTQ_STREAM *stream = nullptr;
+    bool stream_call = false;
+    const TxtOptions *opts = nullptr;
+    ParentInfo *parent = nullptr;
+    uint64_t written_before = 0; // parent->Written on entry
+    uint32_t mode = 0;
+    uint64_t user_data = 0;
+};
+
+// One conversion, as the filter set it up.
+struct ConvCall {
+    ConvParams params{};
+    ConvSource source{};
+    std::string charset;
+    std::string src;    // the source bytes handed to cconvConvert
+    uint32_t src_len = 0;
+    uint32_t dst_cap = 0;
+    uint32_t zero0 = 1, zero1 = 1, zero2 = 1; // the fields the filter must zero
+    uint32_t produced_before = 1;             // Produced before cconvConvert
+    bool converted = false;                   // cconvConvert was reached
+    bool terminated = false;
+};
+
+using MemberHook = std::function<uint32_t(MemberCall &)>;
+
+// The test host's state.  Reset() between tests (the fixture does it).
+struct Host {
+    // Fault countdown: the fail_at-th call (1-based) whose kind is in mask
+    // fails; with persistent, every later one too.  0 disarms.
+    uint32_t mask = 0;
+    uint64_t fail_at = 0;
+    bool persistent = false;
+    uint64_t calls = 0;  // calls of a kind in mask since arming
+    uint64_t fired = 0;  // faults injected since arming
+
+    // Allocation record.
+    int64_t live_allocs = 0;
+    uint64_t total_allocs = 0;
+
+    // Per-member extraction; the default copies the member's bytes to the
+    // output (or a text file beside it in split mode) and counts them.
+    MemberHook member;
+    std::vector<MemberCall> member_calls;
+
+    // Converter record; conversions go to the real converter unless
+    // conv_override returns true (it may fill the state itself).
+    bool record_conv = false;
+    std::vector<ConvCall> conv_calls;
+    std::function<bool(ConvState *)> conv_override;
+
+    void Arm(uint32_t m, uint64_t n, bool persist = false) {
+        mask = m;
+        fail_at = n;
+        persistent = persist;
+        calls = 0;
+        fired = 0;
+    }
+    void Disarm() { Arm(0, 0, false); }
+    void Reset();
+};
+
+Host &host();
+
+// The default per-member extraction (see Host::member).
+uint32_t CopyMember(MemberCall &call);
+
+// A VTQ_Stream that collects into a string.
+struct StringStream {
+    VTQ_Stream stream{};
+    std::string data;
+    StringStream();
+    VTQ_STREAM *get() { return &stream; }
+};
+
+} // namespace vtq::test
