@@ -59,7 +59,7 @@ VTQ_HOST_API int VTQ_IsDirectory(const char *path);
 #define VTQ_DIRSTATE_SIZE 80
 #define VTQ_DIRENTRY_SIZE 520
 #define VTQ_DIRENTRY_NAME 8 /* offset of the entry's path in its record */
-/* Directory listing.  pattern is a directory path followed by "/*"; state is
+/* Directory listing.  pattern is a directory path followed by "/" "*"; state is
  * 80 bytes and entry 520 bytes, both zeroed by the caller.  readdir stores
  * the entry's full path, NUL-terminated, at entry + 8 (at most 512 bytes
  * with the NUL); see the README for paths that do not fit.  Non-zero while
