@@ -8,6 +8,12 @@
 
 namespace vtq::conf {
 
+// The converter keeps its whole state (iconv descriptors, flags, the encoded
+// substitution and line-break sequences) in ConvState::Private, within its
+// first 16000 bytes.  The last 64 bytes of Private are never read or
+// written: a host (the unit-test host does) may keep a marker of its own
+// there across the four calls.
+
 int init_convert(ConvState *st, ConvParams *params, const TxtOptions *opts);
 int change_charset(ConvState *st, ConvSource *src, const char *charset);
 int convert(ConvState *st);

@@ -1,0 +1,283 @@
+// converter.cpp - the stand-in host's character converter, on iconv
+//
+// One conversion is init -> change_charset -> convert (once or more) ->
+// term.  Everything it needs between those calls lives in the caller's
+// ConvState::Private, so conversions on different threads share nothing.
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "host/conf/codec.h"
+#include "host/conf/conf.h"
+
+namespace vtq::conf {
+
+namespace {
+
+constexpr uint32_t kMagic = 0x434f4e56; // "CONV"
+constexpr char32_t kCr = 0x0D, kLf = 0x0A;
+
+// The converter's record inside ConvState::Private.
+struct Conv {
+    uint32_t magic;
+    const OutEncoding *enc;
+    iconv_t to;           // UTF-32LE -> output, for the legacy output sets
+    iconv_t from;         // source -> UTF-32LE, for an iconv source
+    SourceKind source;
+    bool bom_pending;     // the first-output flag, until a convert uses it
+    bool line_breaks;     // LineBreakConv
+    bool utf8_rule;       // read valid non-ASCII UTF-8 as UTF-8
+    uint8_t subst_len;
+    uint8_t break_len;
+    uint8_t subst[8];     // the substitution character, encoded
+    uint8_t line_break[16]; // the line-break sequence, encoded
+};
+
+// ConvState is 8-aligned and Private starts at 44, so the record starts at
+// the first suitably aligned byte of Private.  The last 64 bytes of Private
+// are never touched (see conf.h); the record stays within its first 16000.
+constexpr size_t kConvOffset =
+    (alignof(Conv) - offsetof(ConvState, Private) % alignof(Conv)) % alignof(Conv);
+static_assert(alignof(ConvState) % alignof(Conv) == 0, "ConvState alignment");
+static_assert(kConvOffset + sizeof(Conv) <= 16000, "converter record must fit in Private");
+
+Conv *conv_of(ConvState *st) {
+    return std::launder(reinterpret_cast<Conv *>(st->Private + kConvOffset));
+}
+
+// The converter record of an initialised state, or null.
+Conv *live(ConvState *st) {
+    if (st == nullptr) return nullptr;
+    Conv *c = conv_of(st);
+    return c->magic == kMagic ? c : nullptr;
+}
+
+void close_from(Conv *c) {
+    if (c->from != kNoIconv) iconv_close(c->from);
+    c->from = kNoIconv;
+    c->source = SourceKind::kNone;
+}
+
+// The six source group names and what they are read as.  Shift_JIS is read
+// as CP932, its superset (the vendor extensions that real archives carry).
+struct GroupName {
+    const char *name;
+    const char *iconv_name; // null: ISO-8859-1, decoded here
+};
+constexpr GroupName kGroups[] = {
+    {"ISO-8859-1", nullptr},   {"ChineseGBK", "GBK"},  {"ChineseBIG5", "BIG5"},
+    {"KoreanKSC", "CP949"},    {"Shift_JIS", "CP932"}, {"WINDOWS31J", "CP932"},
+};
+
+const GroupName *group_of(const char *name) {
+    for (const GroupName &g : kGroups)
+        if (std::strcmp(name, g.name) == 0) return &g;
+    return nullptr;
+}
+
+bool names_utf8(const char *name) {
+    return strcasecmp(name, "UTF-8") == 0 || strcasecmp(name, "UTF8") == 0;
+}
+
+// Appends cp's encoding to buf at *len (buf has room for 16), falling back
+// to '?' when the output cannot represent cp.
+void encode_or_ask(const Conv &c, char32_t cp, uint8_t *buf, uint8_t *len) {
+    uint8_t tmp[8];
+    size_t n = encode_one(*c.enc, c.to, cp, tmp);
+    if (n == 0) n = encode_one(*c.enc, c.to, U'?', tmp);
+    std::memcpy(buf + *len, tmp, n);
+    *len = static_cast<uint8_t>(*len + n);
+}
+
+// The output area of one convert: refuses a unit that does not fit whole.
+struct Sink {
+    uint8_t *dst;
+    uint32_t cap;
+    uint32_t used;
+    bool put(const uint8_t *p, size_t n) {
+        if (n > cap - used) return false;
+        std::memcpy(dst + used, p, n);
+        used += static_cast<uint32_t>(n);
+        return true;
+    }
+};
+
+// Code points of the source, one at a time, with one of look-ahead (for
+// "\r\n").  An invalid source sequence comes out as kInvalid.
+constexpr char32_t kInvalid = 0xFFFFFFFF;
+class Reader {
+public:
+    Reader(SourceKind kind, iconv_t from, const uint8_t *src, size_t len)
+        : kind_(kind), from_(from), src_(src), left_(len) {}
+    bool next(char32_t *cp) {
+        if (!fill()) return false;
+        *cp = step_.invalid ? kInvalid : step_.cp[at_];
+        ++at_;
+        return true;
+    }
+    bool peek(char32_t *cp) {
+        if (!fill()) return false;
+        *cp = step_.invalid ? kInvalid : step_.cp[at_];
+        return true;
+    }
+
+private:
+    // Makes a code point available; false at the end of the source.
+    bool fill() {
+        while (at_ >= count()) {
+            if (left_ == 0) return false;
+            step_ = decode_next(kind_, from_, src_, left_);
+            src_ += step_.consumed;
+            left_ -= step_.consumed;
+            at_ = 0;
+        }
+        return true;
+    }
+    size_t count() const { return step_.invalid ? 1 : step_.n; }
+
+    SourceKind kind_;
+    iconv_t from_;
+    const uint8_t *src_;
+    size_t left_;
+    DecodeStep step_{};
+    size_t at_ = 0;
+};
+
+} // namespace
+
+// Fails (non-zero) for a null record or an OutCode the host does not know,
+// or when iconv has no converter for the output; nothing stays open then.
+int init_convert(ConvState *st, ConvParams *params, const TxtOptions *opts) {
+    if (st == nullptr || params == nullptr) return 1;
+    const OutEncoding *enc = out_encoding(params->OutCode);
+    if (enc == nullptr) return 1;
+    iconv_t to = kNoIconv;
+    if (enc->iconv_name != nullptr) {
+        to = iconv_open(enc->iconv_name, "UTF-32LE");
+        if (to == kNoIconv) return 1;
+    }
+    Conv *c = new (st->Private + kConvOffset) Conv{};
+    c->enc = enc;
+    c->to = to;
+    c->from = kNoIconv;
+    c->source = SourceKind::kNone;
+    c->bom_pending = params->FirstOutput != 0 && enc->bom_len != 0;
+    c->line_breaks = params->LineBreakConv != 0;
+    // An explicit group name in Charset is trusted; otherwise valid UTF-8
+    // with non-ASCII bytes wins over the source name (most archives today
+    // store UTF-8 names without saying so).
+    c->utf8_rule = opts == nullptr || group_of(opts->Charset[sizeof opts->Charset - 1] == '\0'
+                                                   ? opts->Charset
+                                                   : "") == nullptr;
+
+    char32_t subst = static_cast<uint8_t>(params->Subst[0]);
+    if (subst == 0) subst = enc->unicode ? U'\uFFFD' : U'?';
+    encode_or_ask(*c, subst, c->subst, &c->subst_len);
+
+    // Line-break mode: 1 CRLF, 2 LF, 3 CR, 4 U+2028, 5 U+0085 (4 and 5 as
+    // LF where the output has no such character), anything else CRLF.
+    uint8_t tmp[8];
+    switch (params->LineBreakMode) {
+    case 2:
+        encode_or_ask(*c, kLf, c->line_break, &c->break_len);
+        break;
+    case 3:
+        encode_or_ask(*c, kCr, c->line_break, &c->break_len);
+        break;
+    case 4:
+    case 5: {
+        char32_t sep = params->LineBreakMode == 4 ? U'\u2028' : U'\u0085';
+        encode_or_ask(*c, encode_one(*enc, to, sep, tmp) != 0 ? sep : kLf, c->line_break,
+                      &c->break_len);
+        break;
+    }
+    default:
+        encode_or_ask(*c, kCr, c->line_break, &c->break_len);
+        encode_or_ask(*c, kLf, c->line_break, &c->break_len);
+        break;
+    }
+    c->magic = kMagic;
+    return 0;
+}
+
+// Chooses the source character set: one of the six group names, or any
+// name iconv knows.  The ConvSource words are not needed: every source is
+// read byte by byte, and a 16- or 32-bit source says its byte order in its
+// name (UTF-16LE, UTF-32BE, ...).  Fails for a name iconv does not know;
+// the state then has no source and convert() fails until a later call
+// succeeds.
+int change_charset(ConvState *st, ConvSource *, const char *charset) {
+    Conv *c = live(st);
+    if (c == nullptr || charset == nullptr || *charset == '\0') return 1;
+    close_from(c);
+    const GroupName *g = group_of(charset);
+    if (g != nullptr && g->iconv_name == nullptr) {
+        c->source = SourceKind::kLatin1;
+        return 0;
+    }
+    if (g == nullptr && names_utf8(charset)) {
+        c->source = SourceKind::kUtf8;
+        return 0;
+    }
+    c->from = iconv_open("UTF-32LE", g != nullptr ? g->iconv_name : charset);
+    if (c->from == kNoIconv) return 1;
+    c->source = SourceKind::kIconv;
+    return 0;
+}
+
+// Converts Src[0..SrcLen) into Dst[0..DstCap): 0 with Produced set when all
+// of it fit; non-zero when it did not, with Produced counting the whole
+// characters (byte-order mark included) that did; non-zero with Produced 0
+// when the state has no source set or a pointer is missing.
+int convert(ConvState *st) {
+    if (st == nullptr) return 1;
+    st->Produced = 0;
+    Conv *c = live(st);
+    if (c == nullptr || c->source == SourceKind::kNone) return 1;
+    if (st->SrcLen == 0) return 0;
+    if (st->Src == nullptr || (st->Dst == nullptr && st->DstCap != 0)) return 1;
+
+    const auto *src = reinterpret_cast<const uint8_t *>(st->Src);
+    Sink out{reinterpret_cast<uint8_t *>(st->Dst), st->DstCap, 0};
+    bool ok = true;
+    if (c->bom_pending) {
+        ok = out.put(c->enc->bom, c->enc->bom_len);
+        c->bom_pending = false;
+    }
+    SourceKind kind = c->source;
+    if (c->utf8_rule && kind != SourceKind::kUtf8 && is_utf8_with_non_ascii(src, st->SrcLen))
+        kind = SourceKind::kUtf8;
+    if (kind == SourceKind::kIconv) iconv(c->from, nullptr, nullptr, nullptr, nullptr);
+
+    Reader reader(kind, c->from, src, st->SrcLen);
+    char32_t cp;
+    while (ok && reader.next(&cp)) {
+        if (cp == kInvalid) {
+            ok = out.put(c->subst, c->subst_len);
+        } else if (c->line_breaks && (cp == kCr || cp == kLf)) {
+            char32_t after;
+            if (cp == kCr && reader.peek(&after) && after == kLf) reader.next(&after);
+            ok = out.put(c->line_break, c->break_len);
+        } else {
+            uint8_t buf[8];
+            size_t n = encode_one(*c->enc, c->to, cp, buf);
+            ok = n != 0 ? out.put(buf, n) : out.put(c->subst, c->subst_len);
+        }
+    }
+    st->Produced = out.used;
+    return ok ? 0 : 1;
+}
+
+// Releases what init and change_charset opened; a state that was never
+// initialised (or already terminated) is left alone.  Always 0.
+int term_convert(ConvState *st) {
+    Conv *c = live(st);
+    if (c == nullptr) return 0;
+    close_from(c);
+    if (c->to != kNoIconv) iconv_close(c->to);
+    c->magic = 0;
+    c->~Conv();
+    return 0;
+}
+
+} // namespace vtq::conf
