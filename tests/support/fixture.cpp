@@ -11,6 +11,11 @@ namespace vtq::test {
 
 void HostTest::SetUp() {
     host().Reset();
+    // TMPDIR is pointed into this test's directory below; the next test must
+    // not start from a directory that TearDown has removed.
+    const char *old_tmp = std::getenv("TMPDIR");
+    had_tmpdir_ = old_tmp != nullptr;
+    old_tmpdir_ = old_tmp ? old_tmp : "";
     const char *base = std::getenv("VTQ_TEST_TMP");
     std::string tmpl = std::string(base ? base : fs::temp_directory_path().string()) +
                        "/vtqtest-XXXXXX";
@@ -23,6 +28,10 @@ void HostTest::SetUp() {
 void HostTest::TearDown() {
     EXPECT_EQ(host().live_allocs, 0) << "host allocations leaked";
     host().Reset();
+    if (had_tmpdir_)
+        setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
     if (!HasFailure() && !dir_.empty()) {
         std::error_code ec;
         fs::remove_all(dir_, ec);

@@ -28,6 +28,8 @@ protected:
 
 private:
     std::string dir_;
+    std::string old_tmpdir_; // TMPDIR before SetUp, restored by TearDown
+    bool had_tmpdir_ = false;
 };
 
 // Root of the bundled corpus of public archives, or "" when it is absent.
