@@ -1,0 +1,298 @@
+// test_oscomm.cc - the stand-in runtime: listings, temporary names, memory cap, files
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/oscomm/oscomm.h"
+#include "tests/support/fixture.h"
+
+namespace os = vtq::oscomm;
+
+namespace {
+
+class Oscomm : public vtq::test::HostTest {};
+
+void WriteFile(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Lists path with the host calls alone, as the filter's removal walk does.
+std::vector<std::string> List(const std::string &dir) {
+    std::vector<std::string> out;
+    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
+    if (!os::dir_open((dir + "/*").c_str(), state)) return out;
+    uint8_t entry[VTQ_DIRENTRY_SIZE] = {};
+    while (os::dir_read(state, entry))
+        out.emplace_back(reinterpret_cast<char *>(entry + VTQ_DIRENTRY_NAME));
+    os::dir_close(state);
+    return out;
+}
+
+std::string BaseName(const std::string &p) { return p.substr(p.rfind('/') + 1); }
+
+// Removes a tree through the host calls only, recursing on the delivered
+// paths exactly as the filter does.  Returns false on the first failure.
+bool RemoveTree(const char *path) {
+    if (!os::is_exist(path)) return true;
+    if (!os::is_directory(path)) return os::remove_file(path) == 0;
+    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
+    std::string pattern = std::string(path) + "/*";
+    if (!os::dir_open(pattern.c_str(), state)) return false;
+    uint8_t entry[VTQ_DIRENTRY_SIZE] = {};
+    bool ok = true;
+    while (ok && os::dir_read(state, entry)) {
+        const char *p = reinterpret_cast<char *>(entry + VTQ_DIRENTRY_NAME);
+        std::string base = BaseName(p);
+        if (base != "." && base != "..") ok = RemoveTree(p);
+    }
+    os::dir_close(state);
+    return ok && os::rmdir_(path) == 0;
+}
+
+TEST_F(Oscomm, ListingGivesFullPathsIncludingDotEntries) {
+    ASSERT_EQ(os::mkdir_(Path("d").c_str()), 0);
+    WriteFile(Path("d/a"), "1");
+    ASSERT_EQ(os::mkdir_(Path("d/b").c_str()), 0);
+    std::vector<std::string> got = List(Path("d"));
+    std::set<std::string> names;
+    for (const std::string &p : got) {
+        EXPECT_EQ(p.substr(0, Path("d/").size()), Path("d/"));
+        names.insert(BaseName(p));
+    }
+    EXPECT_EQ(names, (std::set<std::string>{".", "..", "a", "b"}));
+    EXPECT_EQ(got.size(), 4u);
+    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
+    EXPECT_EQ(os::dir_open(Path("missing/*").c_str(), state), 0);
+    os::dir_close(state); // a state that never opened is left alone
+}
+
+// Entries whose full path passes the 512 bytes of the entry record come as
+// /proc/self/fd paths that still reach them; nothing is written past the
+// 520-byte record.
+TEST_F(Oscomm, LongEntryPathsReachTheEntryThroughTheOpenListing) {
+    std::string deep = dir();
+    while (deep.size() < 600) {
+        deep += "/" + std::string(200, 'd');
+        ASSERT_EQ(os::mkdir_(deep.c_str()), 0);
+    }
+    WriteFile(deep + "/" + std::string(100, 'f'), "12345");
+
+    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
+    ASSERT_NE(os::dir_open((deep + "/*").c_str(), state), 0);
+    uint8_t entry[VTQ_DIRENTRY_SIZE + 64];
+    std::memset(entry, 0x5a, sizeof entry);
+    int files = 0;
+    while (os::dir_read(state, entry)) {
+        const char *p = reinterpret_cast<char *>(entry + VTQ_DIRENTRY_NAME);
+        ASSERT_LT(std::strlen(p), 512u);
+        EXPECT_EQ(std::string(p).rfind("/proc/self/fd/", 0), 0u) << p;
+        if (BaseName(p) != std::string(100, 'f')) continue;
+        ++files;
+        EXPECT_EQ(os::file_size_by_path(p), 5);
+        EXPECT_EQ(os::remove_file(p), 0);
+        EXPECT_FALSE(os::is_exist(p));
+    }
+    os::dir_close(state);
+    for (size_t i = VTQ_DIRENTRY_SIZE; i < sizeof entry; ++i) ASSERT_EQ(entry[i], 0x5a) << i;
+    EXPECT_EQ(files, 1);
+    EXPECT_TRUE(List(deep).size() == 2u); // only "." and ".."
+}
+
+// A tree deeper than PATH_MAX (built with *at calls) is removed through the
+// listing's short paths.
+TEST_F(Oscomm, TreeDeeperThanPathMaxIsRemovedThroughListings) {
+    const std::string name(200, 'x');
+    ASSERT_EQ(os::mkdir_(Path("top").c_str()), 0);
+    int fd = open(Path("top").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < 30; ++level) { // 30 * 201 bytes > 4096
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0777), 0);
+        int f = openat(fd, "file", O_CREAT | O_WRONLY, 0666);
+        ASSERT_GE(f, 0);
+        close(f);
+        int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    close(fd);
+    EXPECT_TRUE(RemoveTree(Path("top").c_str()));
+    EXPECT_FALSE(os::is_exist(Path("top").c_str()));
+}
+
+// lstat, not stat: a link to a directory is not a directory to walk into.
+TEST_F(Oscomm, SymlinksAreNotFollowed) {
+    ASSERT_EQ(os::mkdir_(Path("real").c_str()), 0);
+    ASSERT_EQ(symlink(Path("real").c_str(), Path("link").c_str()), 0);
+    ASSERT_EQ(symlink(Path("nowhere").c_str(), Path("dangling").c_str()), 0);
+    EXPECT_TRUE(os::is_directory(Path("real").c_str()));
+    EXPECT_FALSE(os::is_directory(Path("link").c_str()));
+    EXPECT_TRUE(os::is_exist(Path("dangling").c_str()));
+    EXPECT_FALSE(os::is_exist(Path("nowhere").c_str()));
+    EXPECT_EQ(os::mkdir_(Path("real").c_str()), -1);
+    EXPECT_EQ(os::rmdir_(Path("nowhere").c_str()), -1);
+}
+
+TEST_F(Oscomm, TmpNamesAreUniqueAcrossThreads) {
+    constexpr int kThreads = 8, kEach = 200;
+    std::vector<std::vector<std::string>> names(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&names, t] {
+            char buf[4096];
+            for (int i = 0; i < kEach; ++i)
+                if (os::tmp_name(buf) == buf) names[t].emplace_back(buf);
+        });
+    for (std::thread &t : threads) t.join();
+    std::set<std::string> all;
+    for (const auto &v : names)
+        for (const std::string &n : v) {
+            EXPECT_EQ(n.rfind(Path("tmp/vtqz-"), 0), 0u) << n;
+            all.insert(n);
+        }
+    EXPECT_EQ(all.size(), size_t{kThreads * kEach});
+    EXPECT_EQ(TmpFiles().size(), all.size()); // each name is held by a file
+}
+
+TEST_F(Oscomm, TmpNameInUsesTheParentsDirectory) {
+    struct Case {
+        std::string parent_path, want_prefix;
+    } cases[] = {
+        {Path("out.txt"), Path("vtqz-")},
+        {"out.txt", "./vtqz-"},
+    };
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir().c_str()), 0); // for the name without a directory
+    for (const Case &c : cases) {
+        ParentInfo parent{};
+        std::strcpy(parent.Path, c.parent_path.c_str());
+        char buf[4096];
+        EXPECT_EQ(os::tmp_name_in(&parent, buf), buf);
+        EXPECT_EQ(std::string(buf).rfind(c.want_prefix, 0), 0u) << buf;
+        EXPECT_TRUE(os::is_exist(buf));
+        EXPECT_EQ(os::remove_file(buf), 0);
+    }
+    ASSERT_EQ(chdir(cwd), 0);
+    setenv("TMPDIR", Path("no-such-dir").c_str(), 1);
+    char buf[4096] = "x";
+    EXPECT_EQ(os::tmp_name(buf), nullptr);
+    EXPECT_EQ(buf[0], '\0');
+}
+
+// Removing "<reserved>.<suffix>" also drops the reserved stem, but only
+// when it is still the empty file the reservation made.
+TEST_F(Oscomm, RemovingAMemberFileDropsItsReservedStem) {
+    struct Case {
+        const char *suffix;
+        const char *stem_bytes; // null: no stem file at all
+        bool stem_left;
+    } cases[] = {
+        {".doc", "", false},
+        {".tar.gz", "", false},
+        {".doc", "data", true}, // someone wrote into it: not ours to drop
+        {"x.doc", "", true},    // not "<stem>.<anything>"
+    };
+    for (const Case &c : cases) {
+        char stem[4096];
+        ASSERT_EQ(os::tmp_name(stem), stem);
+        if (*c.stem_bytes) WriteFile(stem, c.stem_bytes);
+        std::string member = std::string(stem) + c.suffix;
+        WriteFile(member, "member");
+        EXPECT_EQ(os::remove_file(member.c_str()), 0);
+        EXPECT_FALSE(os::is_exist(member.c_str()));
+        EXPECT_EQ(os::is_exist(stem) != 0, c.stem_left) << c.suffix << " " << c.stem_bytes;
+        unlink(stem);
+    }
+    // A short random part is not a reserved name.
+    WriteFile(Path("vtqz-abc"), "");
+    WriteFile(Path("vtqz-abc.doc"), "m");
+    EXPECT_EQ(os::remove_file(Path("vtqz-abc.doc").c_str()), 0);
+    EXPECT_TRUE(os::is_exist(Path("vtqz-abc").c_str()));
+    EXPECT_EQ(os::remove_file(Path("vtqz-abc.doc").c_str()), -1);
+}
+
+TEST_F(Oscomm, AllocationCapHoldsAtTheLimit) {
+    setenv("VTQ_MAX_ALLOC", "4096", 1);
+    for (size_t size : {size_t{4095}, size_t{4096}}) {
+        void *p = os::mem_alloc(size);
+        EXPECT_NE(p, nullptr) << size;
+        if (p != nullptr) std::memset(p, 1, size);
+        os::mem_free(p);
+    }
+    EXPECT_EQ(os::mem_alloc(4097), nullptr);
+    void *a = os::mem_alloc(0), *b = os::mem_alloc(0);
+    EXPECT_NE(a, nullptr);
+    EXPECT_NE(a, b);
+    os::mem_free(a);
+    os::mem_free(b);
+
+    struct Case {
+        const char *value;
+        size_t cap;
+    } cases[] = {{"0", 0}, {"123", 123}, {"", 536870912}, {"12k", 536870912},
+                 {"-1", 536870912}, {"99999999999999999999999", 536870912}};
+    for (const Case &c : cases) {
+        setenv("VTQ_MAX_ALLOC", c.value, 1);
+        EXPECT_EQ(os::alloc_cap(), c.cap) << c.value;
+    }
+    unsetenv("VTQ_MAX_ALLOC");
+    EXPECT_EQ(os::alloc_cap(), size_t{536870912});
+    EXPECT_EQ(os::mem_alloc(size_t{536870912} + 1), nullptr);
+}
+
+TEST_F(Oscomm, FileCallsKeepPositionAndReportWholeItems) {
+    WriteFile(Path("f"), "0123456789");
+    VTQ_FILE *f = os::file_open(Path("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char buf[8] = {};
+    EXPECT_EQ(os::file_read(buf, 1, 0, f), 0u);
+    EXPECT_EQ(os::file_read(buf, 3, 1, f), 1u);
+    EXPECT_EQ(os::file_tell_size(f), 10);
+    EXPECT_EQ(os::file_read(buf, 1, 1, f), 1u);
+    EXPECT_EQ(buf[0], '3'); // the size query did not move the position
+    EXPECT_EQ(os::file_read(buf, 4, 2, f), 1u); // "4567" whole, "89" is not
+    EXPECT_EQ(os::file_seek(f, 9, 0), 0);
+    EXPECT_EQ(os::file_read(buf, 1, 4, f), 1u);
+    EXPECT_EQ(buf[0], '9');
+    EXPECT_EQ(os::file_close(f), 0);
+
+    // A file being written reports what was written, buffered or not.
+    VTQ_FILE *w = os::file_open(Path("w").c_str(), "wb+");
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(os::file_write("abc", 1, 3, w), 3u);
+    EXPECT_EQ(os::file_tell_size(w), 3);
+    EXPECT_EQ(os::file_close(w), 0);
+
+    EXPECT_EQ(os::file_open(Path("missing").c_str(), "rb"), nullptr);
+    EXPECT_EQ(os::file_size_by_path(Path("missing").c_str()), -1);
+    EXPECT_EQ(os::file_size_by_path(Path("w").c_str()), 3);
+    WriteFile(Path("empty"), "");
+    EXPECT_EQ(os::file_size_by_path(Path("empty").c_str()), 0);
+}
+
+TEST(OscommPath, BreakIsTheLastSlash) {
+    struct Case {
+        const char *path;
+        int32_t at;
+    } cases[] = {{"a/b/c", 3}, {"abc", 0}, {"/abc", 0}, {"a/", 1}, {"", 0}};
+    for (const Case &c : cases) EXPECT_EQ(os::path_break(c.path), c.at) << c.path;
+}
+
+TEST(OscommStream, WritesReachTheHostStream) {
+    vtq::test::StringStream s;
+    EXPECT_EQ(os::write_stream(s.get(), 3, "abc"), 0);
+    EXPECT_EQ(os::write_stream(s.get(), 0, "zzz"), 0);
+    EXPECT_EQ(os::write_stream(nullptr, 3, "abc"), -1);
+    EXPECT_EQ(s.data, "abc");
+}
+
+} // namespace
