@@ -235,14 +235,9 @@ TEST_F(Oscomm, AllocationCapHoldsAtTheLimit) {
     os::mem_free(a);
     os::mem_free(b);
 
-    struct Case {
-        const char *value;
-        size_t cap;
-    } cases[] = {{"0", 0}, {"123", 123}, {"", 536870912}, {"12k", 536870912},
-                 {"-1", 536870912}, {"99999999999999999999999", 536870912}};
-    for (const Case &c : cases) {
-        setenv("VTQ_MAX_ALLOC", c.value, 1);
-        EXPECT_EQ(os::alloc_cap(), c.cap) << c.value;
+    for (const char *junk : {"", "12k", "-1", "99999999999999999999999"}) {
+        setenv("VTQ_MAX_ALLOC", junk, 1);
+        EXPECT_EQ(os::alloc_cap(), size_t{536870912}) << junk;
     }
     unsetenv("VTQ_MAX_ALLOC");
     EXPECT_EQ(os::alloc_cap(), size_t{536870912});
@@ -285,14 +280,6 @@ TEST(OscommPath, BreakIsTheLastSlash) {
         int32_t at;
     } cases[] = {{"a/b/c", 3}, {"abc", 0}, {"/abc", 0}, {"a/", 1}, {"", 0}};
     for (const Case &c : cases) EXPECT_EQ(os::path_break(c.path), c.at) << c.path;
-}
-
-TEST(OscommStream, WritesReachTheHostStream) {
-    vtq::test::StringStream s;
-    EXPECT_EQ(os::write_stream(s.get(), 3, "abc"), 0);
-    EXPECT_EQ(os::write_stream(s.get(), 0, "zzz"), 0);
-    EXPECT_EQ(os::write_stream(nullptr, 3, "abc"), -1);
-    EXPECT_EQ(s.data, "abc");
 }
 
 } // namespace
