@@ -1,0 +1,267 @@
+// test_handoff.cc - members handed to the host, and the compose output bytes
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <tuple>
+
+#include "tests/support/fixture.h"
+#include "vtq/zozaz.h"
+
+namespace vtq::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// ASCII text in output code 0 (UTF-8) or 1 (UTF-16LE).
+std::string Enc(const std::string &ascii, uint32_t out_code) {
+    if (out_code == 0) return ascii;
+    std::string s;
+    for (char c : ascii) s += std::string{c, '\0'};
+    return s;
+}
+
+class Handoff : public HostTest {
+protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        opts_.ModeFlags = VTQ_MODE_COMPOSE;
+        bus_->Options = &opts_;
+        bus_->Parent = parent_.get();
+        bus_->FileMode = 1;
+        bus_->UserData = 77;
+        bus_->Option[VTQ_OPT_LINE_BREAK_MODE] = 2;
+        out_path_ = Path("out.txt");
+        bus_->OutPath = out_path_.c_str();
+    }
+    void TearDown() override {
+        VTQ_FileClose(bus_->OutFile);
+        HostTest::TearDown();
+    }
+    // Writes a member file and hands it over; the file must be gone after.
+    uint32_t Hand(const std::string &name, const std::string &text, bool compose = true) {
+        std::string path = Path("m" + std::to_string(++members_));
+        std::ofstream(path, std::ios::binary) << text;
+        uint32_t r = compose ? DealTxtCompose(bus_.get(), path.c_str(), name.c_str())
+                             : DealTxtSplit(bus_.get(), path.c_str());
+        EXPECT_FALSE(fs::exists(path)) << "member file left behind";
+        return r;
+    }
+    std::string Output() {
+        VTQ_FileClose(bus_->OutFile);
+        bus_->OutFile = nullptr;
+        std::ifstream in(out_path_, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    TxtOptions opts_{};
+    std::unique_ptr<ParentInfo> parent_ = std::make_unique<ParentInfo>();
+    std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
+    std::string out_path_;
+    int members_ = 0;
+};
+
+// out code, line-break mode, labels, FormatFlags zero-byte bits
+using Layout = std::tuple<uint32_t, uint32_t, bool, uint32_t>;
+class ComposeBytes : public Handoff, public testing::WithParamInterface<Layout> {};
+
+// Two members, byte for byte.  The byte-order mark comes with the first
+// conversion of the call; without labels that is the line break after the
+// first text, and by then the host's text has begun the output, so there is
+// no mark at all.
+TEST_P(ComposeBytes, TwoMembers) {
+    auto [out, eol_mode, labels, zero_bits] = GetParam();
+    opts_.OutCode = out;
+    opts_.FormatFlags = zero_bits;
+    if (!labels) opts_.ModeFlags |= VTQ_MODE_NO_LABELS;
+    bus_->Option[VTQ_OPT_LINE_BREAK_MODE] = eol_mode;
+    const std::pair<std::string, std::string> members[] = {{"dir/a.txt", "one"}, {"b.txt", "two"}};
+    for (const auto &[name, text] : members) EXPECT_EQ(Hand(name, Enc(text, out)), 0u);
+
+    const std::string zero = zero_bits != 0 ? std::string(1, '\0') : "";
+    const std::string eol = zero + Enc(eol_mode == 1 ? "\r\n" : "\n", out);
+    std::string expected = out == 1 && labels ? "\xFF\xFE" : "";
+    for (const auto &[name, text] : members) {
+        if (labels) expected += Enc("Filename: " + name, out) + eol + Enc("Content: ", out) + eol;
+        expected += Enc(text, out) + eol;
+    }
+    EXPECT_EQ(Output(), expected);
+    EXPECT_EQ(bus_->TextWritten, 1u);
+    ASSERT_EQ(host().member_calls.size(), 2u);
+    for (const MemberCall &c : host().member_calls) {
+        EXPECT_EQ(c.mode, 2u);
+        EXPECT_EQ(c.user_data, 77u);
+        EXPECT_FALSE(c.stream_call);
+        EXPECT_NE(c.out, nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, ComposeBytes,
+                         testing::Combine(testing::Values(0u, 1u), testing::Values(1u, 2u),
+                                          testing::Bool(),
+                                          testing::Values(0u, 0x4000000u, 0x8000000u)));
+
+// Split mode: the count restarts for every member and is taken back from
+// the host; nothing is opened for the host.
+TEST_F(Handoff, SplitCountsPerMember) {
+    opts_.ModeFlags = 0;
+    host().member = [](MemberCall &c) {
+        c.parent->Written += 500;
+        return 0u;
+    };
+    parent_->Written = 9;
+    bus_->Written = 9;
+    EXPECT_EQ(Hand("a", "x", false), 0u);
+    EXPECT_EQ(bus_->Written, 500u);
+    EXPECT_EQ(Hand("b", "y", false), 0u);
+    ASSERT_EQ(host().member_calls.size(), 2u);
+    for (const MemberCall &c : host().member_calls) {
+        EXPECT_EQ(c.written_before, 0u);
+        EXPECT_EQ(c.mode, 1u);
+        EXPECT_EQ(c.out, nullptr);
+        EXPECT_EQ(c.parent, parent_.get());
+        EXPECT_EQ(c.opts, &opts_);
+    }
+    EXPECT_EQ(bus_->TextWritten, 1u);
+    EXPECT_FALSE(fs::exists(out_path_));
+}
+
+struct ResultCase {
+    uint32_t host_result;
+    bool limit_on;
+    uint32_t text_written, limit_reached;
+    bool trailing_break;
+};
+
+// What the host's result does to the flags and the trailing line break.
+// Labels already written stay, and count as text written.
+TEST_F(Handoff, HostResults) {
+    const ResultCase cases[] = {
+        {0, false, 1, 0, true},
+        {3005, false, 1, 1, true},
+        {3005, true, 1, 1, false},  // the line break meets the reached limit
+        {6000, false, 0, 0, false},
+        {22, true, 0, 0, false},
+    };
+    const std::string labels = "Filename: a\nContent: \n";
+    for (bool with_labels : {false, true}) {
+        opts_.ModeFlags = VTQ_MODE_COMPOSE | (with_labels ? 0 : VTQ_MODE_NO_LABELS);
+        for (const ResultCase &c : cases) {
+            SCOPED_TRACE(testing::Message() << c.host_result << " labels " << with_labels);
+            VTQ_FileClose(bus_->OutFile);
+            bus_->OutFile = nullptr;
+            bus_->TextWritten = bus_->LimitReached = bus_->Written = 0;
+            bus_->Option[VTQ_OPT_SIZE_LIMIT_ON] = c.limit_on ? 1 : 0;
+            bus_->SizeLimit = 1000;
+            host().member = [&](MemberCall &m) {
+                CopyMember(m);
+                return c.host_result;
+            };
+            EXPECT_EQ(Hand("a", "text"), c.host_result);
+            EXPECT_EQ(bus_->TextWritten, with_labels ? 1u : c.text_written);
+            EXPECT_EQ(bus_->LimitReached, c.limit_reached);
+            EXPECT_EQ(Output(), (with_labels ? labels : "") + "text" + (c.trailing_break ? "\n" : ""));
+            // The host starts from the end of the labels, when they count.
+            EXPECT_EQ(host().member_calls.back().written_before,
+                      c.limit_on && with_labels ? labels.size() : 0u);
+        }
+    }
+}
+
+// A host that keeps the limit, as the real one does, writing what fits of
+// its text within SizeLimit minus the shared count.
+uint32_t LimitedCopy(MemberCall &c, uint32_t limit) {
+    if (c.parent->Written >= limit) return VTQ_E_SIZE_LIMIT;
+    uint32_t size = static_cast<uint32_t>(c.content.size());
+    uint32_t budget = limit - static_cast<uint32_t>(c.parent->Written);
+    uint32_t m = size <= budget ? size : CutStr(c.content.data(), size, budget, c.opts, c.out, size);
+    VTQ_FileWrite(c.content.data(), 1, m, c.out);
+    c.parent->Written += m;
+    return m < size ? VTQ_E_SIZE_LIMIT : VTQ_OK;
+}
+
+// With the limit at every byte position of two members' output, the output
+// is exactly the bytes before it: the labels count, the host continues the
+// count, a character of the host's text is never split (é is two bytes),
+// and after the cut nothing more goes out.  The é is in the last text: a cut
+// that backs off before it leaves a byte of budget, which a later member's
+// host text (not the filter) would still be entitled to.
+TEST_F(Handoff, LimitAtEveryByte) {
+    const std::string text1 = "hello", text2 = "h\xC3\xA9llo";
+    const std::string one = "Filename: a\nContent: \n" + text1 + "\n";
+    const std::string full = one + "Filename: b\nContent: \n" + text2 + "\n";
+    for (uint32_t limit = 0; limit <= full.size() + 1; ++limit) {
+        SCOPED_TRACE(limit);
+        fs::remove(out_path_);
+        bus_->OutFile = nullptr;
+        bus_->Written = bus_->LimitReached = bus_->TextWritten = 0;
+        bus_->Option[VTQ_OPT_SIZE_LIMIT_ON] = 1;
+        bus_->SizeLimit = limit;
+        host().member = [limit](MemberCall &c) { return LimitedCopy(c, limit); };
+        uint32_t r1 = Hand("a", text1);
+        uint32_t r2 = Hand("b", text2);
+        size_t kept = std::min<size_t>(limit, full.size());
+        if (kept > 0 && full[kept - 1] == '\xC3') --kept;  // not into an é
+        EXPECT_EQ(Output(), full.substr(0, kept));
+        EXPECT_EQ(bus_->LimitReached, limit < full.size() ? 1u : 0u);
+        EXPECT_EQ(r2, limit < full.size() - 1 ? VTQ_E_SIZE_LIMIT : VTQ_OK);
+        EXPECT_EQ(r1, limit < one.size() - 1 ? VTQ_E_SIZE_LIMIT : VTQ_OK);
+    }
+}
+
+// A context with neither file nor stream entry calls no host: split ends
+// as if nothing was written, compose still writes its labels and break.
+// With nothing counted, the first conversion is the one that starts the
+// output (a byte-order mark in UTF-16LE).
+TEST_F(Handoff, NoEntryPointMode) {
+    bus_->FileMode = 0;
+    opts_.OutCode = 1;
+    EXPECT_EQ(Hand("a", "x", false), 0u);
+    EXPECT_EQ(bus_->TextWritten, 1u);
+    EXPECT_EQ(bus_->Written, 0u);
+    opts_.ModeFlags |= VTQ_MODE_NO_LABELS;
+    EXPECT_EQ(Hand("a", "x"), 0u);
+    EXPECT_TRUE(host().member_calls.empty());
+    EXPECT_EQ(Output(), "\xFF\xFE" + Enc("\n", 1));
+}
+
+// Stream mode: the stream variant of the host call, no file opened.
+TEST_F(Handoff, StreamMode) {
+    StringStream stream;
+    bus_->StreamMode = 1;
+    bus_->Stream = stream.get();
+    EXPECT_EQ(Hand("a", "x"), 0u);
+    EXPECT_EQ(stream.data, "Filename: a\nContent: \nx\n");
+    ASSERT_EQ(host().member_calls.size(), 1u);
+    EXPECT_TRUE(host().member_calls[0].stream_call);
+    EXPECT_EQ(host().member_calls[0].stream, stream.get());
+    EXPECT_EQ(bus_->OutFile, nullptr);
+    EXPECT_FALSE(fs::exists(out_path_));
+}
+
+// Every host call a compose hand-off makes fails in turn: the result is
+// the host's 0 or 12 (no label buffer), nothing leaks, the member goes.
+TEST_F(Handoff, ComposeUnderFaults) {
+    for (uint32_t kind : {kAlloc, kOpen, kConv, kWrite}) {
+        for (uint64_t n = 1;; ++n) {
+            VTQ_FileClose(bus_->OutFile);
+            bus_->OutFile = nullptr;
+            host().member_calls.clear();
+            host().Arm(kind, n);
+            uint32_t r = Hand("a", "x");
+            bool fired = host().fired != 0;
+            host().Disarm();
+            ASSERT_EQ(host().live_allocs, 0) << kind << " " << n;
+            if (r == VTQ_E_NO_MEMORY) {
+                EXPECT_TRUE(host().member_calls.empty());
+            } else {
+                EXPECT_EQ(r, 0u) << kind << " " << n;
+            }
+            if (!fired) break;
+        }
+    }
+}
+
+} // namespace
+} // namespace vtq::test

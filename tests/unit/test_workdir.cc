@@ -1,0 +1,310 @@
+// test_workdir.cc - work directory names, tree removal and pruning, on disk
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "tests/support/fixture.h"
+#include "vtq/zozaz.h"
+
+namespace vtq::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Tree_ = std::vector<std::string>;
+
+class Workdir : public HostTest {
+protected:
+    // Lays out entries under the test directory: "x/" a directory, "x" an
+    // empty file, "x=text" a file holding text.
+    void Build(const Tree_ &entries) {
+        for (const std::string &e : entries) {
+            if (e.back() == '/') {
+                fs::create_directories(Path(e));
+                continue;
+            }
+            size_t eq = e.find('=');
+            std::ofstream(Path(e.substr(0, eq)), std::ios::binary)
+                << (eq == std::string::npos ? "" : e.substr(eq + 1));
+        }
+    }
+    // Empties the test directory (its tmp/ folder aside).
+    void Clear() {
+        for (const auto &e : fs::directory_iterator(dir()))
+            if (e.path().filename() != "tmp") fs::remove_all(e.path());
+    }
+    // A directory whose path is exactly len bytes, of nested components.
+    std::string LongDir(size_t len) {
+        std::string p = dir();
+        while (p.size() < len) {
+            size_t room = len - p.size() - 1;
+            p += "/" + std::string(room > 200 ? std::min<size_t>(200, room - 2) : room, 'L');
+            fs::create_directory(p);
+        }
+        return p;
+    }
+    std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
+    char buf_[VTQ_PATH_MAX] = {};
+    void SetBuf(const std::string &p) { std::snprintf(buf_, sizeof buf_, "%s", p.c_str()); }
+};
+
+struct NameCase {
+    const char *what;
+    int mode;
+    Tree_ existing;
+    const char *request;
+    int32_t result;
+    const char *made;      // directory that must exist afterwards, and the buffer
+    uint32_t dir_counter;
+    const char *dir_base;  // "" when untouched
+};
+
+TEST_F(Workdir, MakePathNaming) {
+    const NameCase cases[] = {
+        {"unique, free", 1, {}, "P", 0, "P", 0, ""},
+        {"unique, file holds P", 1, {"P"}, "P", 0, "PDIR", 1, "PDIR"},
+        {"unique, PDIR taken", 1, {"P/", "PDIR"}, "P", 0, "PDIR1", 2, "PDIR"},
+        {"unique, PDIR1 taken", 1, {"P", "PDIR/", "PDIR1/"}, "P", 0, "PDIR2", 3, "PDIR"},
+        {"unique, parent missing", 1, {}, "no/P", -1, "no/P", 0, ""},
+        {"plain, free", 0, {}, "P", 0, "P", 0, ""},
+        {"plain, file holds P", 0, {"P"}, "P", 0, "PDIR", 0, ""},
+        {"plain, file holds PDIR too", 0, {"P", "PDIR"}, "P", 27, "PDIR", 0, ""},
+        {"plain, already a directory", 0, {"P/"}, "P", -1, "P", 0, ""},
+        {"plain, parent missing", 0, {}, "no/P", -1, "no/P", 0, ""},
+    };
+    for (const NameCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        Clear();
+        *bus_ = ZipBus{};
+        Build(c.existing);
+        SetBuf(Path(c.request));
+        EXPECT_EQ(zip_makepath(bus_.get(), buf_, c.mode), c.result);
+        EXPECT_EQ(std::string(buf_), Path(c.made));
+        if (c.result == 0) {
+            EXPECT_TRUE(fs::is_directory(Path(c.made)));
+        }
+        EXPECT_EQ(bus_->DirCounter, c.dir_counter);
+        EXPECT_EQ(std::string(bus_->DirBase), *c.dir_base ? Path(c.dir_base) : "");
+    }
+}
+
+// Numbering lives in the context: a later request whose name is taken gets
+// a name from the first request's base.
+TEST_F(Workdir, NumberingCarriesOverRequests) {
+    Build({"P", "Q/"});
+    SetBuf(Path("P"));
+    ASSERT_EQ(zip_makepath(bus_.get(), buf_, 1), 0);
+    SetBuf(Path("Q"));
+    EXPECT_EQ(zip_makepath(bus_.get(), buf_, 1), 0);
+    EXPECT_EQ(std::string(buf_), Path("PDIR1"));
+    EXPECT_EQ(bus_->DirCounter, 2u);
+}
+
+// A name with its suffix and NUL must fit the 4096-byte buffer: 4095 bytes
+// are made, 4096 give 27 with the buffer and the numbering as they were.
+TEST_F(Workdir, SuffixThatDoesNotFitGives27) {
+    for (int mode : {0, 1}) {
+        for (size_t len : {4092u, 4093u}) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << " len " << len);
+            std::string p = LongDir(len - 3) + "/ab";  // a file holds the name
+            Build({p.substr(dir().size() + 1)});
+            *bus_ = ZipBus{};
+            SetBuf(p);
+            int32_t r = zip_makepath(bus_.get(), buf_, mode);
+            EXPECT_EQ(r, len == 4092 ? 0 : 27);
+            EXPECT_EQ(std::string(buf_), len == 4092 ? p + "DIR" : p);
+            EXPECT_EQ(bus_->DirCounter, len == 4092 ? static_cast<uint32_t>(mode) : 0u);
+            rmdir((p + "DIR").c_str());  // too long a path for std::filesystem
+        }
+    }
+    // DirBase + "1": 4094 + 1 fits, 4095 + 1 does not.
+    Build({"P"});
+    for (size_t base_len : {4094u, 4095u}) {
+        std::string base = LongDir(base_len - 3) + "/cd";
+        *bus_ = ZipBus{};
+        bus_->DirCounter = 1;
+        std::memcpy(bus_->DirBase, base.data(), base.size());
+        SetBuf(Path("P"));
+        int32_t r = zip_makepath(bus_.get(), buf_, 1);
+        EXPECT_EQ(r, base_len == 4094 ? 0 : 27) << base_len;
+        EXPECT_EQ(std::string(buf_), base_len == 4094 ? base + "1" : Path("P"));
+        EXPECT_EQ(bus_->DirCounter, base_len == 4094 ? 2u : 1u);
+        rmdir((base + "1").c_str());
+    }
+}
+
+struct RemoveCase {
+    const char *what;
+    Tree_ before;
+    uint32_t fault;  // kind armed once at call `nth`, or 0
+    int nth;
+    bool prune;      // Zip_deletenullpath instead of Zip_deletepath
+    uint32_t kept_in;
+    int32_t result;
+    uint32_t kept_out;
+    Tree_ after;
+};
+
+// One entry per directory level makes the host's listing order irrelevant.
+TEST_F(Workdir, RemovalAndPruning) {
+    const Tree_ chain = {"t/", "t/s/", "t/s/f"};
+    const Tree_ full = {"t/", "t/s/", "t/s/f=x"};
+    const RemoveCase cases[] = {
+        {"delete: all of it", chain, 0, 0, false, 0, 0, 0, {}},
+        {"delete: missing path", {}, 0, 0, false, 0, 0, 0, {}},
+        {"delete: a file stays", chain, kRemove, 1, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
+        {"delete: inner rmdir fails", chain, kRmDir, 1, false, 0, 26, 0, {"t/", "t/s/"}},
+        {"delete: outer rmdir fails", chain, kRmDir, 2, false, 0, 26, 0, {"t/"}},
+        {"delete: root not listed", chain, kOpenDir, 1, false, 0, 0, 0, {"t/", "t/s/", "t/s/f"}},
+        {"delete: inner not listed", chain, kOpenDir, 2, false, 0, 26, 0,
+         {"t/", "t/s/", "t/s/f"}},
+        {"delete: no memory, root", chain, kAlloc, 1, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
+        {"delete: no memory, inner", chain, kAlloc, 2, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
+        {"prune: empty chain", chain, 0, 0, true, 0, 0, 0, {}},
+        {"prune: content keeps the chain", full, 0, 0, true, 0, 0, 1, full},
+        {"prune: flag 1 keeps the root", chain, 0, 0, true, 1, 0, 1, {"t/"}},
+        {"prune: missing path leaves flag", {}, 0, 0, true, 1, 0, 1, {}},
+        {"prune: unopenable file is kept", chain, kOpen, 1, true, 0, 0, 1, chain},
+        {"prune: untold size is kept", chain, kTell, 1, true, 0, 0, 1, chain},
+        {"prune: remove fails", chain, kRemove, 1, true, 0, 26, 0, chain},
+        {"prune: rmdir fails", chain, kRmDir, 1, true, 0, 26, 0, {"t/", "t/s/"}},
+        {"prune: no memory", chain, kAlloc, 2, true, 0, 26, 0, chain},
+    };
+    for (const RemoveCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        Clear();
+        Build(c.before);
+        if (c.fault != 0) host().Arm(c.fault, static_cast<uint64_t>(c.nth));
+        uint32_t kept = c.kept_in;
+        std::string t = Path("t");
+        int32_t r = c.prune ? Zip_deletenullpath(t.c_str(), bus_.get(), &kept)
+                            : Zip_deletepath(t.c_str(), bus_.get());
+        EXPECT_EQ(host().fired, c.fault != 0 ? 1u : 0u);
+        host().Disarm();
+        EXPECT_EQ(r, c.result);
+        EXPECT_EQ(kept, c.kept_out);
+        Tree_ after;
+        for (const std::string &e : c.after) after.push_back(e.substr(0, e.find('=')));
+        EXPECT_EQ(Tree(), after);
+        EXPECT_EQ(host().live_allocs, 0);
+    }
+}
+
+// Empty files and empty directories go; content and everything above it
+// stays; the flag reports it.  Wider levels, in whatever order they list.
+TEST_F(Workdir, PruneKeepsOnlyWhatHoldsContent) {
+    Build({"t/", "t/e", "t/n=1", "t/s/", "t/s/x/", "t/s/e", "t/u/", "t/u/deep/", "t/u/deep/n=2",
+           "t/u/e"});
+    uint32_t kept = 0;
+    EXPECT_EQ(Zip_deletenullpath(Path("t").c_str(), bus_.get(), &kept), 0);
+    EXPECT_EQ(kept, 1u);
+    EXPECT_EQ(Tree(), (Tree_{"t/", "t/n", "t/u/", "t/u/deep/", "t/u/deep/n"}));
+    EXPECT_EQ(Zip_deletepath(Path("t").c_str(), bus_.get()), 0);
+    EXPECT_EQ(Tree(), Tree_{});
+}
+
+// Every host call the walks make fails in turn; each run returns 0 or 26,
+// leaks nothing and removes nothing that holds content.
+TEST_F(Workdir, RemovalUnderFaults) {
+    const Tree_ tree = {"t/", "t/a", "t/b=1", "t/s/", "t/s/c", "t/s/d/", "t/s/d/e=2"};
+    for (bool prune : {false, true}) {
+        for (uint32_t kind : {kAlloc, kOpen, kTell, kRmDir, kRemove, kOpenDir}) {
+            for (uint64_t n = 1;; ++n) {
+                fs::remove_all(Path("t"));
+                Build(tree);
+                host().Arm(kind, n);
+                uint32_t kept = 0;
+                int32_t r = prune ? Zip_deletenullpath(Path("t").c_str(), bus_.get(), &kept)
+                                  : Zip_deletepath(Path("t").c_str(), bus_.get());
+                bool fired = host().fired != 0;
+                host().Disarm();
+                ASSERT_TRUE(r == 0 || r == 26) << kind << " " << n;
+                ASSERT_EQ(host().live_allocs, 0) << kind << " " << n;
+                if (prune) {
+                    EXPECT_TRUE(fs::exists(Path("t/b")) && fs::exists(Path("t/s/d/e")));
+                }
+                if (!fired) {
+                    const Tree_ left = {"t/", "t/b", "t/s/", "t/s/d/", "t/s/d/e"};
+                    EXPECT_EQ(Tree(), prune ? left : Tree_{});
+                    EXPECT_EQ(kept, prune ? 1u : 0u);
+                }
+                if (!fired) break;
+            }
+        }
+    }
+}
+
+// Runs fn on a thread with a 1 MiB stack, the size hosts give workers.
+void OnSmallStack(const std::function<void()> &fn) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 1u << 20);
+    pthread_t th;
+    auto run = [](void *p) -> void * {
+        (*static_cast<const std::function<void()> *>(p))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&th, &attr, run, const_cast<std::function<void()> *>(&fn)), 0);
+    pthread_join(th, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// levels nested directories "d" under root, a file "f" (with content when
+// full) at the bottom; its path is far longer than any path buffer.
+void MakeDeep(const std::string &root, int levels, bool full) {
+    ASSERT_EQ(mkdir(root.c_str(), 0777), 0);
+    int fd = open(root.c_str(), O_DIRECTORY | O_RDONLY);
+    for (int i = 0; i < levels; ++i) {
+        ASSERT_EQ(mkdirat(fd, "d", 0777), 0);
+        int next = openat(fd, "d", O_DIRECTORY | O_RDONLY);
+        close(fd);
+        fd = next;
+    }
+    int f = openat(fd, "f", O_CREAT | O_WRONLY, 0644);
+    if (full) {
+        ASSERT_EQ(write(f, "x", 1), 1);
+    }
+    close(f);
+    close(fd);
+}
+
+// Levels below root that still exist.
+int DeepLevels(const std::string &root) {
+    int fd = open(root.c_str(), O_DIRECTORY | O_RDONLY), n = 0;
+    while (fd >= 0) {
+        int next = openat(fd, "d", O_DIRECTORY | O_RDONLY);
+        close(fd);
+        fd = next;
+        n += fd >= 0;
+    }
+    return n;
+}
+
+TEST_F(Workdir, DeepTreeOnSmallStack) {
+    constexpr int kLevels = 2000;
+    const std::string root = Path("deep");
+    for (bool full : {true, false}) {
+        MakeDeep(root, kLevels, full);
+        uint32_t kept = 0;
+        int32_t r = -1;
+        OnSmallStack([&] { r = Zip_deletenullpath(root.c_str(), bus_.get(), &kept); });
+        EXPECT_EQ(r, 0);
+        EXPECT_EQ(kept, full ? 1u : 0u);
+        EXPECT_EQ(DeepLevels(root), full ? kLevels : 0);
+        EXPECT_EQ(fs::exists(root), full);
+        if (full) {  // now remove it all
+            OnSmallStack([&] { r = Zip_deletepath(root.c_str(), bus_.get()); });
+            EXPECT_EQ(r, 0);
+            EXPECT_FALSE(fs::exists(root));
+        }
+    }
+}
+
+} // namespace
+} // namespace vtq::test
