@@ -1,0 +1,58 @@
+// filter_loader.h - find the ZIP filter's entry points the way a host does
+//
+// A host knows filters only by library name and exported function names:
+// it loads libvtq_zozaz.so.5 with dlopen and looks the names up with dlsym.
+// The per-member extraction (nested archives) and the ziptext tool both go
+// through this one small holder.  Header-only: the tool cannot reach txif's
+// internal symbols, which the shared library hides.
+#pragma once
+
+#include <dlfcn.h>
+
+#include <string>
+
+namespace vtq::txif {
+
+inline constexpr const char *kFilterSoname = "libvtq_zozaz.so.5";
+
+// Owns one dlopen reference to the filter; dlclose on destruction.  A
+// failed load leaves the holder empty and keeps dlerror()'s text.
+class FilterLibrary {
+public:
+    // Loads by soname, found through the caller's RUNPATH and the usual
+    // search path (LD_LIBRARY_PATH, ld.so.cache).
+    explicit FilterLibrary(const char *name = kFilterSoname) {
+        handle_ = dlopen(name, RTLD_NOW);
+        if (handle_ == nullptr) {
+            const char *why = dlerror();
+            error_ = why ? why : "dlopen failed";
+        }
+    }
+    FilterLibrary(const FilterLibrary &) = delete;
+    FilterLibrary &operator=(const FilterLibrary &) = delete;
+    ~FilterLibrary() {
+        if (handle_ != nullptr) dlclose(handle_);
+    }
+
+    explicit operator bool() const { return handle_ != nullptr; }
+    const std::string &error() const { return error_; }
+
+    // The exported function name, cast to the caller's type; null when the
+    // library is not loaded or does not export it.
+    template <typename Fn> Fn *find(const char *symbol) {
+        if (handle_ == nullptr) return nullptr;
+        void *p = dlsym(handle_, symbol);
+        if (p == nullptr) {
+            const char *why = dlerror();
+            error_ = std::string(symbol) + ": " + (why ? why : "not found");
+            return nullptr;
+        }
+        return reinterpret_cast<Fn *>(p);
+    }
+
+private:
+    void *handle_ = nullptr;
+    std::string error_;
+};
+
+} // namespace vtq::txif

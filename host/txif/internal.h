@@ -1,0 +1,166 @@
+// internal.h - pieces of the per-member text extraction shared by its files
+//
+// The extraction of one member runs in three steps: classify the file
+// (classify.cpp), turn it into text in the output encoding (encode.cpp)
+// and write that text to its destination under the size limit (sink.cpp).
+// A member that is itself a ZIP archive goes back to the filter instead
+// (nested.cpp).  member_text.cpp ties the steps together.
+#pragma once
+
+#include <iconv.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "vtq/host.h"
+#include "vtq/zozaz.h"
+
+namespace vtq::txif {
+
+// ------------------------------------------------------------ classify
+
+enum class MemberKind {
+    kUtf8Text,   // empty, or no NUL byte and valid UTF-8
+    kLegacyText, // no NUL byte and valid in the source character set
+    kZip,        // starts with a local file header signature
+    kNoFilter,   // anything else
+};
+
+// An open member file, closed on destruction.
+struct FileCloser {
+    void operator()(std::FILE *f) const {
+        if (f != nullptr) std::fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Size of the chunks a member is read, checked and converted in.
+inline constexpr std::size_t kChunk = 64 * 1024;
+
+// Reads the whole of f (from its current position) and decides its kind;
+// legacy_iconv_name is the character set tried when the bytes are not
+// UTF-8.  Leaves f at an unspecified position.  Returns false (kind
+// unset) when f cannot be read.
+bool classify(std::FILE *f, const char *legacy_iconv_name, MemberKind &kind);
+
+// Decodes a legacy character set to UTF-8 with iconv, strictly: a byte
+// sequence the set does not define is an error, not a substitution.  The
+// six groups are all stateless, so input may come in pieces.
+class LegacyDecoder {
+public:
+    explicit LegacyDecoder(const char *iconv_name);
+    LegacyDecoder(const LegacyDecoder &) = delete;
+    LegacyDecoder &operator=(const LegacyDecoder &) = delete;
+    ~LegacyDecoder();
+    bool ok() const;
+    // Decodes the whole characters at the start of in[0..n), appending
+    // UTF-8 to out (when out is null the text is checked, not kept).
+    // Returns the bytes consumed; a character cut off by the end of the
+    // buffer is left for the next call.  *bad is set on an invalid one.
+    std::size_t decode(const char *in, std::size_t n, std::string *out, bool *bad);
+
+private:
+    iconv_t cd_;
+};
+
+// Length of the longest prefix of p[0..n) made of complete, valid UTF-8
+// sequences.  *bad is set when a sequence is invalid (as opposed to cut
+// off by the end of the buffer).
+std::size_t utf8_valid_prefix(const unsigned char *p, std::size_t n, bool *bad);
+
+// ------------------------------------------------------------ output
+
+// Where a member's text goes: a host file or a host stream.
+struct Sink {
+    VTQ_FILE *file = nullptr;
+    VTQ_STREAM *stream = nullptr;
+    // Writes all n bytes; false when the host file took fewer (a stream's
+    // result is not examined, as the host stream reports nothing useful).
+    bool put(const char *p, std::size_t n) const;
+};
+
+// Writes text to a sink, continuing a running byte count and, when the
+// format flags ask for it, stopping at the size limit without cutting a
+// character of the output encoding (CutStr decides the cut).
+class LimitedWriter {
+public:
+    LimitedWriter(const Sink &sink, const TxtOptions &opts, uint64_t start_count);
+
+    enum class Result { kOk, kCut, kWriteFailed };
+    // Writes what fits of p[0..n); n must be whole characters.  After kCut
+    // every later call writes nothing and returns kCut.
+    Result write(const char *p, std::size_t n);
+
+    uint64_t count() const { return count_; }
+    bool cut() const { return cut_; }
+
+private:
+    Sink sink_;
+    const TxtOptions &opts_;
+    uint64_t count_;
+    bool limit_on_;
+    uint32_t limit_;
+    bool cut_ = false;
+};
+
+// Converts UTF-8 text to the output encoding of opts.OutCode through the
+// host's converter (libvtq_conf), one whole-character chunk at a time.
+// OutCode 0 (UTF-8) passes bytes through untouched.
+class Encoder {
+public:
+    explicit Encoder(const TxtOptions &opts);
+    // The first chunk converted after this call carries the converter's
+    // first-output flag (a byte-order mark where the encoding has one).
+    void start_of_output() { first_ = true; }
+    // Converts utf8[0..n) and appends to out.  False when the converter
+    // could not be set up or failed.
+    bool convert(const char *utf8, std::size_t n, std::string &out);
+    // The bytes the converter puts before the first output (byte-order
+    // mark), empty when it puts none.  False when the converter failed.
+    bool byte_order_mark(std::string &bom);
+
+private:
+    bool run(const char *src, std::size_t n, bool first, std::string &out);
+    const TxtOptions &opts_;
+    bool first_ = false;
+};
+
+// Writes the text of a member file that classify() found to be text.
+// Returns 0, 3005 when the size limit cut it, 6002 when the converter
+// failed, 24 when the host file took fewer bytes than given, 25 when the
+// member file could not be read.  writer's count is the running count.
+uint32_t write_text(std::FILE *f, MemberKind kind, const char *legacy_iconv_name,
+                    Encoder &encoder, LimitedWriter &writer);
+
+// ------------------------------------------------------------ nested
+
+// Where a nested archive's text goes.
+struct NestedCall {
+    const char *member_path;
+    const TxtOptions *opts;
+    ParentInfo *parent;
+    uint32_t mode;        // 1 split, 2 compose
+    uint64_t user_data;
+    Sink sink;            // compose mode (and stream split): the enclosing output
+    const char *text_path; // file split mode: the member's text path
+    bool keep_bom;         // the nested text starts the enclosing output
+};
+
+// Hands a ZIP member back to the filter (GetText4WithErrCallback) and
+// returns the code the member gets.  See nested.cpp for the rules.
+uint32_t nested_archive(const NestedCall &call);
+
+// The depth bound: a ZIP member found at this level (the top-level
+// archive being level 1) is not opened.
+inline constexpr uint8_t kMaxArchiveLevels = 16;
+
+// ------------------------------------------------------------ paths
+
+// The split-mode text path of a member file: its last extension replaced
+// by ".txt", and ".txt" once more when that would name the member file
+// itself.  False when the result would not fit in VTQ_PATH_MAX bytes.
+bool split_text_path(const char *member_path, std::string &text_path);
+
+} // namespace vtq::txif

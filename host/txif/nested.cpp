@@ -1,0 +1,153 @@
+// nested.cpp - hand an archive found inside an archive back to the filter
+//
+// The host finds the filter as any filter: by soname and exported name.
+// The nested call gets the enclosing level's ParentInfo, so the running
+// byte count, the log and the top-level path carry through every level.
+//
+// Depth: ParentInfo.Reserved[0] holds the number of archive levels above
+// the current one (the filter zeroes the record at top level and never
+// reads those bytes).  It is raised around the nested call and restored
+// after it, so a self-including archive stops after kMaxArchiveLevels.
+//
+// Compose mode: the nested level writes into a file of its own, never into
+// the enclosing output (it would open and truncate it), and its bytes are
+// appended to the enclosing output afterwards.  The nested level counts on
+// from the enclosing count, so the size limit is shared across levels.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/txif/filter_loader.h"
+#include "host/txif/internal.h"
+
+namespace vtq::txif {
+namespace {
+
+using GetText4Fn = decltype(GetText4WithErrCallback);
+
+// Raises the level count for the duration of a nested call.
+class LevelGuard {
+public:
+    explicit LevelGuard(uint8_t &levels) : levels_(levels), saved_(levels) { ++levels_; }
+    LevelGuard(const LevelGuard &) = delete;
+    LevelGuard &operator=(const LevelGuard &) = delete;
+    ~LevelGuard() { levels_ = saved_; }
+
+private:
+    uint8_t &levels_;
+    uint8_t saved_;
+};
+
+// A reserved temporary name and the output file beside it; both removed
+// on destruction.
+class NestedOutput {
+public:
+    NestedOutput() {
+        stem_[0] = '\0';
+        if (VTQ_ASC_tmpnam(stem_) == nullptr) stem_[0] = '\0';
+        if (stem_[0] != '\0' && std::strlen(stem_) + 4 < sizeof stem_)
+            path_ = std::string(stem_) + ".txt";
+    }
+    NestedOutput(const NestedOutput &) = delete;
+    NestedOutput &operator=(const NestedOutput &) = delete;
+    ~NestedOutput() {
+        if (!path_.empty()) VTQ_ASC_remove(path_.c_str());
+        if (stem_[0] != '\0') VTQ_ASC_remove(stem_);
+    }
+    // Empty when no temporary name could be reserved.
+    const std::string &path() const { return path_; }
+
+private:
+    char stem_[VTQ_PATH_MAX];
+    std::string path_;
+};
+
+// Copies the nested output into the enclosing sink, leaving out a leading
+// byte-order mark unless keep_bom (the nested level's first label carries
+// one, but inside an output that already started it would be noise).
+// *appended gets the bytes written.  False when the sink took fewer bytes.
+bool append_file(const std::string &path, const Sink &sink, const std::string &bom,
+                 std::size_t *appended) {
+    *appended = 0;
+    FilePtr f(std::fopen(path.c_str(), "rb"));
+    if (!f) return true; // the nested level produced no output file
+    std::vector<char> buf(kChunk);
+    bool first = true;
+    for (;;) {
+        std::size_t got = std::fread(buf.data(), 1, buf.size(), f.get());
+        if (got == 0) break;
+        std::size_t skip = 0;
+        if (first && !bom.empty() && got >= bom.size() &&
+            std::memcmp(buf.data(), bom.data(), bom.size()) == 0)
+            skip = bom.size();
+        first = false;
+        if (!sink.put(buf.data() + skip, got - skip)) return false;
+        *appended += got - skip;
+    }
+    return true;
+}
+
+} // namespace
+
+uint32_t nested_archive(const NestedCall &call) {
+    ParentInfo &parent = *call.parent;
+    uint8_t &levels_above = parent.Reserved[0];
+    // The current level is levels_above + 1; a ZIP member found at the
+    // last allowed level gets the same answer as a member without filter.
+    if (levels_above + 1 >= kMaxArchiveLevels) return VTQ_E_NO_FILTER;
+
+    FilterLibrary filter;
+    auto *get_text4 = filter.find<GetText4Fn>("GetText4WithErrCallback");
+    if (get_text4 == nullptr) return VTQ_E_NO_FILTER;
+
+    LevelGuard level(levels_above);
+    // The nested level closes the log handle it takes from the parent at
+    // its end; the enclosing level keeps using the same handle, so give
+    // the nested level a reference of its own.
+    VTQ_LOG *log_ref = vtq_logfretain(parent.Log);
+
+    if (call.sink.file == nullptr && call.sink.stream == nullptr) {
+        // File split mode: the nested level makes its own work directory
+        // from the top-level path and leaves its texts there.
+        uint32_t rc = get_text4(call.member_path, call.text_path, call.opts, nullptr, &parent,
+                                call.user_data);
+        if (rc == VTQ_E_REFUSED || rc == VTQ_E_NOT_ENABLED)
+            vtq_logfclose(call.opts->FormatFlags, log_ref); // refused before taking it
+        return rc;
+    }
+
+    NestedOutput out;
+    if (out.path().empty()) {
+        vtq_logfclose(call.opts->FormatFlags, log_ref);
+        return VTQ_E_OPEN;
+    }
+    // Stream split mode: a member's text goes to the stream, so the
+    // nested archive's members are composed (without labels) and appended
+    // to it like one text.
+    TxtOptions opts = *call.opts;
+    if (call.mode == 1) opts.ModeFlags |= VTQ_MODE_COMPOSE | VTQ_MODE_NO_LABELS;
+
+    std::string bom;
+    if (!call.keep_bom) {
+        Encoder encoder(opts);
+        if (!encoder.byte_order_mark(bom)) bom.clear();
+    }
+    uint64_t before = parent.Written;
+    uint32_t rc = get_text4(call.member_path, out.path().c_str(), &opts, nullptr, &parent,
+                            call.user_data);
+    if (rc == VTQ_E_REFUSED || rc == VTQ_E_NOT_ENABLED)
+        vtq_logfclose(call.opts->FormatFlags, log_ref);
+    std::size_t appended = 0;
+    bool put_ok = append_file(out.path(), call.sink, bom, &appended);
+    // The running count is what really reached the enclosing output.
+    // Under the size limit that equals the nested level's own count; a
+    // nested level that failed and removed its output leaves nothing to
+    // count.
+    parent.Written = before + appended;
+    if (!put_ok) return VTQ_E_SHORT_WRITE;
+    // An archive without file members gives no text, like an empty member.
+    if (rc == VTQ_E_NO_TEXT) return VTQ_OK;
+    return rc;
+}
+
+} // namespace vtq::txif

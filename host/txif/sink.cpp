@@ -1,0 +1,182 @@
+// sink.cpp - write member text to a host file or stream, under the size limit
+#include <cstring>
+#include <vector>
+
+#include "host/txif/internal.h"
+
+namespace vtq::txif {
+
+bool Sink::put(const char *p, std::size_t n) const {
+    if (n == 0) return true;
+    if (stream != nullptr) {
+        // The stream takes 32-bit lengths; our chunks are far smaller, but
+        // a caller's large block is split rather than truncated.
+        while (n > 0) {
+            uint32_t part = n > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(n);
+            VTQ_WriteStream(stream, part, p);
+            p += part;
+            n -= part;
+        }
+        return true;
+    }
+    return VTQ_FileWrite(p, 1, n, file) == n;
+}
+
+LimitedWriter::LimitedWriter(const Sink &sink, const TxtOptions &opts, uint64_t start_count)
+    : sink_(sink), opts_(opts), count_(start_count),
+      limit_on_((opts.FormatFlags & VTQ_FMT_SIZE_LIMIT) != 0),
+      limit_(static_cast<uint32_t>(opts.MaxSize & 0xFFFFFFFFu)) {}
+
+LimitedWriter::Result LimitedWriter::write(const char *p, std::size_t n) {
+    if (!limit_on_) {
+        if (!sink_.put(p, n)) return Result::kWriteFailed;
+        count_ += n;
+        return Result::kOk;
+    }
+    if (cut_) return Result::kCut;
+    uint64_t budget = count_ < limit_ ? limit_ - count_ : 0;
+    if (n <= budget) {
+        if (!sink_.put(p, n)) return Result::kWriteFailed;
+        count_ += n;
+        return Result::kOk;
+    }
+    // Text that ends exactly at the limit is whole; only text that would
+    // pass it is cut, at a character boundary chosen by the host's CutStr.
+    // n is a chunk (well below 4 GiB) and budget < n, so both fit 32 bits.
+    uint32_t fit = CutStr(p, static_cast<uint32_t>(n), static_cast<uint32_t>(budget), &opts_,
+                          sink_.file, static_cast<uint32_t>(n));
+    if (fit > budget) fit = static_cast<uint32_t>(budget); // never trust a cut past the budget
+    cut_ = true;
+    if (!sink_.put(p, fit)) return Result::kWriteFailed;
+    count_ += fit;
+    return Result::kCut;
+}
+
+// ---------------------------------------------------------------- encoder
+
+namespace {
+
+// The line-break mode the filter derives from the same format flags; the
+// converter wants it even though member text keeps its own line breaks.
+uint32_t line_break_mode(uint32_t flags) {
+    if (flags & VTQ_FMT_EOL_CRLF) return 1;
+    if (flags & VTQ_FMT_EOL_LF) return 2;
+    if (flags & VTQ_FMT_EOL_CR) return 3;
+    if (flags & VTQ_FMT_EOL_LS) return 4;
+    if (flags & VTQ_FMT_EOL_NEL) return 5;
+    return 1;
+}
+
+} // namespace
+
+Encoder::Encoder(const TxtOptions &opts) : opts_(opts) {}
+
+bool Encoder::run(const char *src, std::size_t n, bool first, std::string &out) {
+    // ConvState is 16 KiB: keep it off the stack, which nested archives
+    // share (16 levels on one thread).
+    auto state = std::make_unique<ConvState>();
+    ConvParams params{};
+    params.OutCode = opts_.OutCode;
+    params.FirstOutput = first ? 1 : 0;
+    params.TextConv = 1;
+    // Characters the output encoding lacks become "?" rather than vanish.
+    params.Subst[0] = '?';
+    params.Subst2[0] = '?';
+    params.LineBreakConv = 0;
+    params.LineBreakMode = line_break_mode(opts_.FormatFlags);
+    if (cconvInitConvert(state.get(), &params, &opts_) != 0) return false;
+    ConvSource source{0, 0, 1};
+    if (cconvChgCharset(state.get(), &source, "UTF-8") != 0) {
+        cconvTermConvert(state.get());
+        return false;
+    }
+    // UTF-8 in, at most 4 bytes out per input byte (UTF-32 of ASCII), plus
+    // room for a byte-order mark.
+    std::vector<char> dst(n * 4 + 16);
+    state->Src = src;
+    state->Zero0 = 0;
+    state->SrcLen = static_cast<uint32_t>(n);
+    state->Zero1 = 0;
+    state->Dst = dst.data();
+    state->Produced = 0;
+    state->DstCap = static_cast<uint32_t>(dst.size());
+    state->Zero2 = 0;
+    int rc = cconvConvert(state.get());
+    uint32_t produced = state->Produced;
+    cconvTermConvert(state.get());
+    if (rc != 0 || produced > dst.size()) return false;
+    out.append(dst.data(), produced);
+    return true;
+}
+
+bool Encoder::convert(const char *utf8, std::size_t n, std::string &out) {
+    if (opts_.OutCode == 0) {
+        out.append(utf8, n);
+        first_ = false;
+        return true;
+    }
+    if (n == 0) return true;
+    bool first = first_;
+    first_ = false;
+    return run(utf8, n, first, out);
+}
+
+bool Encoder::byte_order_mark(std::string &bom) {
+    bom.clear();
+    if (opts_.OutCode == 0) return true;
+    // The mark is whatever a first output has in front of the same text
+    // converted as a later output.
+    std::string with, without;
+    if (!run("A", 1, true, with) || !run("A", 1, false, without)) return false;
+    if (with.size() > without.size() &&
+        with.compare(with.size() - without.size(), without.size(), without) == 0)
+        bom = with.substr(0, with.size() - without.size());
+    return true;
+}
+
+// ------------------------------------------------------------ write_text
+
+uint32_t write_text(std::FILE *f, MemberKind kind, const char *legacy_iconv_name,
+                    Encoder &encoder, LimitedWriter &writer) {
+    if (std::fseek(f, 0, SEEK_SET) != 0) return VTQ_E_IO;
+    LegacyDecoder legacy(kind == MemberKind::kLegacyText ? legacy_iconv_name : "UTF-8");
+    if (!legacy.ok()) return VTQ_E_NO_TEXT;
+    std::vector<char> buf(kChunk + 8);
+    std::size_t pending = 0; // bytes of a character cut off by the chunk end
+    std::string utf8, encoded;
+    for (;;) {
+        std::size_t got = std::fread(buf.data() + pending, 1, kChunk, f);
+        if (got == 0) {
+            if (std::ferror(f)) return VTQ_E_IO;
+            break;
+        }
+        std::size_t n = pending + got;
+        std::size_t whole;
+        utf8.clear();
+        bool bad = false;
+        if (kind == MemberKind::kUtf8Text) {
+            whole = utf8_valid_prefix(reinterpret_cast<const unsigned char *>(buf.data()), n, &bad);
+            utf8.assign(buf.data(), whole);
+        } else {
+            whole = legacy.decode(buf.data(), n, &utf8, &bad);
+        }
+        // classify() read the same bytes and found them valid; a file that
+        // changed under us is reported as unreadable.
+        if (bad || n - whole > 8) return VTQ_E_IO;
+        pending = n - whole;
+        std::memmove(buf.data(), buf.data() + whole, pending);
+        encoded.clear();
+        if (!encoder.convert(utf8.data(), utf8.size(), encoded)) return VTQ_E_NO_TEXT;
+        switch (writer.write(encoded.data(), encoded.size())) {
+        case LimitedWriter::Result::kOk:
+            break;
+        case LimitedWriter::Result::kCut:
+            return VTQ_E_SIZE_LIMIT;
+        case LimitedWriter::Result::kWriteFailed:
+            return VTQ_E_SHORT_WRITE;
+        }
+    }
+    return pending == 0 ? VTQ_OK : VTQ_E_IO;
+}
+
+} // namespace vtq::txif

@@ -1,0 +1,42 @@
+// main.cpp - ziptext: the text of the members of ZIP archives
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/ziptext/commands.h"
+
+#ifndef VTQ_VERSION
+#define VTQ_VERSION "unknown"
+#endif
+
+int main(int argc, char **argv) {
+    using namespace ziptext;
+    Options opts;
+    std::string error;
+    if (!parse_options(argc, argv, &opts, &error)) {
+        std::fprintf(stderr, "ziptext: %s\n", error.c_str());
+        return 2;
+    }
+    if (opts.command == Command::kHelp) {
+        std::fputs(usage_text(), stdout);
+        return 0;
+    }
+    if (opts.command == Command::kVersion) {
+        std::printf("ziptext %s\n", VTQ_VERSION);
+        return 0;
+    }
+    // The host reads these once per extraction; set them before the first
+    // one, and before any worker thread exists (setenv is not thread-safe).
+    if (opts.max_member_size)
+        setenv("VTQ_MAX_ALLOC", std::to_string(*opts.max_member_size).c_str(), 1);
+    if (opts.log_file) setenv("VTQ_LOG_FILE", opts.log_file->c_str(), 1);
+
+    FilterApi api;
+    if (!api.load(&error)) {
+        std::fprintf(stderr, "ziptext: cannot load the ZIP filter: %s\n", error.c_str());
+        return 1;
+    }
+    if (opts.command == Command::kList) return run_list(api, opts);
+    if (opts.out_dir) return run_jobs(api, opts);
+    return run_single(api, opts);
+}
