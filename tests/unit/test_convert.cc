@@ -126,14 +126,17 @@ TEST_F(Convert, LineBreakAndFirstOutput) {
     CheckCall(host().conv_calls[2], {0, true, '?', "ISO-8859-1", "F", 0});
 }
 
-// A named source set is used as given, cut to 255 bytes.
-TEST_F(Convert, ExplicitSourceName) {
+// A named source set is used as given, cut to 255 bytes; an empty text
+// converts nothing into a buffer of no room.
+TEST_F(Convert, ExplicitSourceAndEmptyText) {
     std::string longname(300, 'X');
     TransUCSChar(bus_.get(), "a", dst_, 1, "UTF-8");
     TransUCSChar(bus_.get(), "a", dst_, 1, longname.c_str());
-    ASSERT_EQ(host().conv_calls.size(), 2u);
+    EXPECT_EQ(TransUCSChar(bus_.get(), "", dst_, 0, nullptr), 0u);
+    ASSERT_EQ(host().conv_calls.size(), 3u);
     EXPECT_EQ(host().conv_calls[0].charset, "UTF-8");
     EXPECT_EQ(host().conv_calls[1].charset, longname.substr(0, 255));
+    EXPECT_EQ(host().conv_calls[2].dst_cap, 0u);
 }
 
 // Converter failures: init ends it at once, a refused source set is still
@@ -159,13 +162,6 @@ TEST_F(Convert, ConverterFailures) {
             EXPECT_EQ(c.terminated, nth != 1);
         }
     }
-}
-
-// An empty text converts nothing into a buffer of no room.
-TEST_F(Convert, EmptyText) {
-    EXPECT_EQ(TransUCSChar(bus_.get(), "", dst_, 0, nullptr), 0u);
-    ASSERT_EQ(host().conv_calls.size(), 1u);
-    EXPECT_EQ(host().conv_calls[0].dst_cap, 0u);
 }
 
 } // namespace
