@@ -118,7 +118,10 @@ int run_list(const FilterApi &api, const Options &opts) {
     std::printf("%10s %10s  %-9s %8s  %-3s  %s\n", "Size", "Packed", "Method", "CRC-32", "Enc",
                 "Name");
     ZipEntryInfo info{};
-    for (uint32_t i = 0; i < entries; ++i) {
+    // An extraction reads the first central entry even when the end record
+    // counts none, and fails when it is not there; so does the list, so
+    // that it succeeds exactly for the directories an extraction can walk.
+    for (uint32_t i = 0; i < entries || i == 0; ++i) {
         uint32_t local_offset = 0, data_offset = 0;
         char *name = nullptr;
         uint32_t rc =
@@ -130,6 +133,7 @@ int run_list(const FilterApi &api, const Options &opts) {
         }
         std::string raw(name, info.NameLen);
         VTQ_free(name);
+        if (entries == 0) break; // the entry is there, but not counted
         std::printf("%10u %10u  %-9s %08x  %-3s  %s\n", info.UncompressedSize, info.CompressedSize,
                     method_name(info.Method).c_str(), info.Crc32,
                     (info.Flags & 1u) ? "yes" : "no", display_name(raw, txt).c_str());

@@ -88,6 +88,10 @@ int run_single(const FilterApi &api, const Options &opts) {
         // Split modes need an output path: its directory is where the
         // work directory (or, flat, the texts) go.
         std::string out_path = opts.out ? *opts.out : text_name_in("", archive);
+        // The filter places nested split-mode work directories from the
+        // directory of this path; a bare file name has none, and would
+        // put them at the root of the file system.
+        if (out_path.find('/') == std::string::npos) out_path = "./" + out_path;
         code = api.get_text(archive.c_str(), out_path.c_str(), &txt, nullptr, 0);
     }
     if (code == VTQ_OK) return 0;

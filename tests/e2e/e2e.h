@@ -1,0 +1,54 @@
+// e2e.h - run the built ziptext as a user does, in a private directory
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/zip_builder.h"
+
+namespace vtq::e2e {
+
+struct RunResult {
+    int status = -1;        // exit status; -1 when killed by a signal
+    int signal = 0;         // the signal that ended it, or 0
+    bool timed_out = false; // killed after the time limit
+    std::string out, err;   // standard output and error
+    // The result code in a "ziptext: X: ... (code N)" line, or 0.
+    uint32_t Code() const;
+};
+
+// Each test gets a directory of its own with two folders: work/, the
+// tool's current directory, and tmp/, its TMPDIR.  The directory is
+// removed when the test passes and kept when it fails.  Every test ends by
+// checking that tmp/ is empty: the tool leaves no temporary file behind.
+class ZiptextTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs ziptext with args in work/, TMPDIR=tmp/, extra environment
+    // entries added; killed after timeout_s seconds.
+    RunResult Run(const std::vector<std::string> &args,
+                  const std::vector<std::pair<std::string, std::string>> &env = {},
+                  int timeout_s = 60) const;
+
+    std::string Work(const std::string &name = "") const {
+        return name.empty() ? root_ + "/work" : root_ + "/work/" + name;
+    }
+    std::string Tmp() const { return root_ + "/tmp"; }
+    // Writes an archive into work/ and returns its path.
+    std::string WriteZip(const std::string &name, const test::ZipArchive &zip) const;
+    // Every path below dir, relative, sorted; directories end in "/".
+    static std::vector<std::string> Tree(const std::string &dir);
+
+private:
+    std::string root_;
+};
+
+// A ZIP archive as bytes: members given as (name, content) pairs, deflated.
+std::string Zip(const std::vector<std::pair<std::string, std::string>> &members);
+
+} // namespace vtq::e2e

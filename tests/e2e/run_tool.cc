@@ -1,0 +1,121 @@
+// run_tool.cc - start ziptext in a private directory and collect its output
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "tests/e2e/e2e.h"
+
+namespace fs = std::filesystem;
+
+namespace vtq::e2e {
+
+uint32_t RunResult::Code() const {
+    static const std::regex kLine(R"(\(code ([0-9]+)\)\n?$)");
+    std::smatch m;
+    return std::regex_search(err, m, kLine) ? static_cast<uint32_t>(std::stoul(m[1])) : 0;
+}
+
+void ZiptextTest::SetUp() {
+    std::string tmpl = fs::temp_directory_path().string() + "/ziptext-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl;
+    fs::create_directory(root_ + "/work");
+    fs::create_directory(root_ + "/tmp");
+}
+
+void ZiptextTest::TearDown() {
+    EXPECT_EQ(Tree(Tmp()), std::vector<std::string>{}) << "files left in TMPDIR";
+    if (!HasFailure()) {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    } else {
+        std::cerr << "kept test directory " << root_ << "\n";
+    }
+}
+
+std::string ZiptextTest::WriteZip(const std::string &name, const test::ZipArchive &zip) const {
+    std::string path = Work(name);
+    fs::create_directories(fs::path(path).parent_path());
+    test::WriteFile(path, zip.Build());
+    return path;
+}
+
+std::vector<std::string> ZiptextTest::Tree(const std::string &dir) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        std::string rel = fs::relative(it->path(), dir).string();
+        if (it->is_directory()) rel += "/";
+        out.push_back(rel);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+RunResult ZiptextTest::Run(const std::vector<std::string> &args,
+                           const std::vector<std::pair<std::string, std::string>> &env,
+                           int timeout_s) const {
+    RunResult r;
+    std::string out_file = root_ + "/stdout", err_file = root_ + "/stderr";
+    std::vector<std::string> argv_s{VTQ_ZIPTEXT};
+    argv_s.insert(argv_s.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : argv_s) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string work = Work(), tmp = Tmp();
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Child: only async-signal-safe calls up to exec, except setenv,
+        // which is fine in a child of a process whose other threads are
+        // not touching the environment.
+        int fd_out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fd_err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd_out < 0 || fd_err < 0 || chdir(work.c_str()) != 0) _exit(127);
+        dup2(fd_out, 1);
+        dup2(fd_err, 2);
+        setenv("TMPDIR", tmp.c_str(), 1);
+        unsetenv("VTQ_MAX_ALLOC");
+        unsetenv("VTQ_LOG_FILE");
+        for (const auto &[k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (pid < 0) return r;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    int wstatus = 0;
+    for (;;) {
+        pid_t w = waitpid(pid, &wstatus, WNOHANG);
+        if (w == pid) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            r.timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+    r.out = test::ReadFile(out_file);
+    r.err = test::ReadFile(err_file);
+    return r;
+}
+
+std::string Zip(const std::vector<std::pair<std::string, std::string>> &members) {
+    test::ZipArchive zip;
+    for (const auto &[name, data] : members)
+        zip.Add(name, data, name.empty() || name.back() == '/' ? 0 : 8);
+    return zip.Build();
+}
+
+} // namespace vtq::e2e

@@ -1,0 +1,213 @@
+// test_corpus.cc - ziptext on every archive of the public corpus
+//
+// The corpus holds archives other ZIP projects keep for their own tests:
+// good ones, odd ones and hostile ones.  Whatever they hold, ziptext must end
+// with a documented code (never a crash or a hang), leave no file behind,
+// and list the same entries, in the same order, as Python's zipfile.
+#include <iconv.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "tests/e2e/e2e.h"
+
+namespace vtq::e2e {
+namespace {
+
+struct CorpusEntry {
+    std::string file, features, fmt_chk, expect, members;
+};
+
+std::string CorpusDir() {
+    std::ifstream probe(std::string(VTQ_CORPUS_DIR) + "/MANIFEST.tsv");
+    return probe ? VTQ_CORPUS_DIR : "";
+}
+
+std::vector<CorpusEntry> Manifest() {
+    std::vector<CorpusEntry> out;
+    std::ifstream in(CorpusDir() + "/MANIFEST.tsv");
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        std::vector<std::string> f;
+        std::stringstream ss(line);
+        for (std::string col; std::getline(ss, col, '\t');) f.push_back(col);
+        if (f.size() >= 12) out.push_back({f[0], f[4], f[8], f[9], f[10]});
+    }
+    return out;
+}
+
+// The codes the tool may report: the filter's table and the host's.
+const std::set<uint32_t> kKnownCodes = {11,   12,   22,   23,   24,   25,   26,   27,
+                                        2001, 3001, 3003, 3005, 3100, 3101, 3102, 5001,
+                                        6000, 6002, 6003, 6006};
+
+uint32_t Mapped(uint32_t code) { return code >= 3100 && code <= 3102 ? 6003 : code; }
+
+class Corpus : public ZiptextTest {
+protected:
+    void SetUp() override {
+        ZiptextTest::SetUp();
+        if (CorpusDir().empty()) GTEST_SKIP() << "corpus not present";
+    }
+};
+
+TEST_F(Corpus, EveryArchiveEndsWithACodeAndLeavesNothingBehind) {
+    static const std::regex kMessage(R"(ziptext: [^\n]+: [^\n]+ \(code ([0-9]+)\)\n)");
+    std::vector<CorpusEntry> entries = Manifest();
+    ASSERT_GT(entries.size(), 100u);
+    for (const CorpusEntry &e : entries) {
+        std::string path = CorpusDir() + "/" + e.file;
+        for (bool to_file : {false, true}) {
+            SCOPED_TRACE(e.file + (to_file ? " -o" : " stdout"));
+            std::vector<std::string> args{path};
+            if (to_file) args.insert(args.end(), {"-o", "out.txt"});
+            RunResult r = Run(args, {}, 30);
+            ASSERT_FALSE(r.timed_out);
+            ASSERT_EQ(r.signal, 0);
+            std::smatch m;
+            if (r.status == 0) {
+                EXPECT_EQ(r.err, "");
+            } else {
+                ASSERT_EQ(r.status, 1) << r.err;
+                ASSERT_TRUE(std::regex_match(r.err, m, kMessage)) << r.err;
+                EXPECT_TRUE(kKnownCodes.count(r.Code())) << r.err;
+            }
+            // A failure the reader predicts comes out mapped, unless a
+            // member before it had no text filter (KeepGoing reports the
+            // member's code first) or the member-size cap stopped it.  A
+            // good archive may still hold binary members (6000), no file
+            // member at all (6002) or a damaged archive inside (6003).
+            uint32_t code = r.status == 0 ? 0 : r.Code();
+            if (e.expect == "ok") {
+                bool nested = e.features.find("nested") != std::string::npos;
+                EXPECT_TRUE(code == 0 || code == 6000 || (code == 6002 && e.members == "0") ||
+                            (code == 6003 && nested))
+                    << r.err;
+            } else {
+                uint32_t want = Mapped(static_cast<uint32_t>(std::stoul(e.expect)));
+                EXPECT_TRUE(code == want || code == 6000 || code == 12) << r.err;
+            }
+            EXPECT_EQ(Tree(Tmp()), std::vector<std::string>{});
+            std::vector<std::string> left = Tree(Work());
+            EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"out.txt"})
+                << left.front();
+            std::remove(Work("out.txt").c_str());
+        }
+    }
+}
+
+// Python's view of each archive: the raw name bytes of every entry, in
+// central directory order, as hex; "ERR" when zipfile refuses the file.
+std::map<std::string, std::vector<std::string>> PythonNames() {
+    const char *script = R"(
+import sys, zipfile, os
+d = sys.argv[1]
+for f in sorted(os.listdir(d)):
+    if f.endswith(('.tsv', '.md')): continue
+    try:
+        z = zipfile.ZipFile(os.path.join(d, f))
+        names = [i.orig_filename.encode('utf-8' if i.flag_bits & 0x800 else 'cp437')
+                 for i in z.infolist()]
+        print(f + '\t' + ' '.join(n.hex() for n in names))
+    except Exception:
+        print(f + '\tERR')
+)";
+    std::string cmd = "python3 -c \"$ZIPTEXT_PY\" '" + CorpusDir() + "'";
+    setenv("ZIPTEXT_PY", script, 1);
+    std::map<std::string, std::vector<std::string>> out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return out;
+    std::string all;
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) all.append(buf, n);
+    pclose(p);
+    std::stringstream ss(all);
+    for (std::string line; std::getline(ss, line);) {
+        std::size_t tab = line.find('\t');
+        std::vector<std::string> names;
+        std::stringstream ns(line.substr(tab + 1));
+        for (std::string h; ns >> h;) names.push_back(h);
+        out[line.substr(0, tab)] = names;
+    }
+    return out;
+}
+
+std::string FromHex(const std::string &hex) {
+    std::string s;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        s += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return s;
+}
+
+// True when the list shows s unchanged: valid UTF-8 (ASCII included)
+// without control characters.
+bool ShownAsIs(const std::string &s) {
+    for (unsigned char c : s)
+        if (c < 0x20 || c == 0x7f) return false;
+    iconv_t cd = iconv_open("UTF-8", "UTF-8");
+    std::string buf(s.size() + 8, '\0');
+    char *src = const_cast<char *>(s.data()), *dst = buf.data();
+    std::size_t left = s.size(), room = buf.size();
+    bool ok = iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1);
+    iconv_close(cd);
+    return ok;
+}
+
+// Where list's name column starts: the columns before it are fixed width.
+constexpr std::size_t kNameColumn = 48;
+
+TEST_F(Corpus, ListMatchesPythonZipfile) {
+    std::map<std::string, std::vector<std::string>> py = PythonNames();
+    ASSERT_GT(py.size(), 100u) << "python3 did not run";
+    std::size_t compared = 0;
+    for (const CorpusEntry &e : Manifest()) {
+        SCOPED_TRACE(e.file);
+        RunResult r = Run({"list", CorpusDir() + "/" + e.file}, {}, 30);
+        ASSERT_FALSE(r.timed_out);
+        ASSERT_EQ(r.signal, 0);
+        if (e.fmt_chk != "ok") {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.Code(), static_cast<uint32_t>(std::stoul(e.fmt_chk))) << r.err;
+            continue;
+        }
+        if (r.status != 0) { // a central entry the reader refuses
+            EXPECT_TRUE(kKnownCodes.count(r.Code())) << r.err;
+            continue;
+        }
+        const std::vector<std::string> &names = py[e.file];
+        if (names.size() == 1 && names[0] == "ERR") continue;
+        std::vector<std::string> lines;
+        std::stringstream ss(r.out);
+        for (std::string line; std::getline(ss, line);) lines.push_back(line);
+        // The reader walks as many entries as the end record counts (the
+        // manifest's entries= tag); Python walks the directory's bytes, so
+        // a count that is too low shows fewer entries here, in the same order.
+        static const std::regex kEntries(R"(entries=([0-9]+))");
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(e.features, m, kEntries));
+        std::size_t counted = std::stoul(m[1]);
+        ASSERT_EQ(lines.size(), counted + 1) << r.out;
+        ASSERT_LE(counted, names.size());
+        if (counted < names.size()) {
+            EXPECT_NE(e.features.find("count too low"), std::string::npos);
+        }
+        for (std::size_t i = 0; i < counted; ++i) {
+            std::string raw = FromHex(names[i]);
+            // Python cuts a name at a NUL byte; the tool shows all of it.
+            if (raw.find('\0') != std::string::npos) continue;
+            if (!ShownAsIs(raw)) continue; // decoded by the character set rules
+            ASSERT_GE(lines[i + 1].size(), kNameColumn);
+            EXPECT_EQ(lines[i + 1].substr(kNameColumn), raw);
+        }
+        ++compared;
+    }
+    EXPECT_GT(compared, 60u);
+}
+
+} // namespace
+} // namespace vtq::e2e
