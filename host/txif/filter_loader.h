@@ -9,7 +9,10 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <string>
+
+#include "vtq/host.h"
 
 namespace vtq::txif {
 
@@ -21,12 +24,25 @@ class FilterLibrary {
 public:
     // Loads by soname, found through the caller's RUNPATH and the usual
     // search path (LD_LIBRARY_PATH, ld.so.cache).
+    // When that fails for a bare name, tries the directory of the host
+    // libraries themselves: the filter is installed beside them, and a
+    // dlopen that a sanitizer runtime intercepts searches on behalf of the
+    // runtime, which has no RUNPATH of ours.
     explicit FilterLibrary(const char *name = kFilterSoname) {
         handle_ = dlopen(name, RTLD_NOW);
-        if (handle_ == nullptr) {
-            const char *why = dlerror();
-            error_ = why ? why : "dlopen failed";
-        }
+        if (handle_ != nullptr) return;
+        const char *why = dlerror();
+        error_ = why ? why : "dlopen failed";
+        Dl_info info{};
+        if (std::strchr(name, '/') != nullptr ||
+            dladdr(reinterpret_cast<void *>(&VTQ_GetCompressFileTextWithErrCallback), &info) == 0 ||
+            info.dli_fname == nullptr)
+            return;
+        std::string path = info.dli_fname;
+        std::size_t slash = path.rfind('/');
+        path = (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/" + name;
+        handle_ = dlopen(path.c_str(), RTLD_NOW);
+        if (handle_ != nullptr) error_.clear();
     }
     FilterLibrary(const FilterLibrary &) = delete;
     FilterLibrary &operator=(const FilterLibrary &) = delete;

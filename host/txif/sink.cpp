@@ -1,5 +1,6 @@
 // sink.cpp - write member text to a host file or stream, under the size limit
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "host/txif/internal.h"
@@ -139,8 +140,11 @@ bool Encoder::byte_order_mark(std::string &bom) {
 uint32_t write_text(std::FILE *f, MemberKind kind, const char *legacy_iconv_name,
                     Encoder &encoder, LimitedWriter &writer) {
     if (std::fseek(f, 0, SEEK_SET) != 0) return VTQ_E_IO;
-    LegacyDecoder legacy(kind == MemberKind::kLegacyText ? legacy_iconv_name : "UTF-8");
-    if (!legacy.ok()) return VTQ_E_NO_TEXT;
+    std::optional<LegacyDecoder> legacy;
+    if (kind == MemberKind::kLegacyText) {
+        legacy.emplace(legacy_iconv_name);
+        if (!legacy->ok()) return VTQ_E_NO_TEXT;
+    }
     std::vector<char> buf(kChunk + 8);
     std::size_t pending = 0; // bytes of a character cut off by the chunk end
     std::string utf8, encoded;
@@ -154,11 +158,11 @@ uint32_t write_text(std::FILE *f, MemberKind kind, const char *legacy_iconv_name
         std::size_t whole;
         utf8.clear();
         bool bad = false;
-        if (kind == MemberKind::kUtf8Text) {
+        if (legacy) {
+            whole = legacy->decode(buf.data(), n, &utf8, &bad);
+        } else {
             whole = utf8_valid_prefix(reinterpret_cast<const unsigned char *>(buf.data()), n, &bad);
             utf8.assign(buf.data(), whole);
-        } else {
-            whole = legacy.decode(buf.data(), n, &utf8, &bad);
         }
         // classify() read the same bytes and found them valid; a file that
         // changed under us is reported as unreadable.

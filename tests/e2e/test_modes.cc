@@ -79,9 +79,9 @@ TEST_F(Modes, SplitAndFlatWriteOneTextPerMember) {
 struct SourceCase {
     const char *label;
     std::vector<std::string> args;
-    std::string member;   // member bytes
-    uint32_t code;        // expected result
-    std::string text;     // expected text in the output (UTF-8)
+    std::string member; // member bytes
+    uint32_t code;      // expected result
+    std::string out;    // expected standard output (UTF-8, no labels)
 };
 
 class SourceText : public ZiptextTest, public ::testing::WithParamInterface<SourceCase> {};
@@ -96,9 +96,13 @@ TEST_P(SourceText, IsReadInTheChosenCharacterSet) {
     RunResult r = Run(args);
     EXPECT_EQ(r.Code(), c.code) << r.err;
     EXPECT_EQ(r.status, c.code == 0 ? 0 : 1);
-    if (c.code == 0) {
-        EXPECT_EQ(r.out, c.text + "\n");
-    }
+    EXPECT_EQ(r.out, c.out);
+}
+
+std::string Repeat(const std::string &s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
 }
 
 const std::string kSjisNihongo = "\x93\xfa\x96\x7b\x8c\xea"; // 日本語 in Shift_JIS
@@ -106,16 +110,23 @@ const std::string kSjisNihongo = "\x93\xfa\x96\x7b\x8c\xea"; // 日本語 in Shi
 INSTANTIATE_TEST_SUITE_P(
     E2E, SourceText,
     ::testing::Values(
-        SourceCase{"utf8", {}, "caf\xc3\xa9", 0, "caf\xc3\xa9"},
-        SourceCase{"empty", {}, "", 0, ""},
-        SourceCase{"sjis_default", {}, kSjisNihongo, 0, "日本語"},
+        SourceCase{"utf8", {}, "caf\xc3\xa9", 0, "caf\xc3\xa9\n"},
+        SourceCase{"empty", {}, "", 0, "\n"},
+        SourceCase{"sjis_default", {}, kSjisNihongo, 0, "日本語\n"},
         // The same bytes are valid ISO-8859-1 too, and read so in English.
         SourceCase{"sjis_as_latin1", {"--language", "English"}, kSjisNihongo, 0,
-                   "\xc2\x93\xc3\xba\xc2\x96{\xc2\x8c\xc3\xaa"},
-        SourceCase{"gbk_charset", {"--charset", "gbk"}, "\xc8\xd5\xb1\xbe", 0, "日本"},
+                   "\xc2\x93\xc3\xba\xc2\x96{\xc2\x8c\xc3\xaa\n"},
+        SourceCase{"gbk_charset", {"--charset", "gbk"}, "\xc8\xd5\xb1\xbe", 0, "日本\n"},
         SourceCase{"nul_byte", {"--language", "English"}, std::string("a\0b", 3), 6000, ""},
         // 0x80 alone is neither UTF-8 nor Shift_JIS.
-        SourceCase{"undecodable", {}, "\x80\x80", 6000, ""}),
+        SourceCase{"undecodable", {}, "\x80\x80", 6000, ""},
+        // Texts longer than the host's 64 KiB chunks, with characters
+        // across the chunk boundaries.
+        SourceCase{"utf8_long", {}, Repeat("日", 30000), 0, Repeat("日", 30000) + "\n"},
+        SourceCase{"sjis_long", {}, "a" + Repeat("\x93\xfa", 40000), 0,
+                   "a" + Repeat("日", 40000) + "\n"},
+        // The size limit never cuts a character in half.
+        SourceCase{"limit_in_character", {"--max-size", "4"}, "日本語", 3005, "日"}),
     [](const auto &row) { return std::string(row.param.label); });
 
 // Output encodings and line breaks: the labels and the tool's line breaks
