@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,13 @@ protected:
 private:
     std::string root_;
 };
+
+// Table rows print as their label, so that a failing row is named.
+template <typename Row>
+    requires requires(const Row &r) { std::string(r.label); }
+void PrintTo(const Row &row, std::ostream *os) {
+    *os << row.label;
+}
 
 // A ZIP archive as bytes: members given as (name, content) pairs, deflated.
 std::string Zip(const std::vector<std::pair<std::string, std::string>> &members);

@@ -4,6 +4,8 @@
 namespace vtq::e2e {
 namespace {
 
+using e2e::PrintTo; // rows print as their label
+
 using test::ReadFile;
 
 const std::string kBinary("\x89PNG\0\0\0\x0d", 8);
@@ -38,6 +40,10 @@ TEST_F(Failures, KeepGoingAndStopOnError) {
     test::WriteFile(Work("b.zip"), Zip({{"bin.dat", kBinary}}));
     r = Run({"--split", "b.zip"});
     EXPECT_EQ(r.Code(), 6000u);
+    // Composed without labels, nothing at all reaches the output file:
+    // it is removed and the result is 6002.
+    r = Run({"--no-labels", "b.zip", "-o", "out.txt"});
+    EXPECT_EQ(r.Code(), 6002u);
     EXPECT_EQ(Tree(Work()), (std::vector<std::string>{"a.zip", "b.zip"}));
 }
 

@@ -8,6 +8,8 @@
 namespace vtq::e2e {
 namespace {
 
+using e2e::PrintTo; // rows print as their label
+
 using test::ReadFile;
 
 // The compose-mode block of one member: its labels, its text, a line break.
@@ -152,6 +154,8 @@ std::string Iconv(const std::string &utf8, const char *to) {
     out.resize(out.size() - room);
     return out;
 }
+
+void PrintTo(const EncodingCase &c, std::ostream *os) { *os << c.encoding << " " << c.eol; }
 
 class Encodings : public ZiptextTest, public ::testing::WithParamInterface<EncodingCase> {};
 

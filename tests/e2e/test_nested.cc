@@ -6,6 +6,8 @@
 namespace vtq::e2e {
 namespace {
 
+using e2e::PrintTo; // rows print as their label
+
 using test::ReadFile;
 
 std::string Block(const std::string &name, const std::string &text) {
@@ -116,6 +118,43 @@ TEST_F(Nested, LogShowsBothLevelsInOrder) {
         ++members;
     EXPECT_EQ(members, 4u) << log; // a.txt, l2.zip, b.txt inside, z.md
 }
+
+// What a nested archive's own outcome makes of the whole extraction: its
+// code is the member's code (KeepGoing goes on after it), except that a
+// nested archive without file members counts as an empty text.
+struct InnerCase {
+    const char *label;
+    std::string inner;
+    uint32_t code;
+    const char *inner_text; // expected in the output, or null
+};
+
+class NestedOutcome : public ZiptextTest, public ::testing::WithParamInterface<InnerCase> {};
+
+TEST_P(NestedOutcome, BecomesTheMembersCode) {
+    const InnerCase &c = GetParam();
+    test::WriteFile(Work("a.zip"), Zip({{"in.zip", c.inner}, {"z.txt", "last\n"}}));
+    RunResult r = Run({"--no-labels", "a.zip"});
+    EXPECT_EQ(r.status == 0 ? 0u : r.Code(), c.code) << r.err;
+    EXPECT_NE(r.out.find("last\n"), std::string::npos);
+    if (c.inner_text != nullptr) {
+        EXPECT_NE(r.out.find(c.inner_text), std::string::npos);
+    }
+}
+
+std::string InnerWithBadCrc() {
+    test::ZipArchive z;
+    z.Add("x.txt", "x\n", 8).crc = 7;
+    return z.Build();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2E, NestedOutcome,
+    ::testing::Values(InnerCase{"directories_only", Zip({{"d/", ""}}), 0, nullptr},
+                      InnerCase{"binary_member", Zip({{"b", std::string(2, '\0')}, {"t", "kept"}}),
+                                6000, "kept"},
+                      InnerCase{"damaged", InnerWithBadCrc(), 6003, nullptr}),
+    [](const auto &row) { return std::string(row.param.label); });
 
 // Split mode: the nested level makes its own work directory beside the
 // top-level one (from the top-level output path) and leaves its texts there.
