@@ -66,11 +66,17 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     if (file_split && !split_text_path(path, text_path)) return VTQ_E_PATH;
 
     // A byte-order mark belongs at the start of an output only: every
-    // split text file starts one; in compose mode only a member whose text
-    // comes first (no labels, nothing counted yet) does; a stream in split
-    // mode has had other members' text before.
-    bool at_start = file_split || (mode == 2 && parent->Written == 0 &&
-                                   (opts->ModeFlags & VTQ_MODE_NO_LABELS) != 0);
+    // split text file starts one; a composed file gets one when it is
+    // still empty; a stream cannot be asked, so a composed stream gets one
+    // when nothing has been counted and no label went before, and a stream
+    // in split mode, where other members' text went before, gets none.
+    bool at_start = false;
+    if (file_split)
+        at_start = true;
+    else if (mode == 2 && out != nullptr)
+        at_start = VTQ_FileTellSize(out) == 0;
+    else if (mode == 2)
+        at_start = parent->Written == 0 && (opts->ModeFlags & VTQ_MODE_NO_LABELS) != 0;
 
     if (kind == MemberKind::kZip) {
         member.reset();
