@@ -211,6 +211,16 @@ TEST_F(Modes, SampleArchive) {
                   Block("docs/inner.zip",
                         Block("inner/hello.txt", "Hello from the archive inside the archive.\n")) +
                   Block("報告.txt", "これはShift_JISで書かれた報告です。\n"));
+
+    // The list reads the Shift_JIS name the same way; in English it is
+    // read as ISO-8859-1 instead.
+    r = Run({"list", sample});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  no   docs/inner.zip\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  no   報告.txt\n"), std::string::npos) << r.out;
+    r = Run({"list", "--language", "English", sample});
+    EXPECT_NE(r.out.find("  no   \xc2\x95\xc3\xb1\xc2\x8d\xc2\x90.txt\n"), std::string::npos)
+        << r.out;
 }
 
 } // namespace
