@@ -25,7 +25,7 @@ public:
             overflow_ = true;
             return;
         }
-        std::memcpy(buf_.data() + len_, s.data(), s.size());
+        if (!s.empty()) std::memcpy(buf_.data() + len_, s.data(), s.size());
         len_ += s.size();
         buf_[len_] = '\0';
     }
@@ -37,7 +37,7 @@ public:
             overflow_ = true;
             return;
         }
-        std::memcpy(buf_.data(), s.data(), s.size());
+        if (!s.empty()) std::memcpy(buf_.data(), s.data(), s.size());
         if (s.size() > len_) {
             len_ = s.size();
             buf_[len_] = '\0';
@@ -63,7 +63,8 @@ size_t BreakOf(std::string_view path) {
 void Store(std::span<char, VTQ_PATH_MAX> dst, std::string_view s) {
     // The sources are substrings of paths already known to fit.
     std::memset(dst.data(), 0, dst.size());
-    std::memcpy(dst.data(), s.data(), s.size() < dst.size() ? s.size() : dst.size() - 1);
+    if (!s.empty())
+        std::memcpy(dst.data(), s.data(), s.size() < dst.size() ? s.size() : dst.size() - 1);
 }
 
 } // namespace
