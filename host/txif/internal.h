@@ -1,10 +1,10 @@
 // internal.h - pieces of the per-member text extraction shared by its files
 //
-// The extraction of one member runs in three steps: classify the file
-// (classify.cpp), turn it into text in the output encoding (encode.cpp)
-// and write that text to its destination under the size limit (sink.cpp).
-// A member that is itself a ZIP archive goes back to the filter instead
-// (nested.cpp).  member_text.cpp ties the steps together.
+// The extraction of one member runs in two steps: classify the file
+// (classify.cpp), then convert it to the output encoding and write it to
+// its destination under the size limit (sink.cpp).  A member that is
+// itself a ZIP archive goes back to the filter instead (nested.cpp).
+// member_text.cpp ties the steps together.
 #pragma once
 
 #include <iconv.h>
