@@ -1,0 +1,493 @@
+// extract.cpp - the member extraction loop: one pass over the central directory
+//
+// VtqZip_GetUnCompressFile walks the central directory once, in directory
+// order.  Directory entries become work subdirectories (split mode); every
+// file member is checked against its local header, read whole, decrypted
+// when the context carries a password, copied or inflated into a buffer of
+// its declared size, checked against its CRC-32, written to a member file of
+// its own and handed to the host (DealTxtCompose / DealTxtSplit), which
+// deletes the member file.
+//
+// Everything the walk holds (archive handle, buffers, inflate stream, the
+// current name, the record array, the flat-mode node list) sits in an RAII
+// holder, so that every return releases it; only a success hands the record
+// array over to the caller.
+//
+// Two rules keep member names from reaching outside the work directory in
+// split mode: a name with a ".." component, and an empty name, are refused
+// like an over-long path (27, or with KeepGoing the next member), and in
+// compose mode a "/" in the three-byte suffix of the temporary member file
+// becomes "_".
+#include <zlib.h>
+
+#include <cstring>
+
+#include "archive/member_path.h"
+#include "archive/zip_format.h"
+#include "host/services.h"
+#include "vtq/zozaz.h"
+
+namespace vtq {
+namespace {
+
+namespace fmt = zipfmt;
+
+// The zlib interface version handed to inflateInit2_.  zlib compares only
+// its first character with its own, so any 1.x library accepts it.
+constexpr char kZlibVersion[] = "1.2.3";
+constexpr int kRawDeflateWindowBits = -15;
+
+// The record array handed to the caller on success.  Owns the array and
+// every Name in it until released.
+class RecordArray {
+public:
+    RecordArray() = default;
+    RecordArray(const RecordArray &) = delete;
+    RecordArray &operator=(const RecordArray &) = delete;
+    ~RecordArray() {
+        if (records_ == nullptr) return;
+        for (uint32_t i = 0; i < capacity_; ++i) VTQ_free(records_[i].Name);
+        VTQ_free(records_);
+    }
+    // Room for count records, zero-filled.  False when no memory.  A count
+    // of 0 still asks the host for a (0-byte) array.
+    bool Allocate(uint32_t count) {
+        const size_t bytes = size_t{count} * sizeof(MemberRecord);
+        records_ = static_cast<MemberRecord *>(VTQ_malloc(bytes));
+        if (records_ == nullptr) return false;
+        std::memset(records_, 0, bytes);
+        capacity_ = count;
+        return true;
+    }
+    uint32_t capacity() const { return capacity_; }
+    MemberRecord &operator[](uint32_t i) { return records_[i]; }
+    MemberRecord *release() {
+        MemberRecord *r = records_;
+        records_ = nullptr;
+        return r;
+    }
+
+private:
+    MemberRecord *records_ = nullptr;
+    uint32_t capacity_ = 0;
+};
+
+// Frees the flat-mode node list in ZipBus.SplitOutList when the walk ends,
+// however it ends, and leaves the list head null.
+class NodeList {
+public:
+    explicit NodeList(ZipBus *bus) : bus_(bus) {}
+    NodeList(const NodeList &) = delete;
+    NodeList &operator=(const NodeList &) = delete;
+    ~NodeList() { FreeAll(); }
+    void FreeAll() {
+        while (bus_->SplitOutList != nullptr) {
+            SplitOutNode *next = bus_->SplitOutList->Next;
+            VTQ_free(bus_->SplitOutList);
+            bus_->SplitOutList = next;
+        }
+    }
+    // Appends a zero-filled node; null when no memory.
+    SplitOutNode *Append() {
+        auto *node = static_cast<SplitOutNode *>(VTQ_malloc(sizeof(SplitOutNode)));
+        if (node == nullptr) return nullptr;
+        std::memset(node, 0, sizeof *node);
+        SplitOutNode **tail = &bus_->SplitOutList;
+        while (*tail != nullptr) tail = &(*tail)->Next;
+        *tail = node;
+        return node;
+    }
+    // After a failed hand-off: removes the text file of every node except
+    // those whose path is own's (the failed member's own text is left
+    // alone), frees the nodes.
+    void RemoveTextFilesExcept(const SplitOutNode *own) {
+        for (SplitOutNode *n = bus_->SplitOutList; n != nullptr; n = n->Next)
+            if (own == nullptr || std::strcmp(n->Path, own->Path) != 0) VTQ_ASC_remove(n->Path);
+        FreeAll();
+    }
+
+private:
+    ZipBus *bus_;
+};
+
+// A raw-deflate zlib stream, ended on every exit once started.
+class Inflater {
+public:
+    Inflater() = default;
+    Inflater(const Inflater &) = delete;
+    Inflater &operator=(const Inflater &) = delete;
+    ~Inflater() { End(); }
+    // Starts a fresh stream with zlib's default allocators.  False when zlib
+    // refuses.
+    bool Start() {
+        std::memset(&z_, 0, sizeof z_);
+        started_ = inflateInit2_(&z_, kRawDeflateWindowBits, kZlibVersion,
+                                 static_cast<int>(sizeof(z_stream))) == Z_OK;
+        return started_;
+    }
+    void End() {
+        if (started_) inflateEnd(&z_);
+        started_ = false;
+    }
+    bool started() const { return started_; }
+    z_stream &stream() { return z_; }
+
+private:
+    z_stream z_{};
+    bool started_ = false;
+};
+
+// What a step of a file member leaves the walk to do: go on with this
+// member (kNamed, only from naming), go to the next entry, finish with
+// success, or fail with code.
+enum class Next { kNamed, kEntry, kFinish, kFail };
+struct MemberResult {
+    Next next;
+    uint32_t code; // with kFail
+};
+constexpr MemberResult kNamed{Next::kNamed, VTQ_OK};
+constexpr MemberResult kNextEntry{Next::kEntry, VTQ_OK};
+constexpr MemberResult Fail(uint32_t code) { return {Next::kFail, code}; }
+
+class Extraction {
+public:
+    explicit Extraction(ZipBus *bus)
+        : bus_(bus), mode_(bus->Options->ModeFlags), nodes_(bus) {}
+
+    uint32_t Run(const char *archive, uint32_t *count, MemberRecord **members);
+
+private:
+    bool compose() const { return (mode_ & VTQ_MODE_COMPOSE) != 0; }
+    bool flat() const { return (mode_ & VTQ_MODE_FLAT) != 0; }
+    bool keep_going() const { return (mode_ & VTQ_MODE_KEEP_GOING) != 0; }
+    const char *name() const { return name_.as<const char>(); }
+
+    // Reads the central entry at pos_ into info_, name_, local_offset_.
+    bool ReadEntry();
+    // Moves pos_ past the current central entry (32-bit arithmetic).
+    void AdvancePastEntry() {
+        pos_.CentralPos += fmt::kCentralHeaderSize + info_.NameLen + info_.ExtraLen +
+                           info_.CommentLen;
+    }
+    void DirectoryEntry();
+    MemberResult FileMember();
+    uint32_t Decode(bool encrypted);
+    MemberResult NameMemberFile(uint32_t record);
+    MemberResult PathRefused();
+    void CleanUpAfterFailedHandOff();
+
+    ZipBus *bus_;
+    const uint32_t mode_;
+    HostFile archive_;
+    ZipEntryInfo info_{};
+    ZipDirPos pos_{};
+    uint32_t entries_ = 0;      // end record's total, less the directory entries met
+    uint32_t local_offset_ = 0; // of the current entry's local header
+    HostBuffer name_;           // current entry's name until a record takes it
+    RecordArray records_;
+    uint32_t handled_ = 0; // file members handled = next record to fill
+    NodeList nodes_;
+    SplitOutNode *own_node_ = nullptr; // the current member's node (flat mode)
+    HostBuffer member_;                // the current member's bytes
+    char path_[VTQ_PATH_MAX];          // the member file
+    char scratch_[VTQ_PATH_MAX];       // directory prefixes
+};
+
+bool Extraction::ReadEntry() {
+    char *name = nullptr;
+    uint32_t data_offset = 0; // the estimate is not used: the local header decides
+    name_.reset();
+    if (VtqZip_GetCurrentFileInfo(archive_.get(), pos_, &info_, &local_offset_, &data_offset,
+                                  &name) != VTQ_OK)
+        return false;
+    name_.reset(name);
+    return true;
+}
+
+uint32_t Extraction::Run(const char *archive, uint32_t *count, MemberRecord **members) {
+    archive_.reset(VTQ_FileOpen(archive, "rb"));
+    if (!archive_) return VTQ_E_OPEN;
+    if (VTQ_FileTellSize(archive_.get()) == -1) return VTQ_E_IO;
+    // The file must start with a local header, in little-endian order; the
+    // result of the read is not needed, a failed read leaves 0.
+    uint32_t signature = 0;
+    VtqZip_getDoubleWord(archive_.get(), &signature);
+    if (signature != fmt::kLocalHeaderSig) return VTQ_E_NOT_ZIP;
+    if (VtqZip_FormatChk(archive_.get(), &pos_, &entries_) != VTQ_OK) return VTQ_E_STRUCTURE;
+    if (!records_.Allocate(entries_)) return VTQ_E_NO_MEMORY;
+    if (!ReadEntry()) return VTQ_E_STRUCTURE;
+    // Split mode makes the work directory, once per context; zip_makepath
+    // may rename it in place, and every path below starts from the result.
+    if (!compose() && !flat() && bus_->WorkDirMade == 0) {
+        zip_makepath(bus_, bus_->DstFileTmp, 1);
+        bus_->WorkDirMade = 1;
+    }
+
+    for (;;) {
+        const size_t len = std::strlen(name());
+        if (len > 0 && name()[len - 1] == '/') {
+            DirectoryEntry();
+            if (handled_ == entries_) break;
+        } else {
+            const MemberResult r = FileMember();
+            if (r.next == Next::kFail) return r.code;
+            if (r.next == Next::kFinish) break;
+            ++handled_;
+            if (handled_ == entries_) break;
+            AdvancePastEntry();
+        }
+        if (!ReadEntry()) return VTQ_E_STRUCTURE;
+        member_.reset();
+    }
+
+    member_.reset();
+    nodes_.FreeAll();
+    archive_.reset();
+    *count = entries_;
+    *members = records_.release();
+    return VTQ_OK;
+}
+
+void Extraction::DirectoryEntry() {
+    AdvancePastEntry();
+    --entries_;
+    if (!compose() && !flat() && !HasDotDotComponent(name()))
+        MakeDirPrefixes(bus_, name(), scratch_);
+    name_.reset();
+}
+
+// Reads the member's data once, decrypts it, and copies or inflates it into
+// member_ while the CRC runs.  Returns 0 or the code to fail with.
+uint32_t Extraction::Decode(bool encrypted) {
+    const uint32_t csize = info_.CompressedSize;
+    const uint32_t usize = info_.UncompressedSize;
+    HostBuffer data(VTQ_malloc(csize));
+    if (!data) return VTQ_E_NO_MEMORY;
+    member_.reset(VTQ_malloc(usize));
+    if (!member_) return VTQ_E_NO_MEMORY;
+    std::memset(data.get(), 0, csize);
+    std::memset(member_.get(), 0, usize);
+
+    // Method 0 is stored; every other method goes to the inflater, which
+    // refuses what is not deflate.
+    Inflater inflater;
+    if (info_.Method != fmt::kMethodStored && !inflater.Start()) return VTQ_E_INFLATE;
+
+    auto *out = member_.as<unsigned char>();
+    const unsigned char *in = nullptr;
+    uint32_t pending = 0;
+    uint32_t room = usize;
+    bool read = false;
+    uLong crc = 0;
+    while (room > 0) {
+        if (pending == 0 && !read) {
+            read = true;
+            const uint32_t at = local_offset_ + fmt::kLocalHeaderSize + info_.NameLen +
+                                info_.LocalExtraLen + pos_.BytesBefore;
+            if (VTQ_FileSeek(archive_.get(), at, 0) != 0) return VTQ_E_IO;
+            // A short read is not detected: the missing bytes stay zero.
+            if (VTQ_FileRead(data.get(), 1, csize, archive_.get()) == 0) return VTQ_E_IO;
+            in = data.as<const unsigned char>();
+            pending = csize;
+            if (encrypted) {
+                if (bus_->Password[0] == 0) return VTQ_E_EMPTY_PASSWORD;
+                CryptDecodeBuffer(csize, data.as<unsigned char>(), &info_, bus_);
+                // The encryption header is not content.  Data too short to
+                // hold it leaves no content at all.
+                const uint32_t header = csize < fmt::kCryptHeaderSize ? csize : fmt::kCryptHeaderSize;
+                in += header;
+                pending -= header;
+            }
+        }
+        unsigned char *const produced_at = out + (usize - room);
+        uint32_t produced = 0;
+        if (inflater.started()) {
+            z_stream &z = inflater.stream();
+            z.next_in = const_cast<unsigned char *>(in);
+            z.avail_in = pending;
+            z.next_out = produced_at;
+            z.avail_out = room;
+            const int r = inflate(&z, Z_SYNC_FLUSH);
+            if (r < 0) return VTQ_E_INFLATE;
+            produced = room - z.avail_out;
+            const uint32_t consumed = pending - z.avail_in;
+            crc = crc32(crc, produced_at, produced);
+            in += consumed;
+            pending = z.avail_in;
+            room = z.avail_out;
+            if (r == Z_STREAM_END) break;
+            // zlib reports a call without progress as Z_BUF_ERROR; never
+            // spin on one that claims otherwise.
+            if (produced == 0 && consumed == 0) return VTQ_E_INFLATE;
+        } else {
+            // Stored data that ends before the member's declared size can
+            // never produce the member: fail now instead of waiting for
+            // input that will not come.
+            if (pending == 0) return VTQ_E_CRC;
+            produced = pending < room ? pending : room;
+            std::memcpy(produced_at, in, produced);
+            crc = crc32(crc, produced_at, produced);
+            in += produced;
+            pending -= produced;
+            room -= produced;
+        }
+    }
+    data.reset();
+    if (static_cast<uint32_t>(crc) != info_.Crc32) return VTQ_E_CRC;
+    inflater.End();
+    return VTQ_OK;
+}
+
+MemberResult Extraction::FileMember() {
+    if (VtqZip_CurFileCoherencyCheck(archive_.get(), pos_, &info_, local_offset_) != VTQ_OK)
+        return Fail(VTQ_E_STRUCTURE);
+    const bool encrypted = (info_.Flags & fmt::kFlagEncrypted) != 0;
+    if (encrypted) {
+        if (bus_->CryptOn == 0 || bus_->Password == nullptr) return Fail(VTQ_E_ENCRYPTED);
+        // Keys never carry over from one member to the next.
+        CryptInitKeys(bus_);
+    }
+    if (const uint32_t code = Decode(encrypted); code != VTQ_OK) return Fail(code);
+
+    // The record array has room for the end record's count only; an end
+    // record that counts fewer entries than the directory holds must not
+    // let the walk write past it.
+    if (handled_ >= records_.capacity()) return Fail(VTQ_E_STRUCTURE);
+    const uint32_t record = handled_;
+    records_[record].Name = static_cast<char *>(name_.release());
+    records_[record].Size = info_.UncompressedSize;
+
+    if (const MemberResult r = NameMemberFile(record); r.next != Next::kNamed) return r;
+
+    const uint32_t flags = bus_->Options->FormatFlags;
+    // The log service takes printf-style text; the trailing 0 is part of how
+    // these lines have always been written and is ignored.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
+    vtq_logfprintf(flags, bus_->Log, "\r\nptxt=", 0);
+    vtq_logfprint_path(flags, bus_->Log, path_);
+    vtq_logfprintf(flags, bus_->Log, "\r\n", 0);
+#pragma GCC diagnostic pop
+
+    {
+        HostFile file(VTQ_FileOpen(path_, "wb+"));
+        if (!file)
+            return Fail(std::strlen(path_) > kPathLenMax ? VTQ_E_PATH : VTQ_E_OPEN);
+        const uint32_t size = records_[record].Size;
+        const size_t written = VTQ_FileWrite(member_.get(), 1, size, file.get());
+        file.reset();
+        if (written != size) return Fail(VTQ_E_SHORT_WRITE);
+    }
+
+    const uint32_t r = compose() ? DealTxtCompose(bus_, path_, records_[record].Name)
+                                 : DealTxtSplit(bus_, path_);
+    if (r == VTQ_OK) return kNextEntry;
+    if (r == VTQ_E_SIZE_LIMIT) {
+        bus_->LimitReached = 1;
+        // One output is full; separate text files are not.
+        return compose() ? MemberResult{Next::kFinish, VTQ_OK} : kNextEntry;
+    }
+    bus_->DeferredError = r;
+    if (keep_going()) return kNextEntry;
+    CleanUpAfterFailedHandOff();
+    return Fail(r);
+}
+
+// Over-long paths and names that would leave the work directory: the
+// member is given up (its record stays filled and it counts as handled).
+MemberResult Extraction::PathRefused() {
+    bus_->DeferredError = VTQ_E_PATH;
+    return keep_going() ? kNextEntry : Fail(VTQ_E_PATH);
+}
+
+// Forms path_ for the member in record (and its node in flat mode).
+// Returns kNamed, PathRefused()'s result, or a failure.
+MemberResult Extraction::NameMemberFile(uint32_t record) {
+    const char *member = records_[record].Name;
+    std::memset(path_, 0, sizeof path_);
+    if (compose()) {
+        const char *made = (mode_ & VTQ_MODE_TEMP_IN_PARENT) != 0
+                               ? VTQ_ASC_tmpnam1(bus_->Parent, path_)
+                               : VTQ_ASC_tmpnam(path_);
+        // Without a temporary name the suffix alone would name a file in
+        // the current directory: the member file cannot be made.
+        if (made == nullptr || path_[0] == '\0') return Fail(VTQ_E_OPEN);
+        char suffix[5];
+        ComposeSuffix(member, suffix);
+        PathBuilder path(path_, strnlen(path_, kPathLenMax));
+        if (!path.Append(suffix)) return Fail(VTQ_E_PATH);
+        return kNamed;
+    }
+
+    PathBuilder path(path_);
+    const size_t name_len = std::strlen(member);
+    if (!path.Append(bus_->DstFileTmp, strnlen(bus_->DstFileTmp, VTQ_PATH_MAX)) ||
+        !path.Append("/"))
+        return PathRefused();
+    // No file of an empty name, and nothing above the work directory.
+    if (name_len == 0 || HasDotDotComponent(member)) return PathRefused();
+    if (!flat()) MakeDirPrefixes(bus_, member, scratch_);
+    // The test looks at the whole name, also in flat mode where only the
+    // base name is appended.
+    if (name_len > kPathLenMax - path.size()) return PathRefused();
+    if (!flat()) {
+        path.Append(member, name_len); // fits: tested above
+        return kNamed;
+    }
+
+    const char *base = BaseName(member);
+    const char *dot = std::strrchr(base, '.');
+    const size_t stem = dot == nullptr ? std::strlen(base) : static_cast<size_t>(dot - base);
+    static constexpr char kTextExt[] = ".txt";
+    // The node's text path replaces the extension by ".txt" and can be
+    // longer than the member file path: it must fit as well.
+    const size_t root = path.size();
+    if (stem + (sizeof kTextExt - 1) > kPathLenMax - root) return PathRefused();
+    path.Append(base); // shorter than the whole name: fits
+    SplitOutNode *node = nodes_.Append();
+    if (node == nullptr) return Fail(VTQ_E_NO_MEMORY);
+    PathBuilder text(node->Path);
+    text.Append(path_, root);
+    text.Append(base, stem);
+    text.Append(kTextExt);
+    own_node_ = node;
+    return kNamed;
+}
+
+void Extraction::CleanUpAfterFailedHandOff() {
+    member_.reset();
+    if (compose()) return;
+    if (!flat())
+        Zip_deletepath(bus_->DstFileTmp, bus_);
+    else
+        nodes_.RemoveTextFilesExcept(own_node_);
+}
+
+} // namespace
+} // namespace vtq
+
+// Extracts every member of the archive at path and hands each to the host
+// (see the file comment).  Returns 0 with *count (file members, the end
+// record's total less the directory entries met) and *members (records
+// from VTQ_malloc, each non-null Name too; the caller frees them) filled.
+// On failure returns the code and leaves *count and *members untouched:
+// 22 the archive cannot be opened; 25 its size cannot be had, or a
+// member's data cannot be reached or read; 2001 it does not start with a
+// local header; 3100 bad end record, central entry or local header, or a
+// file member beyond the end record's count; 12 no memory; 3001 an
+// encrypted member without a password; 5001 an empty password; 3101 the
+// inflater fails; 3102 a CRC mismatch, or stored data shorter than its
+// member; 27 a split-mode member path that is too long or would leave the
+// work directory (also an empty name), unless KeepGoing; 22/27 the member
+// file cannot be opened (or named); 24 it was written short; any other
+// non-zero result of the hand-off, unless KeepGoing, 3005 excepted.
+extern "C" VTQ_FILTER_API uint32_t VtqZip_GetUnCompressFile(const char *archive,
+                                                            uint32_t *count,
+                                                            MemberRecord **members,
+                                                            ZipBus *bus) {
+    if (archive == nullptr || count == nullptr || members == nullptr || bus == nullptr ||
+        bus->Options == nullptr)
+        return VTQ_E_NO_RECORD;
+    vtq::Extraction walk(bus);
+    return walk.Run(archive, count, members);
+}
