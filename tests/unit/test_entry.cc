@@ -1,0 +1,409 @@
+// test_entry.cc - entry points: refusals, work paths, the log, clean-up and results
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "entry/workdir_path.h"
+#include "tests/support/fixture.h"
+#include "tests/support/zip_builder.h"
+#include "vtq/zozaz.h"
+
+namespace vtq::test {
+namespace {
+
+namespace fs = std::filesystem;
+using entry::EntryKind;
+constexpr EntryKind kTop = EntryKind::kTop, kNested = EntryKind::kNested,
+                    kStream = EntryKind::kStream;
+constexpr uint32_t kEn = VTQ_MODE_ENABLED, kC = VTQ_MODE_COMPOSE, kK = VTQ_MODE_KEEP_GOING,
+                   kF = VTQ_MODE_FLAT, kN = VTQ_MODE_NO_LABELS, kLog = VTQ_FMT_LOG;
+constexpr uint32_t kWrote = 0x10000; // in a hand-off script: text left behind
+
+// ------------------------------------------------------------ work paths
+
+struct PathCase {
+    EntryKind kind;
+    uint32_t mode;
+    const char *archive, *out, *parent, *src_dir, *src_name, *dst;
+};
+
+const PathCase kPathCases[] = {
+    {kTop, 0, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out/a.zip"},
+    {kTop, kF, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out"},
+    {kTop, kC, "/in/a.zip", "/out/a.txt", "", "/in", "a.zip", "/in"},
+    {kTop, 0, "/in/a.zip", "a.txt", "", "", "a.zip", ".//a.zip"},
+    {kTop, 0, "a.zip", "/out/a.txt", "", "/out", "", "/out/a.zip"},
+    {kTop, kF, "a.zip", "/out/a.txt", "", "/out", "", "/out"},
+    {kTop, 0, "a.zip", "a.txt", "", "", "", "a.zip"},
+    {kTop, kC, "a.zip", "/out/a.txt", "", "", "", "a.zip"},
+    {kTop, kC, "c:/a.zip", "/out/a.txt", "", "c:/a.zip", "a.zip", "c:/a.zip"},
+    {kTop, kC, "x/a.zip", "a.txt", "", "x", "a.zip", "x/"},
+    {kNested, 0, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/out", "in.zip", "/out/in.zip"},
+    {kNested, 0, "/w/in.zip", "/t/in.txt", "", "/t", "in.zip", "/t/in.zip"},
+    {kNested, 0, "in.zip", "/t/in.txt", "/out/a.txt", "/out", "", "/t/in.zip"},
+    {kNested, 0, "in.zip", "in.txt", "/out/a.txt", "/out", "", "in.zip"},
+    {kNested, kC, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/w", "in.zip", "/w"},
+    // A one-character parent directory is laid over "./" too.
+    {kNested, 0, "/w/in.zip", "in.txt", "x/a.txt", "x", "in.zip", "x//in.zip"},
+    {kStream, 0, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
+    {kStream, kF, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
+    {kStream, 0, "a.zip", nullptr, "", "", "", "./a.zip"},
+    {kStream, kC, "/in/a.zip", nullptr, "", "/in", "a.zip", "/in"},
+    {kStream, kC, "a.zip", nullptr, "", "", "", "./a.zip"},
+    {kStream, kC, "x/a.zip", nullptr, "", "x", "a.zip", "x/"},
+    {kStream, kC, "c:/a.zip", nullptr, "", "c:/a.zip", "a.zip", "c:/a.zip"},
+};
+
+TEST(WorkPath, WorkedExamples) {
+    for (const PathCase &c : kPathCases) {
+        auto bus = std::make_unique<ZipBus>();
+        std::memset(bus.get(), 'z', sizeof *bus); // stale bytes must not show through
+        EXPECT_EQ(entry::FormWorkPath(*bus, {c.kind, c.mode, c.archive, c.out, c.parent}), 0u);
+        const std::string row = std::string(c.archive) + " -> " + c.dst;
+        EXPECT_STREQ(bus->SrcDir, c.src_dir) << row;
+        EXPECT_STREQ(bus->SrcName, c.src_name) << row;
+        EXPECT_STREQ(bus->DstFileTmp, c.dst) << row;
+    }
+}
+
+TEST(WorkPath, LongestPathThatFits) {
+    // Split mode: the output's directory + "/a.zip", of total length len.
+    for (size_t len : {4094u, 4095u, 4096u}) {
+        const std::string dir = "/" + std::string(len - 7, 'd');
+        const std::string out = dir + "/a.txt";
+        auto bus = std::make_unique<ZipBus>();
+        const uint32_t r = entry::FormWorkPath(*bus, {kTop, 0, "/in/a.zip", out.c_str(), ""});
+        EXPECT_EQ(r, len < VTQ_PATH_MAX ? 0u : VTQ_E_PATH) << len;
+        EXPECT_EQ(std::strlen(bus->DstFileTmp), len < VTQ_PATH_MAX ? len : 0u);
+    }
+    // "./" + a bare archive name overflows in compose mode; split mode
+    // replaces that form with the name alone, which fits.
+    const std::string bare(4094, 'a');
+    auto bus = std::make_unique<ZipBus>();
+    EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, kC, bare.c_str(), "a.txt", ""}), VTQ_E_PATH);
+    EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, 0, bare.c_str(), "a.txt", ""}), 0u);
+    EXPECT_EQ(bus->DstFileTmp, bare);
+    EXPECT_EQ(entry::FormWorkPath(*bus, {kStream, 0, bare.c_str(), nullptr, ""}), VTQ_E_PATH);
+}
+
+// ------------------------------------------------------------ entry points
+
+size_t OpenFds() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto &e : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// Archive in/arch.zip, output out/a.txt (nested: out/n.txt, under a parent
+// whose output is out/a.txt), current directory out/ so that the stream's
+// "./" work directories land there too.  Like the real host, Run takes a
+// log reference for every nested call (and drops it after a refusal); the
+// fixture drops its own at the end and then checks that every file and log
+// was closed.
+class Entry : public HostTest {
+protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        fs::create_directories(Path("in"));
+        fs::create_directories(Path("out"));
+        cwd_ = fs::current_path();
+        fs::current_path(Path("out"));
+        unsetenv("VTQ_LOG_FILE");
+        std::snprintf(parent_.Path, sizeof parent_.Path, "%s", Path("out/a.txt").c_str());
+        fds_ = OpenFds();
+    }
+    void TearDown() override {
+        vtq_logfclose(kLog, parent_.Log);
+        EXPECT_EQ(OpenFds(), fds_) << "a file or a log was left open";
+        fs::current_path(cwd_);
+        unsetenv("VTQ_LOG_FILE");
+        HostTest::TearDown();
+    }
+    std::string Zip(const ZipArchive &a) {
+        WriteFile(Path("in/arch.zip"), a.Build());
+        return Path("in/arch.zip");
+    }
+    uint32_t Run(EntryKind k, const std::string &archive, uint32_t mode, uint32_t fmt = 0,
+                 uint64_t max_size = 1u << 20, const std::string &out = "") {
+        opts_ = TxtOptions{};
+        opts_.ModeFlags = mode;
+        opts_.FormatFlags = fmt;
+        opts_.MaxSize = max_size;
+        const std::string o = !out.empty() ? out : Path(k == kNested ? "out/n.txt" : "out/a.txt");
+        const char *zip = archive.c_str();
+        if (k == kTop) return GetTextWithErrCallback(zip, o.c_str(), &opts_, nullptr, 42);
+        if (k == kStream)
+            return GetTextStreamWithErrCallback(zip, stream_.get(), &opts_, nullptr, 42);
+        vtq_logfretain(parent_.Log);
+        const uint32_t r = GetText4WithErrCallback(zip, o.c_str(), &opts_, nullptr, &parent_, 42);
+        if (r == VTQ_E_REFUSED || r == VTQ_E_NOT_ENABLED) vtq_logfclose(kLog, parent_.Log);
+        return r;
+    }
+    // The hand-offs answer in turn: 0 extracts the member as the default
+    // host does, any other code is returned with no output; with kWrote the
+    // host first leaves a text file beside the member (stream mode too).
+    void Script(std::vector<uint32_t> results) {
+        host().member = [results, i = size_t(0)](MemberCall &c) mutable {
+            const uint32_t r = i < results.size() ? results[i] : 0;
+            ++i;
+            if ((r & kWrote) != 0)
+                std::ofstream(c.path.substr(0, c.path.rfind('.')) + ".txt") << c.content;
+            return r == 0 ? CopyMember(c) : (r & ~kWrote);
+        };
+    }
+    std::string OutTree() {
+        std::string s;
+        for (const std::string &p : Tree("out")) s += (s.empty() ? "" : " ") + p;
+        return s;
+    }
+    TxtOptions opts_{};
+    ParentInfo parent_{};
+    StringStream stream_;
+    fs::path cwd_;
+    size_t fds_ = 0;
+};
+
+TEST_F(Entry, RefusalsComeFirstAndTouchNothing) {
+    setenv("VTQ_LOG_FILE", Path("log").c_str(), 1);
+    parent_.Log = vtq_logfopen(kLog, Path("parent.log").c_str());
+    const uint32_t cases[][2] = {
+        {VTQ_MODE_REFUSED | kEn, 6006}, {VTQ_MODE_REFUSED, 6006}, {0, 3003}, {kC | kK, 3003}};
+    for (EntryKind k : {kTop, kNested, kStream})
+        for (const auto &c : cases) EXPECT_EQ(Run(k, Path("in/missing.zip"), c[0], kLog), c[1]);
+    EXPECT_FALSE(fs::exists(Path("log")));
+    EXPECT_EQ(ReadFile(Path("parent.log")), "");
+    EXPECT_EQ(OutTree(), "");
+}
+
+TEST_F(Entry, MissingArchiveGives22WithTheLogClosed) {
+    parent_.Log = vtq_logfopen(kLog, Path("parent.log").c_str());
+    const std::string missing = Path("in/missing.zip");
+    EXPECT_EQ(Run(kTop, missing, kEn, kLog), VTQ_E_OPEN);
+    EXPECT_EQ(Run(kStream, missing, kEn | kC, kLog), VTQ_E_OPEN);
+    EXPECT_EQ(Run(kNested, missing, kEn, kLog), VTQ_E_OPEN);
+    // The top level's log is named after the output, the stream's after
+    // the archive; the nested level writes to its parent's.
+    EXPECT_EQ(ReadFile(Path("out/a.txt.zip.log")), "vtq_zoZAZ gettext().\r\n");
+    EXPECT_EQ(ReadFile(missing + ".zip.log"), "vtq_zoZAZ gettext().\r\n");
+    EXPECT_EQ(ReadFile(Path("parent.log")), "vtq_zoZAZ gettext4().\r\n");
+    EXPECT_EQ(OutTree(), "a.txt.zip.log");
+    EXPECT_EQ(stream_.data, "");
+}
+
+TEST_F(Entry, OverlongPathsGive27BeforeTheLog) {
+    ZipArchive a;
+    a.Add("a.doc", "alpha");
+    const std::string zip = Zip(a), top_out = Path("out/a.txt");
+    setenv("VTQ_LOG_FILE", Path("log").c_str(), 1);
+    parent_.Log = vtq_logfopen(kLog, Path("parent.log").c_str());
+    const std::string nul_at_4096(4096, 'x');
+    // deep + "/a.txt" fits in 4096 bytes, deep + "/arch.zip" does not.
+    const std::string deep = "/" + std::string(4087, 'd') + "/a.txt";
+    const struct {
+        EntryKind kind;
+        std::string archive, out, parent;
+    } cases[] = {
+        {kTop, nul_at_4096, "", top_out},          {kTop, zip, nul_at_4096, top_out},
+        {kTop, zip, deep, top_out},                {kNested, zip, "", nul_at_4096},
+        {kNested, zip, "", deep},                  {kStream, nul_at_4096, "", top_out},
+        {kStream, std::string(4094, 'x'), "", top_out}, // "./" + the bare name
+    };
+    for (const auto &c : cases) {
+        std::snprintf(parent_.Path, sizeof parent_.Path, "%s", c.parent.c_str());
+        EXPECT_EQ(Run(c.kind, c.archive, kEn, kLog, 1u << 20, c.out), VTQ_E_PATH)
+            << static_cast<int>(c.kind) << " " << c.archive.size() << " " << c.out.size();
+    }
+    EXPECT_FALSE(fs::exists(Path("log")));
+    EXPECT_EQ(ReadFile(Path("parent.log")), "");
+    EXPECT_TRUE(host().member_calls.empty());
+    EXPECT_EQ(OutTree(), "");
+}
+
+TEST_F(Entry, LogOfAFailedSplitRun) {
+    ZipArchive a;
+    a.Add("a.doc", "alpha");
+    a.Add("b.doc", "beta").crc = 1;
+    EXPECT_EQ(Run(kTop, Zip(a), kEn, kLog), VTQ_E_DAMAGED);
+    const std::string wd = Path("out/arch.zip");
+    EXPECT_EQ(ReadFile(Path("out/a.txt.zip.log")),
+              "vtq_zoZAZ gettext().\r\nbus.DstFileTmp=" + wd + "\r\nptxt=" + wd +
+                  "/a.doc\r\nerror in unzip file.\r\n");
+    EXPECT_EQ(OutTree(), "a.txt.zip.log");
+}
+
+// The host meets a ZIP member and hands it back to the filter as a real
+// host does: the nested level's lines come between the enclosing level's,
+// and the enclosing level goes on writing to the shared log afterwards.
+TEST_F(Entry, NestedArchiveFromTheHost) {
+    ZipArchive inner, outer;
+    inner.Add("x.doc", "inner text");
+    outer.Add("inner.zip", inner.Build());
+    outer.Add("z.doc", "outer text");
+    host().member = [](MemberCall &c) -> uint32_t {
+        if (!c.path.ends_with(".zip")) return CopyMember(c);
+        vtq_logfretain(c.parent->Log);
+        return GetText4WithErrCallback(c.path.c_str(), (c.path + ".txt").c_str(), c.opts, nullptr,
+                                       c.parent, c.user_data);
+    };
+    EXPECT_EQ(Run(kTop, Zip(outer), kEn, kLog), 0u);
+    const std::string w = Path("out/arch.zip"), n = Path("out/inner.zip");
+    EXPECT_EQ(ReadFile(Path("out/a.txt.zip.log")),
+              "vtq_zoZAZ gettext().\r\nbus.DstFileTmp=" + w + "\r\nptxt=" + w +
+                  "/inner.zip\r\nvtq_zoZAZ gettext4().\r\n" + n + "\r\nptxt=" + n +
+                  "/x.doc\r\n\r\nptxt=" + w + "/z.doc\r\n");
+    EXPECT_EQ(OutTree(), "a.txt.zip.log arch.zip/ arch.zip/z.txt inner.zip/ inner.zip/x.txt");
+    ASSERT_EQ(host().member_calls.size(), 3u);
+    for (const MemberCall &c : host().member_calls) EXPECT_EQ(c.user_data, 42u);
+}
+
+TEST_F(Entry, NestedComposeCountsOnFromTheParent) {
+    ZipArchive a;
+    a.Add("a.doc", "alpha");
+    parent_.Written = 1000;
+    EXPECT_EQ(Run(kNested, Zip(a), kEn | kC | kN), 0u);
+    ASSERT_EQ(host().member_calls.size(), 1u);
+    EXPECT_EQ(host().member_calls[0].written_before, 1000u);
+    EXPECT_EQ(host().member_calls[0].parent, &parent_);
+}
+
+TEST_F(Entry, SizeLimitIsTheLowWordOfMaxSize) {
+    ZipArchive a;
+    a.Add("a.doc", "alpha");
+    const std::string zip = Zip(a);
+    // The label line alone is longer than 0x10 bytes.
+    EXPECT_EQ(Run(kTop, zip, kEn | kC, VTQ_FMT_SIZE_LIMIT, 0x100000010ull), VTQ_E_SIZE_LIMIT);
+    EXPECT_EQ(Run(kTop, zip, kEn | kC, VTQ_FMT_SIZE_LIMIT, 0x10000ull), 0u);
+}
+
+// Every failable host call is failed in turn; each run must end with a
+// documented code, give back every allocation and close every file.
+TEST_F(Entry, EveryHostFailureEndsCleanly) {
+    const std::set<uint32_t> documented = {0,    11,   12,   22,   23,   24,   25,   26,   27,
+                                           2001, 3001, 3003, 3005, 5001, 6000, 6002, 6003, 6006};
+    ZipArchive a;
+    a.Add("d/");
+    a.Add("d/a.doc", Deflate("alpha alpha alpha"), 8);
+    a.Add("b.doc", "beta");
+    const std::string zip = Zip(a);
+    for (uint32_t mode : {0u, kC, kC | kK, kF})
+        for (uint64_t n = 1;; ++n) {
+            host().Arm(kAll, n);
+            const uint32_t r = Run(kTop, zip, kEn | mode, kLog);
+            const bool fired = host().fired != 0;
+            host().Disarm();
+            EXPECT_TRUE(documented.count(r)) << "mode " << mode << " call " << n << ": " << r;
+            EXPECT_EQ(host().live_allocs, 0) << "mode " << mode << " call " << n;
+            EXPECT_EQ(OpenFds(), fds_) << "mode " << mode << " call " << n;
+            if (!fired) {
+                EXPECT_EQ(r, 0u) << "mode " << mode;
+                break;
+            }
+            // Each run starts from an empty output directory, so that it
+            // makes the same host calls as the last one up to the failure.
+            for (const auto &e : fs::directory_iterator(Path("out"))) fs::remove_all(e.path());
+        }
+}
+
+// ------------------------------------------------------------ decisions
+
+enum Arch { kOne, kTwo, kDirs, kBadSecond, kBadCentral };
+
+struct DecisionRow {
+    const char *what;
+    EntryKind kind;
+    uint32_t mode;
+    Arch arch;
+    std::vector<uint32_t> script; // hand-off results in turn (0: extract)
+    uint32_t code;
+    const char *tree;     // out/ afterwards
+    bool pre_existing = false; // out/arch.zip/keep.txt exists beforehand
+};
+
+ZipArchive Build(Arch kind) {
+    ZipArchive a;
+    if (kind == kDirs) {
+        a.Add("d/");
+        a.Add("d/e/");
+        return a;
+    }
+    a.Add("a.doc", "alpha");
+    if (kind == kTwo) a.Add("b.doc", "beta");
+    if (kind == kBadSecond) a.Add("b.doc", "beta").crc = 1;
+    if (kind == kBadCentral) a.cd_disk = 1; // refused before any work directory is made
+    return a;
+}
+
+const DecisionRow kRows[] = {
+    // Top level.
+    {"top limit before empty output", kTop, kC | kN, kOne, {3005}, 3005, "a.txt"},
+    {"top empty output removed", kTop, kC | kN | kK, kTwo, {6000, 6000}, 6002, ""},
+    {"top dirs only pruned", kTop, 0, kDirs, {}, 6002, ""},
+    {"top split ok", kTop, 0, kOne, {}, 0, "arch.zip/ arch.zip/a.txt"},
+    {"top split damaged removed", kTop, 0, kBadSecond, {}, 6003, ""},
+    {"top flat damaged keeps", kTop, kF, kBadSecond, {}, 6003, "a.txt"},
+    {"top compose damaged, no output", kTop, kC | kN, kBadCentral, {}, 6003, ""},
+    {"top single 6000 removed", kTop, kK, kOne, {kWrote | 6000}, 6000, ""},
+    {"top 6000 then text kept", kTop, kK, kTwo, {kWrote | 6000, 0}, 6000,
+     "arch.zip/ arch.zip/a.txt arch.zip/b.txt"},
+    {"top keep going mapped", kTop, kC | kN | kK, kTwo, {3101, 0}, 6003, "a.txt"},
+    {"top stop removes output", kTop, kC | kN, kTwo, {0, 9}, 9, ""},
+    {"top member code beats loop", kTop, kK, kBadSecond, {7}, 7, ""},
+    {"top other's dir kept", kTop, 0, kBadSecond, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
+    {"top unmade dir kept", kTop, 0, kBadCentral, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
+    {"top fresh name", kTop, 0, kOne, {}, 0,
+     "arch.zip/ arch.zip/keep.txt arch.zipDIR/ arch.zipDIR/a.txt", true},
+    // Nested level.
+    {"nested compose no text", kNested, kC, kDirs, {}, 6002, ""},
+    {"nested split dirs only", kNested, 0, kDirs, {}, 0, "arch.zip/ arch.zip/d/ arch.zip/d/e/"},
+    {"nested split damaged removed", kNested, 0, kBadSecond, {}, 6003, ""},
+    {"nested single 6000 removed", kNested, kK, kOne, {kWrote | 6000}, 6000, ""},
+    {"nested empty output kept", kNested, kC | kN | kK, kTwo, {6000, 6000}, 6000, "n.txt"},
+    {"nested stop removes output", kNested, kC | kN, kTwo, {0, 9}, 9, ""},
+    // Stream (work directories in the current directory, out/).
+    {"stream limit", kStream, kC | kN, kOne, {3005}, 3005, ""},
+    {"stream split dirs only pruned", kStream, 0, kDirs, {}, 6002, ""},
+    {"stream split ok pruned", kStream, 0, kOne, {}, 0, ""},
+    {"stream split damaged removed", kStream, 0, kBadSecond, {kWrote}, 6003, ""},
+    // Nothing made yet, so nothing removed: above all not "./" itself.
+    {"stream damaged directory", kStream, 0, kBadCentral, {}, 6003, "arch.zip/ arch.zip/keep.txt",
+     true},
+    {"stream single 6000", kStream, kK, kOne, {kWrote | 6000}, 6000, ""},
+    {"stream stop", kStream, kC | kN, kTwo, {0, 9}, 9, ""},
+};
+
+class Decision : public Entry, public ::testing::WithParamInterface<DecisionRow> {};
+
+TEST_P(Decision, ResultAndWhatRemains) {
+    const DecisionRow &row = GetParam();
+    if (row.pre_existing) {
+        fs::create_directories(Path("out/arch.zip"));
+        WriteFile(Path("out/arch.zip/keep.txt"), "keep");
+    }
+    Script(row.script);
+    // The size limit is on (and far away), so that a 3005 from the host
+    // leaves no line break behind.
+    EXPECT_EQ(Run(row.kind, Zip(Build(row.arch)), kEn | row.mode,
+                  VTQ_FMT_SIZE_LIMIT | VTQ_FMT_EOL_LF),
+              row.code);
+    EXPECT_EQ(OutTree(), row.tree);
+    if (row.kind == kStream && row.code == 0) {
+        EXPECT_EQ(stream_.data, "alpha");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Decision, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<DecisionRow> &row) {
+                             std::string n = row.param.what;
+                             for (char &ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
+
+} // namespace
+} // namespace vtq::test
