@@ -272,15 +272,6 @@ TEST_F(Entry, NestedComposeCountsOnFromTheParent) {
     EXPECT_EQ(host().member_calls[0].parent, &parent_);
 }
 
-TEST_F(Entry, SizeLimitIsTheLowWordOfMaxSize) {
-    ZipArchive a;
-    a.Add("a.doc", "alpha");
-    const std::string zip = Zip(a);
-    // The label line alone is longer than 0x10 bytes.
-    EXPECT_EQ(Run(kTop, zip, kEn | kC, VTQ_FMT_SIZE_LIMIT, 0x100000010ull), VTQ_E_SIZE_LIMIT);
-    EXPECT_EQ(Run(kTop, zip, kEn | kC, VTQ_FMT_SIZE_LIMIT, 0x10000ull), 0u);
-}
-
 // Every failable host call is failed in turn; each run must end with a
 // documented code, give back every allocation and close every file.
 TEST_F(Entry, EveryHostFailureEndsCleanly) {
