@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
 # setup.sh - install what the build and the tests need, when it is missing.
+#
+# Usage: scripts/setup.sh [--fuzz]
+#   --fuzz  also clang and its libFuzzer and sanitizer runtimes, for the
+#           fuzz build (fuzz/run_campaign.sh); the normal build needs none.
 set -euo pipefail
+packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev python3 zip unzip valgrind)
+for arg in "$@"; do
+  case "$arg" in
+    --fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;
+    *) echo "setup: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for p in cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev python3 zip unzip; do
+for p in "${packages[@]}"; do
   have "$p" || need+=("$p")
 done
 if [ "${#need[@]}" -gt 0 ]; then

@@ -1,0 +1,158 @@
+// fuzz_extract.cc - whole extractions of any bytes, through the shipped
+// filter and the stand-in host, in every mode
+//
+// Each input is written as in/a.zip inside a private directory and
+// extracted five times: composed into a file and into a stream, split into
+// a work directory beside the output and through the current directory of
+// a stream extraction, and flat.  The stand-in host is the real one
+// (libvtq_txif and friends), so nested archives come back into the filter
+// as they do under ziptext.  After every extraction the harness checks:
+//  - the result is one of the documented codes;
+//  - nothing is left in the temporary directory, the archive's directory
+//    holds only the archive, and a stream extraction leaves nothing in the
+//    current directory;
+//  - the output directory holds only directories, text files (*.txt) and
+//    the log (*.log): extracted member files are always deleted;
+//  - no file descriptor stays open.
+// Leaks are left to LeakSanitizer (the fuzz build) or valgrind.
+//
+// The host's allocation cap is lowered to 64 MiB (unless VTQ_MAX_ALLOC is
+// set already), so that a member whose central entry claims gigabytes is
+// refused with 12 instead of being allocated.
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "fuzz/fuzz_common.h"
+#include "vtq/host.h"
+#include "vtq/zozaz.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vtq::fuzz::Die;
+
+enum class Entry { kFile, kStream };
+
+struct Run {
+    const char *label;
+    Entry entry;
+    uint32_t mode;     // ModeFlags besides Enabled
+    uint32_t format;   // FormatFlags
+    uint32_t out_code; // output encoding
+    uint64_t max_size;
+    const char *language;
+};
+
+constexpr uint32_t kLimit = VTQ_FMT_SIZE_LIMIT;
+constexpr Run kRuns[] = {
+    {"compose, file", Entry::kFile,
+     VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING | VTQ_MODE_TEMP_IN_PARENT,
+     VTQ_FMT_EOL_LF | kLimit | VTQ_FMT_LOG, 0, 1u << 20, ""},
+    {"compose, stream", Entry::kStream, VTQ_MODE_COMPOSE, VTQ_FMT_EOL_CRLF | kLimit, 1, 1u << 20,
+     "Japanese"},
+    {"split, file", Entry::kFile, VTQ_MODE_KEEP_GOING, VTQ_FMT_EOL_LF | kLimit, 0, 1u << 20, ""},
+    {"split, stream", Entry::kStream, 0, VTQ_FMT_EOL_LF | kLimit, 3, 1u << 20, "Japanese"},
+    {"flat, file", Entry::kFile, VTQ_MODE_FLAT, VTQ_FMT_EOL_CR, 0, 0, ""},
+};
+
+struct Dirs {
+    std::string root, in, out, tmp, cwd, archive, output;
+};
+
+// The open descriptors on files, as "fd -> path" lines.  Pipes and the
+// like are left out: the sanitizer runtimes make some of their own.
+std::string OpenFiles() {
+    std::string list;
+    for (const auto &e : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = fs::read_symlink(e.path(), ec).string();
+        if (ec || target.rfind("/", 0) != 0 || target.rfind("/proc/", 0) == 0) continue;
+        list += e.path().filename().string() + " -> " + target + "\n";
+    }
+    return list;
+}
+
+const Dirs &Setup() {
+    static const Dirs dirs = [] {
+        Dirs d;
+        d.root = vtq::fuzz::PrivateDir();
+        d.in = d.root + "/in";
+        d.out = d.root + "/out";
+        d.tmp = d.root + "/tmp";
+        d.cwd = d.root + "/cwd";
+        for (const std::string *p : {&d.in, &d.out, &d.tmp, &d.cwd}) fs::create_directory(*p);
+        d.archive = d.in + "/a.zip";
+        d.output = d.out + "/a.txt";
+        setenv("TMPDIR", d.tmp.c_str(), 1);
+        setenv("VTQ_MAX_ALLOC", "67108864", 0);
+        unsetenv("VTQ_LOG_FILE");
+        return d;
+    }();
+    return dirs;
+}
+
+int CollectStream(void *user, const void *buf, uint32_t len) {
+    static_cast<std::string *>(user)->append(static_cast<const char *>(buf), len);
+    return 0;
+}
+
+bool EndsWith(const std::string &s, const char *tail) {
+    const size_t n = std::strlen(tail);
+    return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// What an extraction may leave: see the file comment.
+void CheckLeftovers(const Dirs &d, const Run &run, uint32_t code) {
+    const std::string what = std::string(run.label) + " (code " + std::to_string(code) + "): ";
+    for (const std::string &p : vtq::fuzz::Listing(d.root)) {
+        if (p == "in/" || p == "in/a.zip" || p == "out/" || p == "tmp/" || p == "cwd/") continue;
+        if (p.rfind("out/", 0) == 0 && run.entry == Entry::kFile &&
+            (p.back() == '/' || EndsWith(p, ".txt") || EndsWith(p, ".log")))
+            continue;
+        Die(what + "left " + p);
+    }
+}
+
+uint32_t Extract(const Dirs &d, const Run &run) {
+    TxtOptions opts;
+    std::memset(&opts, 0, sizeof opts);
+    std::strncpy(opts.Language, run.language, sizeof opts.Language - 1);
+    opts.OutCode = run.out_code;
+    opts.FormatFlags = run.format;
+    opts.ModeFlags = VTQ_MODE_ENABLED | run.mode;
+    opts.MaxSize = run.max_size;
+    if (run.entry == Entry::kFile)
+        return GetTextWithErrCallback(d.archive.c_str(), d.output.c_str(), &opts, nullptr, 7);
+    // A stream extraction works in the current directory: lend it cwd/
+    // for the call, and keep the process's own (where libFuzzer writes
+    // its findings) for everything else.
+    std::string text;
+    VTQ_Stream stream{CollectStream, &text};
+    const fs::path home = fs::current_path();
+    fs::current_path(d.cwd);
+    const uint32_t code =
+        GetTextStreamWithErrCallback(d.archive.c_str(), &stream, &opts, nullptr, 7);
+    fs::current_path(home);
+    return code;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    const Dirs &d = Setup();
+    static const std::string files = OpenFiles();
+    vtq::fuzz::WriteBytes(d.archive, data, size);
+    for (const Run &run : kRuns) {
+        const uint32_t code = Extract(d, run);
+        if (!vtq::fuzz::DocumentedCode(code))
+            Die(std::string(run.label) + ": undocumented code " + std::to_string(code));
+        CheckLeftovers(d, run, code);
+        if (const std::string now = OpenFiles(); now != files)
+            Die(std::string(run.label) + ": open files changed from\n" + files + "to\n" + now);
+        vtq::fuzz::Empty(d.out);
+        vtq::fuzz::Empty(d.cwd);
+    }
+    return 0;
+}

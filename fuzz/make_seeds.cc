@@ -1,0 +1,105 @@
+// make_seeds.cc - write the builder-made seed archives of the fuzz corpus
+//
+// Usage: make_seeds DIR.  Small archives that between them reach every
+// branch of the reader and the loop the fuzzer should start from: stored,
+// deflated, directories, encryption, data descriptors, a stub in front, a
+// comment, nested archives, long and odd names.
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/zip_builder.h"
+
+using vtq::test::Deflate;
+using vtq::test::ZipArchive;
+
+namespace {
+
+std::string Nested(int levels) {
+    ZipArchive a;
+    a.Add("leaf.txt", "the innermost text\n", 8);
+    std::string bytes = a.Build();
+    for (int i = 1; i < levels; ++i) {
+        ZipArchive outer;
+        outer.Add("note.txt", "level " + std::to_string(i) + "\n");
+        outer.Add("inner.zip", bytes, i % 2 == 0 ? 0 : 8);
+        bytes = outer.Build();
+    }
+    return bytes;
+}
+
+std::vector<std::pair<std::string, std::string>> Seeds() {
+    std::vector<std::pair<std::string, std::string>> out;
+    auto add = [&](const char *name, const ZipArchive &a) { out.emplace_back(name, a.Build()); };
+    {
+        ZipArchive a;
+        a.Add("a.txt", "alpha\n");
+        add("stored.zip", a);
+    }
+    {
+        ZipArchive a;
+        a.Add("b.txt", std::string(300, 'b') + "\n", 8);
+        add("deflated.zip", a);
+    }
+    {
+        ZipArchive a;
+        a.Add("d/");
+        a.Add("d/e/");
+        a.Add("d/e/f.txt", "deep\n", 8);
+        a.Add("g.txt", "top\n");
+        add("dirs.zip", a);
+    }
+    {
+        ZipArchive a;
+        a.Add("s.txt", "secret text\n", 8).password = "pw";
+        a.Add("p.txt", "plain\n");
+        add("encrypted.zip", a);
+    }
+    {
+        ZipArchive a;
+        a.Add("dd.txt", "streamed\n", 8).bit3 = true;
+        a.members.back().data_descriptor = true;
+        add("descriptor.zip", a);
+    }
+    {
+        ZipArchive a;
+        a.stub = "#!/bin/sh\nexit 0\n";
+        a.comment = "an archive comment";
+        a.Add("x.txt", "behind a stub\n");
+        add("stub_comment.zip", a);
+    }
+    {
+        ZipArchive a;
+        a.Add("empty.txt", "");
+        a.Add("bin.dat", std::string("\0\1\2\3", 4));
+        a.Add("\x83\x65\x83\x58\x83\x67.txt", "Shift_JIS name\n");
+        a.Add(".profile", "dot\n");
+        add("odd_names.zip", a);
+    }
+    out.emplace_back("nested2.zip", Nested(2));
+    out.emplace_back("nested4.zip", Nested(4));
+    {
+        ZipArchive a;
+        a.Add("z.txt", std::string(20000, '\0'), 8);
+        add("zeros.zip", a);
+    }
+    {
+        ZipArchive a;
+        a.Add("r.txt", "raw\n", 8).raw = Deflate("raw\n", 9);
+        a.Add("m.txt", "other method\n", 12);
+        add("methods.zip", a);
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds DIR\n");
+        return 2;
+    }
+    for (const auto &[name, bytes] : Seeds()) vtq::test::WriteFile(std::string(argv[1]) + "/" + name, bytes);
+    return 0;
+}
