@@ -1,6 +1,7 @@
 // run_tool.cc - start ziptext in a private directory and collect its output
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,17 +94,19 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
     if (pid < 0) return r;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
     int wstatus = 0;
+    struct rusage usage {};
     for (;;) {
-        pid_t w = waitpid(pid, &wstatus, WNOHANG);
+        pid_t w = wait4(pid, &wstatus, WNOHANG, &usage);
         if (w == pid) break;
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
-            waitpid(pid, &wstatus, 0);
+            wait4(pid, &wstatus, 0, &usage);
             r.timed_out = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    r.max_rss_kib = usage.ru_maxrss;
     if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     r.out = test::ReadFile(out_file);
