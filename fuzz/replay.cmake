@@ -20,7 +20,7 @@ add_dependencies(fuzz_replay_extract vtq_zozaz)
 foreach(harness central_dir extract)
   target_include_directories(fuzz_replay_${harness} PRIVATE ${VTQ_INCLUDE} ${CMAKE_SOURCE_DIR}
                              ${CMAKE_SOURCE_DIR}/src)
-  target_link_libraries(fuzz_replay_${harness} PRIVATE ZLIB::ZLIB Threads::Threads
+  target_link_libraries(fuzz_replay_${harness} PRIVATE ${VTQ_FILTER_LINK_LIBS} Threads::Threads
                         ${CMAKE_DL_LIBS})
   if(EXISTS ${VTQ_FUZZ_DIR}/regressions/${harness})
     add_test(NAME fuzz_regressions_${harness}

@@ -5,7 +5,7 @@
 #   --fuzz  also clang and its libFuzzer and sanitizer runtimes, for the
 #           fuzz build (fuzz/run_campaign.sh); the normal build needs none.
 set -euo pipefail
-packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev python3 zip unzip valgrind)
+packages=(cmake ninja-build g++ zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev python3 zip unzip valgrind)
 for arg in "$@"; do
   case "$arg" in
     --fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;

@@ -22,6 +22,7 @@
 
 #include <cstring>
 
+#include "archive/member_decode.h"
 #include "archive/member_path.h"
 #include "archive/zip_format.h"
 #include "host/services.h"
@@ -189,6 +190,7 @@ private:
     NodeList nodes_;
     SplitOutNode *own_node_ = nullptr; // the current member's node (flat mode)
     HostBuffer member_;                // the current member's bytes
+    WholeInflater whole_;              // one-call decoding of intact streams
     char path_[VTQ_PATH_MAX];          // the member file
     char scratch_[VTQ_PATH_MAX];       // directory prefixes
 };
@@ -257,7 +259,12 @@ void Extraction::DirectoryEntry() {
 }
 
 // Reads the member's data once, decrypts it, and copies or inflates it into
-// member_ while the CRC runs.  Returns 0 or the code to fail with.
+// member_ while the CRC runs (DecodeMember).  Returns 0 or the code to fail
+// with.
+//
+// Both buffers read as zero wherever nothing was put into them (a short
+// read, a stream that ends early); only those parts are zeroed, so that no
+// page of a large member is written twice.
 uint32_t Extraction::Decode(bool encrypted) {
     const uint32_t csize = info_.CompressedSize;
     const uint32_t usize = info_.UncompressedSize;
@@ -265,75 +272,39 @@ uint32_t Extraction::Decode(bool encrypted) {
     if (!data) return VTQ_E_NO_MEMORY;
     member_.reset(VTQ_malloc(usize));
     if (!member_) return VTQ_E_NO_MEMORY;
-    std::memset(data.get(), 0, csize);
-    std::memset(member_.get(), 0, usize);
 
     // Method 0 is stored; every other method goes to the inflater, which
     // refuses what is not deflate.
     Inflater inflater;
     if (info_.Method != fmt::kMethodStored && !inflater.Start()) return VTQ_E_INFLATE;
 
-    auto *out = member_.as<unsigned char>();
+    // An empty member reads nothing.
     const unsigned char *in = nullptr;
     uint32_t pending = 0;
-    uint32_t room = usize;
-    bool read = false;
-    uLong crc = 0;
-    while (room > 0) {
-        if (pending == 0 && !read) {
-            read = true;
-            const uint32_t at = local_offset_ + fmt::kLocalHeaderSize + info_.NameLen +
-                                info_.LocalExtraLen + pos_.BytesBefore;
-            if (VTQ_FileSeek(archive_.get(), at, 0) != 0) return VTQ_E_IO;
-            // A short read is not detected: the missing bytes stay zero.
-            if (VTQ_FileRead(data.get(), 1, csize, archive_.get()) == 0) return VTQ_E_IO;
-            in = data.as<const unsigned char>();
-            pending = csize;
-            if (encrypted) {
-                if (bus_->Password[0] == 0) return VTQ_E_EMPTY_PASSWORD;
-                CryptDecodeBuffer(csize, data.as<unsigned char>(), &info_, bus_);
-                // The encryption header is not content.  Data too short to
-                // hold it leaves no content at all.
-                const uint32_t header = csize < fmt::kCryptHeaderSize ? csize : fmt::kCryptHeaderSize;
-                in += header;
-                pending -= header;
-            }
-        }
-        unsigned char *const produced_at = out + (usize - room);
-        uint32_t produced = 0;
-        if (inflater.started()) {
-            z_stream &z = inflater.stream();
-            z.next_in = const_cast<unsigned char *>(in);
-            z.avail_in = pending;
-            z.next_out = produced_at;
-            z.avail_out = room;
-            const int r = inflate(&z, Z_SYNC_FLUSH);
-            if (r < 0) return VTQ_E_INFLATE;
-            produced = room - z.avail_out;
-            const uint32_t consumed = pending - z.avail_in;
-            crc = crc32(crc, produced_at, produced);
-            in += consumed;
-            pending = z.avail_in;
-            room = z.avail_out;
-            if (r == Z_STREAM_END) break;
-            // zlib reports a call without progress as Z_BUF_ERROR; never
-            // spin on one that claims otherwise.
-            if (produced == 0 && consumed == 0) return VTQ_E_INFLATE;
-        } else {
-            // Stored data that ends before the member's declared size can
-            // never produce the member: fail now instead of waiting for
-            // input that will not come.
-            if (pending == 0) return VTQ_E_CRC;
-            produced = pending < room ? pending : room;
-            std::memcpy(produced_at, in, produced);
-            crc = crc32(crc, produced_at, produced);
-            in += produced;
-            pending -= produced;
-            room -= produced;
+    if (usize > 0) {
+        const uint32_t at = local_offset_ + fmt::kLocalHeaderSize + info_.NameLen +
+                            info_.LocalExtraLen + pos_.BytesBefore;
+        if (VTQ_FileSeek(archive_.get(), at, 0) != 0) return VTQ_E_IO;
+        // A short read is not detected: the missing bytes stay zero.
+        const size_t got = VTQ_FileRead(data.get(), 1, csize, archive_.get());
+        if (got == 0) return VTQ_E_IO;
+        if (got < csize) std::memset(data.as<unsigned char>() + got, 0, csize - got);
+        in = data.as<const unsigned char>();
+        pending = csize;
+        if (encrypted) {
+            if (bus_->Password[0] == 0) return VTQ_E_EMPTY_PASSWORD;
+            CryptDecodeBuffer(csize, data.as<unsigned char>(), &info_, bus_);
+            // The encryption header is not content.  Data too short to
+            // hold it leaves no content at all.
+            const uint32_t header = csize < fmt::kCryptHeaderSize ? csize : fmt::kCryptHeaderSize;
+            in += header;
+            pending -= header;
         }
     }
+    const uint32_t code = DecodeMember(inflater.started() ? &inflater.stream() : nullptr, &whole_, in,
+                                       pending, member_.as<unsigned char>(), usize, info_.Crc32);
+    if (code != VTQ_OK) return code;
     data.reset();
-    if (static_cast<uint32_t>(crc) != info_.Crc32) return VTQ_E_CRC;
     inflater.End();
     return VTQ_OK;
 }
