@@ -22,6 +22,12 @@ struct RunResult {
     uint32_t Code() const;
 };
 
+// True when the environment asks for the tool to run under valgrind's
+// memcheck (VTQ_E2E_MEMCHECK set and not "0").  Run() then starts ziptext
+// inside valgrind with leak checking, gives it twenty times the time, and
+// fails the test on any memcheck report.
+bool UnderMemcheck();
+
 // Each test gets a directory of its own with two folders: work/, the
 // tool's current directory, and tmp/, its TMPDIR.  The directory is
 // removed when the test passes and kept when it fails.  Every test ends by

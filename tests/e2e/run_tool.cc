@@ -68,6 +68,17 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
     RunResult r;
     std::string out_file = root_ + "/stdout", err_file = root_ + "/stderr";
     std::vector<std::string> argv_s{VTQ_ZIPTEXT};
+    // Under memcheck (see e2e.h) the tool runs inside valgrind, which keeps
+    // its own report out of the tool's output.
+    const std::string vg_log = root_ + "/valgrind.log";
+    const bool memcheck = UnderMemcheck();
+    if (memcheck) {
+        const std::string supp = (fs::path(__FILE__).parent_path() / "valgrind.supp").string();
+        argv_s.insert(argv_s.begin(), {"valgrind", "--tool=memcheck", "--quiet",
+                                       "--leak-check=full", "--errors-for-leak-kinds=definite",
+                                       "--suppressions=" + supp, "--log-file=" + vg_log});
+        timeout_s *= 20;
+    }
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : argv_s) argv.push_back(a.data());
@@ -88,7 +99,7 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
         unsetenv("VTQ_MAX_ALLOC");
         unsetenv("VTQ_LOG_FILE");
         for (const auto &[k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     if (pid < 0) return r;
@@ -111,7 +122,20 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     r.out = test::ReadFile(out_file);
     r.err = test::ReadFile(err_file);
+    if (memcheck) {
+        // --quiet leaves the log empty unless memcheck found something.
+        const std::string report = fs::exists(vg_log) ? test::ReadFile(vg_log) : "no report";
+        std::string line = "ziptext";
+        for (const std::string &a : args) line += " " + a;
+        EXPECT_EQ(report, "") << "memcheck report for: " << line;
+        fs::remove(vg_log);
+    }
     return r;
+}
+
+bool UnderMemcheck() {
+    const char *v = std::getenv("VTQ_E2E_MEMCHECK");
+    return v != nullptr && *v != '\0' && *v != '0';
 }
 
 std::string Zip(const std::vector<std::pair<std::string, std::string>> &members) {

@@ -43,7 +43,7 @@ struct Kind {
 constexpr Kind kKinds[] = {
     {kAlloc, "alloc"},     {kOpen, "open"},       {kRead, "read"},   {kSeek, "seek"},
     {kTell, "tell"},       {kWrite, "write"},     {kMkDir, "mkdir"}, {kRmDir, "rmdir"},
-    {kRemove, "remove"},   {kOpenDir, "opendir"}, {kTmpName, "tmpname"},
+    {kRemove, "remove"},   {kOpenDir, "opendir"}, {kTmpName, "tmpname"}, {kConv, "convert"},
 };
 
 enum class Via { kTop, kLoop };
