@@ -1,6 +1,7 @@
 // fixture.cpp - per-test work directory and host reset
 #include "tests/support/fixture.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <algorithm>
@@ -64,6 +65,18 @@ std::vector<std::string> HostTest::Tree(const std::string &under) const {
 }
 
 std::vector<std::string> HostTest::TmpFiles() const { return Walk(dir_ + "/tmp"); }
+
+std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
+                                const std::string &work) {
+    auto bus = std::make_unique<ZipBus>();
+    bus->Options = opts;
+    bus->Parent = &bus->OwnParent;
+    bus->FileMode = 1;
+    bus->OutPath = out.c_str();
+    std::snprintf(bus->OwnParent.Path, sizeof bus->OwnParent.Path, "%s", out.c_str());
+    std::snprintf(bus->DstFileTmp, sizeof bus->DstFileTmp, "%s", work.c_str());
+    return bus;
+}
 
 std::string CorpusDir() {
     std::string d = VTQ_CORPUS_DIR;

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "tests/support/test_host.h"
+#include "vtq/zozaz.h"
 
 namespace vtq::test {
 
@@ -31,6 +33,12 @@ private:
     std::string old_tmpdir_; // TMPDIR before SetUp, restored by TearDown
     bool had_tmpdir_ = false;
 };
+
+// A context for the extraction loop as an entry point leaves it: opts, its
+// own parent, file mode, output path out and work path work.  The strings
+// must outlive the context (it keeps out's pointer).
+std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
+                                const std::string &work = "");
 
 // Root of the bundled corpus of public archives, or "" when it is absent.
 std::string CorpusDir();

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,11 +68,7 @@ TEST_F(Corpus, EveryArchiveAsTheManifestSays) {
         EXPECT_EQ(VtqZip_FormatChk(f, &pos, &count), row.fmt_chk);
         VTQ_FileClose(f);
 
-        auto bus = std::make_unique<ZipBus>();
-        bus->Options = &opts;
-        bus->Parent = &bus->OwnParent;
-        bus->FileMode = 1;
-        bus->OutPath = out.c_str();
+        auto bus = LoopBus(&opts, out);
         host().member_calls.clear();
         MemberRecord *records = nullptr;
         EXPECT_EQ(VtqZip_GetUnCompressFile(archive.c_str(), &count, &records, bus.get()), row.expect);

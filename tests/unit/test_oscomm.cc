@@ -1,11 +1,8 @@
 // test_oscomm.cc - the stand-in runtime: listings, temporary names, memory cap, files
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
@@ -13,16 +10,14 @@
 
 #include "host/oscomm/oscomm.h"
 #include "tests/support/fixture.h"
+#include "tests/support/zip_builder.h"
 
 namespace os = vtq::oscomm;
 
 namespace {
 
 class Oscomm : public vtq::test::HostTest {};
-
-void WriteFile(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using vtq::test::WriteFile;
 
 // Lists path with the host calls alone, as the filter's removal walk does.
 std::vector<std::string> List(const std::string &dir) {
@@ -37,25 +32,6 @@ std::vector<std::string> List(const std::string &dir) {
 }
 
 std::string BaseName(const std::string &p) { return p.substr(p.rfind('/') + 1); }
-
-// Removes a tree through the host calls only, recursing on the delivered
-// paths exactly as the filter does.  Returns false on the first failure.
-bool RemoveTree(const char *path) {
-    if (!os::is_exist(path)) return true;
-    if (!os::is_directory(path)) return os::remove_file(path) == 0;
-    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
-    std::string pattern = std::string(path) + "/*";
-    if (!os::dir_open(pattern.c_str(), state)) return false;
-    uint8_t entry[VTQ_DIRENTRY_SIZE] = {};
-    bool ok = true;
-    while (ok && os::dir_read(state, entry)) {
-        const char *p = reinterpret_cast<char *>(entry + VTQ_DIRENTRY_NAME);
-        std::string base = BaseName(p);
-        if (base != "." && base != "..") ok = RemoveTree(p);
-    }
-    os::dir_close(state);
-    return ok && os::rmdir_(path) == 0;
-}
 
 TEST_F(Oscomm, ListingGivesFullPathsIncludingDotEntries) {
     ASSERT_EQ(os::mkdir_(Path("d").c_str()), 0);
@@ -104,28 +80,6 @@ TEST_F(Oscomm, LongEntryPathsReachTheEntryThroughTheOpenListing) {
     for (size_t i = VTQ_DIRENTRY_SIZE; i < sizeof entry; ++i) ASSERT_EQ(entry[i], 0x5a) << i;
     EXPECT_EQ(files, 1);
     EXPECT_TRUE(List(deep).size() == 2u); // only "." and ".."
-}
-
-// A tree deeper than PATH_MAX (built with *at calls) is removed through the
-// listing's short paths.
-TEST_F(Oscomm, TreeDeeperThanPathMaxIsRemovedThroughListings) {
-    const std::string name(200, 'x');
-    ASSERT_EQ(os::mkdir_(Path("top").c_str()), 0);
-    int fd = open(Path("top").c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(fd, 0);
-    for (int level = 0; level < 30; ++level) { // 30 * 201 bytes > 4096
-        ASSERT_EQ(mkdirat(fd, name.c_str(), 0777), 0);
-        int f = openat(fd, "file", O_CREAT | O_WRONLY, 0666);
-        ASSERT_GE(f, 0);
-        close(f);
-        int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-        close(fd);
-        ASSERT_GE(next, 0);
-        fd = next;
-    }
-    close(fd);
-    EXPECT_TRUE(RemoveTree(Path("top").c_str()));
-    EXPECT_FALSE(os::is_exist(Path("top").c_str()));
 }
 
 // lstat, not stat: a link to a directory is not a directory to walk into.
