@@ -2,25 +2,18 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "host/comm/comm.h"
 #include "tests/support/fixture.h"
+#include "tests/support/zip_builder.h"
 
 namespace cm = vtq::comm;
 
 namespace {
 
 class Comm : public vtq::test::HostTest {};
-
-std::string ReadFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using vtq::test::ReadFile;
 
 int Print(VTQ_LOG *log, const char *fmt, ...) {
     va_list args;

@@ -73,34 +73,98 @@ std::string Hex(const std::string &s) {
 
 const std::string kSun = "\xE6\x97\xA5"; // U+65E5, in every double-byte set
 
-TEST(Conf, EachOutputEncoding) {
-    struct Case {
-        uint32_t code;
-        std::string want;
-    } cases[] = {
-        {0, "A" + kSun},
-        {1, "A\0\xE5\x65"s},
-        {2, "\0A\x65\xE5"s},
-        {3, "A\x93\xFA"},
-        {4, "A\xC6\xFC"},
-        {5, "A\xC8\xD5"},
-        {6, "A\xA4\xE9"},
-        {7, "A\xEC\xED"},
-        {8, "A?"},
-        {9, "A" + kSun},
-        {10, "A\0\0\0\xE5\x65\0\0"s},
-        {11, "\0\0\0A\0\0\x65\xE5"s},
+struct Row {
+    const char *what;
+    Job job;
+    std::string text, want;
+    bool overflow = false; // the output stopped for want of room
+};
+
+// Whole conversions, byte for byte.
+TEST(Conf, Conversions) {
+    const std::string x = "A" + kSun, brk = "a\r\nb\rc\nd", l1 = "ISO-8859-1";
+    const Row rows[] = {
+        // Every output encoding.
+        {"utf-8", {.out_code = 0}, x, x},
+        {"utf-16le", {.out_code = 1}, x, "A\0\xE5\x65"s},
+        {"utf-16be", {.out_code = 2}, x, "\0A\x65\xE5"s},
+        {"shift_jis", {.out_code = 3}, x, "A\x93\xFA"},
+        {"euc-jp", {.out_code = 4}, x, "A\xC6\xFC"},
+        {"gbk", {.out_code = 5}, x, "A\xC8\xD5"},
+        {"big5", {.out_code = 6}, x, "A\xA4\xE9"},
+        {"cp949", {.out_code = 7}, x, "A\xEC\xED"},
+        {"latin-1", {.out_code = 8}, x, "A?"},
+        {"utf-8 with mark", {.out_code = 9}, x, x},
+        {"utf-32le", {.out_code = 10}, x, "A\0\0\0\xE5\x65\0\0"s},
+        {"utf-32be", {.out_code = 11}, x, "\0\0\0A\0\0\x65\xE5"s},
+        // Line-break modes; unknown ones give CRLF, a missing character LF.
+        {"crlf", {.source = l1, .line_breaks = 1, .mode = 1}, brk, "a\r\nb\r\nc\r\nd"},
+        {"lf", {.source = l1, .line_breaks = 1, .mode = 2}, brk, "a\nb\nc\nd"},
+        {"cr", {.source = l1, .line_breaks = 1, .mode = 3}, brk, "a\rb\rc\rd"},
+        {"u2028", {.source = l1, .line_breaks = 1, .mode = 4}, brk,
+         "a\xE2\x80\xA8" "b\xE2\x80\xA8" "c\xE2\x80\xA8" "d"},
+        {"nel", {.source = l1, .line_breaks = 1, .mode = 5}, brk, "a\xC2\x85" "b\xC2\x85" "c\xC2\x85" "d"},
+        {"mode 0", {.source = l1, .line_breaks = 1, .mode = 0}, brk, "a\r\nb\r\nc\r\nd"},
+        {"mode 77", {.source = l1, .line_breaks = 1, .mode = 77}, brk, "a\r\nb\r\nc\r\nd"},
+        {"u2028 in latin-1", {.out_code = 8, .source = l1, .line_breaks = 1, .mode = 4}, brk, "a\nb\nc\nd"},
+        {"nel in latin-1", {.out_code = 8, .source = l1, .line_breaks = 1, .mode = 5}, brk,
+         "a\x85" "b\x85" "c\x85" "d"},
+        {"u2028 in shift_jis", {.out_code = 3, .source = l1, .line_breaks = 1, .mode = 4}, brk, "a\nb\nc\nd"},
+        {"lf in utf-16le", {.out_code = 1, .source = l1, .line_breaks = 1, .mode = 2}, brk,
+         "a\0\n\0b\0\n\0c\0\n\0d\0"s},
+        {"breaks pass without LineBreakConv", {.mode = 2}, brk, brk},
+        // The filter's line break: one CR read as ISO-8859-1, first output.
+        {"filter's line break", {.out_code = 11, .source = l1, .first = 1, .line_breaks = 1, .mode = 1}, "\r",
+         "\0\0\xFE\xFF\0\0\0\r\0\0\0\n"s},
+        // Substitution of invalid and unrepresentable input.
+        {"invalid utf-8, given subst", {.subst = '?'}, "a\xFF" "b", "a?b"},
+        {"invalid utf-8, default unicode", {}, "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+        {"invalid utf-8, default utf-16", {.out_code = 1}, "\xFF", "\xFD\xFF"},
+        {"invalid utf-8, default legacy", {.out_code = 3}, "a\xC3", "a?"},
+        {"each bad byte once", {.subst = '#'}, "\xF0\x9F\x98" "b", "###b"},
+        {"truncated cp932 lead", {.charset = "Shift_JIS", .source = "Shift_JIS", .subst = '?'}, "a\x93", "a?"},
+        {"unrepresentable, given", {.out_code = 3, .subst = '*'}, "\xC3\xA9", "*"},
+        {"unrepresentable, default", {.out_code = 5}, "\xEA\xB0\x80" "x", "?x"}, // Hangul
+        {"unrepresentable in latin-1", {.out_code = 8}, kSun, "?"},
+        {"surrogate code in utf-8", {.subst = '?'}, "\xED\xA0\x80", "???"},
+        // Valid UTF-8 with non-ASCII bytes is read as UTF-8 unless Charset
+        // names one of the six group names.
+        {"utf-8 rule, no charset", {.source = "Shift_JIS"}, "\xC3\xA9", "\xC3\xA9"},
+        {"utf-8 rule, not a group name", {.charset = "ISO-8859-15", .source = "KoreanKSC"}, "\xC3\xA9", "\xC3\xA9"},
+        {"utf-8 rule off, Shift_JIS", {.charset = "Shift_JIS", .source = "Shift_JIS"}, "\xC3\xA9",
+         "\xEF\xBE\x83\xEF\xBD\xA9"},
+        {"utf-8 rule off, latin-1", {.charset = l1, .source = l1}, "\xC3\xA9", "\xC3\x83\xC2\xA9"},
+        {"not utf-8: the given set", {.source = l1}, "caf\xE9", "caf\xC3\xA9"},
+        {"not utf-8: Shift_JIS", {.source = "Shift_JIS"}, "\x93\xFA", kSun},
+        // Source names (Charset = the name keeps the UTF-8 rule off).
+        {"ChineseGBK", {.charset = "ChineseGBK", .source = "ChineseGBK"}, "\xC8\xD5", kSun},
+        {"ChineseBIG5", {.charset = "ChineseBIG5", .source = "ChineseBIG5"}, "\xA4\xE9", kSun},
+        {"KoreanKSC, cp949 only", {.charset = "KoreanKSC", .source = "KoreanKSC"}, "\x81\x41", "\xEA\xB0\x82"},
+        {"Shift_JIS, cp932 circled 1", {.charset = "Shift_JIS", .source = "Shift_JIS"}, "\x87\x40", "\xE2\x91\xA0"},
+        {"WINDOWS31J", {.charset = "WINDOWS31J", .source = "WINDOWS31J"}, "\x93\xFA", kSun},
+        {"CP866", {.charset = "CP866", .source = "CP866"}, "\x80", "\xD0\x90"},
+        // Output stops after the last whole character that fits.
+        {"fits exactly", {.mode = 1, .cap = 5}, "ab" + kSun, "ab" + kSun},
+        {"3-byte char straddles", {.mode = 1, .cap = 4}, "ab" + kSun, "ab", true},
+        {"surrogate pair straddles", {.out_code = 1, .mode = 1, .cap = 5}, "a\xF0\x9F\x98\x80", "a\0"s, true},
+        {"line break is one unit", {.line_breaks = 1, .mode = 1, .cap = 2}, "a\r\n", "a", true},
+        {"no room for the mark", {.out_code = 10, .first = 1, .mode = 1, .cap = 3}, "a", "", true},
+        {"mark fits, char not", {.out_code = 10, .first = 1, .mode = 1, .cap = 7}, "a", "\xFF\xFE\0\0"s, true},
+        {"no room at all", {.mode = 1, .cap = 0}, "a", "", true},
     };
-    for (const Case &c : cases) {
-        Result r = Convert({.out_code = c.code}, "A" + kSun);
-        EXPECT_EQ(r.convert, 0) << c.code;
-        EXPECT_BYTES(r.out, c.want) << "OutCode " << c.code;
+    for (const Row &r : rows) {
+        const Result got = Convert(r.job, r.text);
+        EXPECT_EQ(got.change, 0) << r.what;
+        EXPECT_EQ(got.convert != 0, r.overflow) << r.what;
+        EXPECT_BYTES(got.out, r.want) << r.what;
     }
     EXPECT_NE(Convert({.out_code = 12}, "A").init, 0);
+    EXPECT_NE(Convert({.source = "NO-SUCH-CHARSET"}, "x").change, 0);
+    EXPECT_NE(Convert({.source = ""}, "x").change, 0);
 }
 
 // The first-output flag puts a byte-order mark in front for the Unicode
-// encodings that have one.
+// encodings that have one, and nothing at all for an empty source.
 TEST(Conf, ByteOrderMarkOnlyOnFirstOutput) {
     const std::string boms[] = {"", "\xFF\xFE", "\xFE\xFF", "", "", "", "", "", "",
                                 "\xEF\xBB\xBF", "\xFF\xFE\0\0"s, "\0\0\xFE\xFF"s};
@@ -108,140 +172,7 @@ TEST(Conf, ByteOrderMarkOnlyOnFirstOutput) {
         EXPECT_BYTES(Convert({.out_code = code, .first = 1}, "x").out,
                      boms[code] + Convert({.out_code = code}, "x").out)
             << "OutCode " << code;
-    // Nothing at all, not even the mark, for an empty source.
-    Result r = Convert({.out_code = 1, .first = 1}, "");
-    EXPECT_EQ(r.convert, 0);
-    EXPECT_EQ(r.out, "");
-}
-
-TEST(Conf, LineBreakModes) {
-    const std::string text = "a\r\nb\rc\nd";
-    struct Case {
-        uint32_t code, mode;
-        std::string want;
-    } cases[] = {
-        {0, 1, "a\r\nb\r\nc\r\nd"},
-        {0, 2, "a\nb\nc\nd"},
-        {0, 3, "a\rb\rc\rd"},
-        {0, 4, "a\xE2\x80\xA8" "b\xE2\x80\xA8" "c\xE2\x80\xA8" "d"},
-        {0, 5, "a\xC2\x85" "b\xC2\x85" "c\xC2\x85" "d"},
-        {0, 0, "a\r\nb\r\nc\r\nd"},  // unknown mode: CRLF
-        {0, 77, "a\r\nb\r\nc\r\nd"},
-        {8, 4, "a\nb\nc\nd"},        // no U+2028 in ISO-8859-1: LF
-        {8, 5, "a\x85" "b\x85" "c\x85" "d"},
-        {3, 4, "a\nb\nc\nd"},
-        {1, 2, "a\0\n\0b\0\n\0c\0\n\0d\0"s},
-    };
-    for (const Case &c : cases)
-        EXPECT_BYTES(Convert({.out_code = c.code, .source = "ISO-8859-1", .line_breaks = 1,
-                              .mode = c.mode},
-                             text)
-                         .out,
-                     c.want)
-            << "OutCode " << c.code << " mode " << c.mode;
-    // LineBreakConv 0: line breaks pass as they stand.
-    EXPECT_BYTES(Convert({.mode = 2}, text).out, text);
-    // The filter's line break: one CR read as ISO-8859-1.
-    EXPECT_BYTES(Convert({.out_code = 11, .source = "ISO-8859-1", .first = 1, .line_breaks = 1,
-                          .mode = 1},
-                         "\r")
-                     .out,
-                 "\0\0\xFE\xFF\0\0\0\r\0\0\0\n"s);
-}
-
-TEST(Conf, SubstitutesInvalidAndUnrepresentable) {
-    struct Case {
-        const char *what;
-        uint32_t code;
-        std::string charset, source;
-        char subst;
-        std::string text, want;
-    } cases[] = {
-        {"invalid utf-8, given subst", 0, "", "UTF-8", '?', "a\xFF" "b", "a?b"},
-        {"invalid utf-8, default unicode", 0, "", "UTF-8", 0, "a\xFF" "b", "a\xEF\xBF\xBD" "b"},
-        {"invalid utf-8, default utf-16", 1, "", "UTF-8", 0, "\xFF", "\xFD\xFF"},
-        {"invalid utf-8, default legacy", 3, "", "UTF-8", 0, "a\xC3", "a?"},
-        {"each bad byte once", 0, "", "UTF-8", '#', "\xF0\x9F\x98" "b", "###b"},
-        {"truncated cp932 lead", 0, "Shift_JIS", "Shift_JIS", '?', "a\x93", "a?"},
-        {"unrepresentable, given", 3, "", "UTF-8", '*', "\xC3\xA9", "*"},
-        {"unrepresentable, default", 5, "", "UTF-8", 0, "\xEA\xB0\x80" "x", "?x"}, // Hangul
-        {"unrepresentable in latin-1", 8, "", "UTF-8", 0, kSun, "?"},
-        {"surrogate code in utf-8", 0, "", "UTF-8", '?', "\xED\xA0\x80", "???"},
-    };
-    for (const Case &c : cases) {
-        Result r = Convert(
-            {.out_code = c.code, .charset = c.charset, .source = c.source, .subst = c.subst},
-            c.text);
-        EXPECT_EQ(r.convert, 0) << c.what;
-        EXPECT_BYTES(r.out, c.want) << c.what;
-    }
-}
-
-// Valid UTF-8 with non-ASCII bytes is read as UTF-8 unless Charset names
-// one of the six group names.
-TEST(Conf, Utf8RuleFollowsCharset) {
-    struct Case {
-        std::string charset, source, text, want;
-    } cases[] = {
-        {"", "Shift_JIS", "\xC3\xA9", "\xC3\xA9"},
-        {"ISO-8859-15", "KoreanKSC", "\xC3\xA9", "\xC3\xA9"}, // not a group name
-        {"Shift_JIS", "Shift_JIS", "\xC3\xA9", "\xEF\xBE\x83\xEF\xBD\xA9"}, // ﾃｩ
-        {"ISO-8859-1", "ISO-8859-1", "\xC3\xA9", "\xC3\x83\xC2\xA9"},
-        {"", "ISO-8859-1", "caf\xE9", "caf\xC3\xA9"}, // not UTF-8: the given set
-        {"", "Shift_JIS", "\x93\xFA", kSun},
-    };
-    for (const Case &c : cases)
-        EXPECT_BYTES(Convert({.charset = c.charset, .source = c.source}, c.text).out, c.want)
-            << c.charset << " / " << c.source;
-}
-
-TEST(Conf, SourceNames) {
-    struct Case {
-        const char *name;
-        std::string text, want; // want is UTF-8
-    } cases[] = {
-        {"ISO-8859-1", "\xE9", "\xC3\xA9"},
-        {"ChineseGBK", "\xC8\xD5", kSun},
-        {"ChineseBIG5", "\xA4\xE9", kSun},
-        {"KoreanKSC", "\x81\x41", "\xEA\xB0\x82"}, // a CP949-only syllable
-        {"Shift_JIS", "\x87\x40", "\xE2\x91\xA0"}, // CP932 extension: circled 1
-        {"WINDOWS31J", "\x93\xFA", kSun},
-        {"UTF-8", kSun, kSun},
-        {"CP866", "\x80", "\xD0\x90"},
-    };
-    for (const Case &c : cases) {
-        // Charset = the name keeps the UTF-8 rule off for the group names.
-        Result r = Convert({.charset = c.name, .source = c.name}, c.text);
-        EXPECT_EQ(r.change, 0) << c.name;
-        EXPECT_BYTES(r.out, c.want) << c.name;
-    }
-    EXPECT_NE(Convert({.source = "NO-SUCH-CHARSET"}, "x").change, 0);
-    EXPECT_NE(Convert({.source = ""}, "x").change, 0);
-}
-
-// Output stops after the last whole character that fits.
-TEST(Conf, CapacityStopsOnWholeCharacters) {
-    struct Case {
-        const char *what;
-        uint32_t code, first, line_breaks, cap;
-        std::string text, want;
-        bool overflow;
-    } cases[] = {
-        {"fits exactly", 0, 0, 0, 5, "ab" + kSun, "ab" + kSun, false},
-        {"3-byte char straddles", 0, 0, 0, 4, "ab" + kSun, "ab", true},
-        {"surrogate pair straddles", 1, 0, 0, 5, "a\xF0\x9F\x98\x80", "a\0"s, true},
-        {"line break is one unit", 0, 0, 1, 2, "a\r\n", "a", true},
-        {"no room for the mark", 10, 1, 0, 3, "a", "", true},
-        {"mark fits, char not", 10, 1, 0, 7, "a", "\xFF\xFE\0\0"s, true},
-        {"no room at all", 0, 0, 0, 0, "a", "", true},
-    };
-    for (const Case &c : cases) {
-        Result r = Convert({.out_code = c.code, .first = c.first, .line_breaks = c.line_breaks,
-                            .mode = 1, .cap = c.cap},
-                           c.text);
-        EXPECT_EQ(r.convert != 0, c.overflow) << c.what;
-        EXPECT_BYTES(r.out, c.want) << c.what;
-    }
+    EXPECT_EQ(Convert({.out_code = 1, .first = 1}, "").out, "");
 }
 
 // Random bytes through every source set: each conversion ends, fits four

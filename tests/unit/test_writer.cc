@@ -1,10 +1,9 @@
 // test_writer.cc - the size limit, the lazy output file and line breaks
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <iterator>
 
 #include "tests/support/fixture.h"
+#include "tests/support/zip_builder.h"
 #include "vtq/zozaz.h"
 
 namespace vtq::test {
@@ -43,8 +42,7 @@ protected:
         if (bus_->StreamMode == 1) return stream_.data;
         VTQ_FileClose(bus_->OutFile);
         bus_->OutFile = nullptr;
-        std::ifstream in(out_path_, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+        return ReadFile(out_path_);
     }
     TxtOptions opts_{};
     std::unique_ptr<ParentInfo> parent_ = std::make_unique<ParentInfo>();
