@@ -1,5 +1,6 @@
 // fixture.cpp - per-test work directory and host reset
 #include "tests/support/fixture.h"
+#include "tests/support/zip_builder.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,26 @@ std::vector<std::string> HostTest::Tree(const std::string &under) const {
 }
 
 std::vector<std::string> HostTest::TmpFiles() const { return Walk(dir_ + "/tmp"); }
+
+void OutputTest::SetUp() {
+    HostTest::SetUp();
+    out_path_ = Path("out.txt");
+    bus_->Options = &opts_;
+    bus_->Parent = parent_.get();
+    bus_->OutPath = out_path_.c_str();
+}
+
+void OutputTest::TearDown() {
+    VTQ_FileClose(bus_->OutFile);
+    HostTest::TearDown();
+}
+
+std::string OutputTest::Output() {
+    if (bus_->StreamMode == 1) return stream_.data;
+    VTQ_FileClose(bus_->OutFile);
+    bus_->OutFile = nullptr;
+    return ReadFile(out_path_);
+}
 
 std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
                                 const std::string &work) {

@@ -34,6 +34,22 @@ private:
     bool had_tmpdir_ = false;
 };
 
+// A context whose writers go to out.txt in the test's directory, or to
+// stream_ once a test sets stream mode; options opts_, parent parent_.
+class OutputTest : public HostTest {
+protected:
+    void SetUp() override;
+    void TearDown() override; // closes the output
+    // What reached the output so far (closes the file).
+    std::string Output();
+
+    TxtOptions opts_{};
+    std::unique_ptr<ParentInfo> parent_ = std::make_unique<ParentInfo>();
+    std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
+    StringStream stream_;
+    std::string out_path_;
+};
+
 // A context for the extraction loop as an entry point leaves it: opts, its
 // own parent, file mode, output path out and work path work.  The strings
 // must outlive the context (it keeps out's pointer).

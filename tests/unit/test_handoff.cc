@@ -1,7 +1,5 @@
 // test_handoff.cc - members handed to the host, and the compose output bytes
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <tuple>
 
 #include "tests/support/fixture.h"
@@ -21,41 +19,24 @@ std::string Enc(const std::string &ascii, uint32_t out_code) {
     return s;
 }
 
-class Handoff : public HostTest {
+class Handoff : public OutputTest {
 protected:
     void SetUp() override {
-        HostTest::SetUp();
+        OutputTest::SetUp();
         opts_.ModeFlags = VTQ_MODE_COMPOSE;
-        bus_->Options = &opts_;
-        bus_->Parent = parent_.get();
         bus_->FileMode = 1;
         bus_->UserData = 77;
         bus_->Option[VTQ_OPT_LINE_BREAK_MODE] = 2;
-        out_path_ = Path("out.txt");
-        bus_->OutPath = out_path_.c_str();
-    }
-    void TearDown() override {
-        VTQ_FileClose(bus_->OutFile);
-        HostTest::TearDown();
     }
     // Writes a member file and hands it over; the file must be gone after.
     uint32_t Hand(const std::string &name, const std::string &text, bool compose = true) {
         std::string path = Path("m" + std::to_string(++members_));
-        std::ofstream(path, std::ios::binary) << text;
+        WriteFile(path, text);
         uint32_t r = compose ? DealTxtCompose(bus_.get(), path.c_str(), name.c_str())
                              : DealTxtSplit(bus_.get(), path.c_str());
         EXPECT_FALSE(fs::exists(path)) << "member file left behind";
         return r;
     }
-    std::string Output() {
-        VTQ_FileClose(bus_->OutFile);
-        bus_->OutFile = nullptr;
-        return ReadFile(out_path_);
-    }
-    TxtOptions opts_{};
-    std::unique_ptr<ParentInfo> parent_ = std::make_unique<ParentInfo>();
-    std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
-    std::string out_path_;
     int members_ = 0;
 };
 
@@ -221,14 +202,13 @@ TEST_F(Handoff, NoEntryPointMode) {
 
 // Stream mode: the stream variant of the host call, no file opened.
 TEST_F(Handoff, StreamMode) {
-    StringStream stream;
     bus_->StreamMode = 1;
-    bus_->Stream = stream.get();
+    bus_->Stream = stream_.get();
     EXPECT_EQ(Hand("a", "x"), 0u);
-    EXPECT_EQ(stream.data, "Filename: a\nContent: \nx\n");
+    EXPECT_EQ(stream_.data, "Filename: a\nContent: \nx\n");
     ASSERT_EQ(host().member_calls.size(), 1u);
     EXPECT_TRUE(host().member_calls[0].stream_call);
-    EXPECT_EQ(host().member_calls[0].stream, stream.get());
+    EXPECT_EQ(host().member_calls[0].stream, stream_.get());
     EXPECT_EQ(bus_->OutFile, nullptr);
     EXPECT_FALSE(fs::exists(out_path_));
 }

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -19,67 +20,52 @@ namespace {
 class Oscomm : public vtq::test::HostTest {};
 using vtq::test::WriteFile;
 
-// Lists path with the host calls alone, as the filter's removal walk does.
-std::vector<std::string> List(const std::string &dir) {
-    std::vector<std::string> out;
-    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
-    if (!os::dir_open((dir + "/*").c_str(), state)) return out;
-    uint8_t entry[VTQ_DIRENTRY_SIZE] = {};
-    while (os::dir_read(state, entry))
-        out.emplace_back(reinterpret_cast<char *>(entry + VTQ_DIRENTRY_NAME));
-    os::dir_close(state);
-    return out;
-}
-
 std::string BaseName(const std::string &p) { return p.substr(p.rfind('/') + 1); }
 
-TEST_F(Oscomm, ListingGivesFullPathsIncludingDotEntries) {
-    ASSERT_EQ(os::mkdir_(Path("d").c_str()), 0);
-    WriteFile(Path("d/a"), "1");
-    ASSERT_EQ(os::mkdir_(Path("d/b").c_str()), 0);
-    std::vector<std::string> got = List(Path("d"));
-    std::set<std::string> names;
-    for (const std::string &p : got) {
-        EXPECT_EQ(p.substr(0, Path("d/").size()), Path("d/"));
-        names.insert(BaseName(p));
-    }
-    EXPECT_EQ(names, (std::set<std::string>{".", "..", "a", "b"}));
-    EXPECT_EQ(got.size(), 4u);
+// Lists dir with the host calls alone, as the filter's removal walk does,
+// handing each entry's path to each while the listing is open; nothing may
+// be written past the 520-byte entry record.
+void List(const std::string &dir, const std::function<void(const std::string &)> &each) {
     uint8_t state[VTQ_DIRSTATE_SIZE] = {};
-    EXPECT_EQ(os::dir_open(Path("missing/*").c_str(), state), 0);
-    os::dir_close(state); // a state that never opened is left alone
+    ASSERT_NE(os::dir_open((dir + "/*").c_str(), state), 0) << dir;
+    uint8_t entry[VTQ_DIRENTRY_SIZE + 64];
+    std::memset(entry, 0x5a, sizeof entry);
+    while (os::dir_read(state, entry)) each(reinterpret_cast<char *>(entry + VTQ_DIRENTRY_NAME));
+    os::dir_close(state);
+    for (size_t i = VTQ_DIRENTRY_SIZE; i < sizeof entry; ++i) ASSERT_EQ(entry[i], 0x5a) << i;
 }
 
-// Entries whose full path passes the 512 bytes of the entry record come as
-// /proc/self/fd paths that still reach them; nothing is written past the
-// 520-byte record.
-TEST_F(Oscomm, LongEntryPathsReachTheEntryThroughTheOpenListing) {
-    std::string deep = dir();
+// Entries come as full paths, "." and ".." included.  Where the full path
+// passes the 512 bytes of the record, a /proc/self/fd path through the open
+// listing still reaches the entry.
+TEST_F(Oscomm, ListingsGiveFullPathsThatReachTheEntry) {
+    std::string deep = Path("d");
+    ASSERT_EQ(os::mkdir_(deep.c_str()), 0);
     while (deep.size() < 600) {
         deep += "/" + std::string(200, 'd');
         ASSERT_EQ(os::mkdir_(deep.c_str()), 0);
     }
-    WriteFile(deep + "/" + std::string(100, 'f'), "12345");
-
-    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
-    ASSERT_NE(os::dir_open((deep + "/*").c_str(), state), 0);
-    uint8_t entry[VTQ_DIRENTRY_SIZE + 64];
-    std::memset(entry, 0x5a, sizeof entry);
-    int files = 0;
-    while (os::dir_read(state, entry)) {
-        const char *p = reinterpret_cast<char *>(entry + VTQ_DIRENTRY_NAME);
-        ASSERT_LT(std::strlen(p), 512u);
-        EXPECT_EQ(std::string(p).rfind("/proc/self/fd/", 0), 0u) << p;
-        if (BaseName(p) != std::string(100, 'f')) continue;
-        ++files;
-        EXPECT_EQ(os::file_size_by_path(p), 5);
-        EXPECT_EQ(os::remove_file(p), 0);
-        EXPECT_FALSE(os::is_exist(p));
+    const std::string f(100, 'f');
+    WriteFile(Path("d/" + f), "12345");
+    WriteFile(deep + "/" + f, "12345");
+    for (const std::string &d : {Path("d"), deep}) {
+        std::set<std::string> names;
+        List(d, [&](const std::string &p) {
+            EXPECT_LT(p.size(), 512u);
+            EXPECT_EQ(p.rfind(d.size() < 400 ? d + "/" : "/proc/self/fd/", 0), 0u) << p;
+            names.insert(BaseName(p));
+            if (BaseName(p) != f) return;
+            EXPECT_EQ(os::file_size_by_path(p.c_str()), 5);
+            EXPECT_EQ(os::remove_file(p.c_str()), 0);
+            EXPECT_FALSE(os::is_exist(p.c_str()));
+        });
+        EXPECT_EQ(names.size(), d == deep ? 3u : 4u);
+        EXPECT_TRUE(names.count(".") && names.count("..") && names.count(f));
     }
-    os::dir_close(state);
-    for (size_t i = VTQ_DIRENTRY_SIZE; i < sizeof entry; ++i) ASSERT_EQ(entry[i], 0x5a) << i;
-    EXPECT_EQ(files, 1);
-    EXPECT_TRUE(List(deep).size() == 2u); // only "." and ".."
+    List(deep, [](const std::string &p) { EXPECT_NE(BaseName(p), std::string(100, 'f')); });
+    uint8_t state[VTQ_DIRSTATE_SIZE] = {};
+    EXPECT_EQ(os::dir_open(Path("missing/*").c_str(), state), 0);
+    os::dir_close(state); // a state that never opened is left alone
 }
 
 // lstat, not stat: a link to a directory is not a directory to walk into.
@@ -95,7 +81,9 @@ TEST_F(Oscomm, SymlinksAreNotFollowed) {
     EXPECT_EQ(os::rmdir_(Path("nowhere").c_str()), -1);
 }
 
-TEST_F(Oscomm, TmpNamesAreUniqueAcrossThreads) {
+// Names are unique across threads and each is held by an empty file in
+// TMPDIR, or beside the parent's output for tmp_name_in.
+TEST_F(Oscomm, TmpNames) {
     constexpr int kThreads = 8, kEach = 200;
     std::vector<std::vector<std::string>> names(kThreads);
     std::vector<std::thread> threads;
@@ -114,26 +102,18 @@ TEST_F(Oscomm, TmpNamesAreUniqueAcrossThreads) {
         }
     EXPECT_EQ(all.size(), size_t{kThreads * kEach});
     EXPECT_EQ(TmpFiles().size(), all.size()); // each name is held by a file
-}
-
-TEST_F(Oscomm, TmpNameInUsesTheParentsDirectory) {
-    struct Case {
-        std::string parent_path, want_prefix;
-    } cases[] = {
-        {Path("out.txt"), Path("vtqz-")},
-        {"out.txt", "./vtqz-"},
-    };
+    // Beside the parent's output, "./" for an output without a directory.
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(chdir(dir().c_str()), 0); // for the name without a directory
-    for (const Case &c : cases) {
+    ASSERT_EQ(chdir(dir().c_str()), 0);
+    for (const auto &[parent_path, prefix] : {std::pair{Path("out.txt"), Path("vtqz-")},
+                                              std::pair<std::string, std::string>{"out.txt", "./vtqz-"}}) {
         ParentInfo parent{};
-        std::strcpy(parent.Path, c.parent_path.c_str());
+        std::strcpy(parent.Path, parent_path.c_str());
         char buf[4096];
         EXPECT_EQ(os::tmp_name_in(&parent, buf), buf);
-        EXPECT_EQ(std::string(buf).rfind(c.want_prefix, 0), 0u) << buf;
-        EXPECT_TRUE(os::is_exist(buf));
-        EXPECT_EQ(os::remove_file(buf), 0);
+        EXPECT_EQ(std::string(buf).rfind(prefix, 0), 0u) << buf;
+        EXPECT_EQ(os::remove_file(buf), 0); // the name was held by a file
     }
     ASSERT_EQ(chdir(cwd), 0);
     setenv("TMPDIR", Path("no-such-dir").c_str(), 1);

@@ -102,6 +102,8 @@ TEST_F(ReaderTest, EndRecordVariants) {
         const char *what;
         std::string bytes;
         uint32_t code, central, before, entries; // the last three on success
+        uint32_t fault = 0, nth = 0;             // host call kind failing from call nth
+        bool persistent = false;
     } rows[] = {
         {"empty file", "", 23, 0, 0, 0},
         {"only a signature", Le32(0x06054b50), 23, 0, 0, 0},
@@ -115,10 +117,20 @@ TEST_F(ReaderTest, EndRecordVariants) {
         {"32-bit wrap", wrapped_bytes, 0, 0xFFFFFFF0u, static_cast<uint32_t>(wrapped_bytes.size() - 22 - 0x10), 2},
         {"junk after the record", plain + "trailing junk", 0, real.CentralPos, 0, 2},
         {"stub in front", stubbed.Build(), 0, real.CentralPos, 1000, 2},
+        {"no search buffer", plain, 23, 0, 0, 0, kAlloc, 1},
+        {"no size: nothing is there", plain, 23, 0, 0, 0, kTell, 1},
+        {"window seek", plain, 23, 0, 0, 0, kSeek, 1},
+        {"window read", plain, 23, 0, 0, 0, kRead, 1},
+        {"seek to the record", plain, 25, 0, 0, 0, kSeek, 2},
+        // Every read from the this-disk field on fails: the fields stay 0.
+        {"field reads fail", plain, 0, 0, eocd, 0, kRead, 6, true},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.what);
+        host().Arm(r.fault, r.nth, r.persistent);
         ASSERT_EQ(Check(r.bytes), r.code);
+        EXPECT_EQ(host().fired != 0, r.fault != 0);
+        host().Disarm();
         EXPECT_EQ(pos_.CentralPos, r.code == 0 ? r.central : 0xDEADu);
         if (r.code != 0) continue;
         EXPECT_EQ(pos_.BytesBefore, r.before);
@@ -137,30 +149,6 @@ TEST_F(ReaderTest, TailSearchWindowsAndSpan) {
         ASSERT_EQ(Check(bytes), comment <= 65513 ? 0u : 23u) << comment;
         EXPECT_EQ(VtqZip_SearchCentralDir(file_), comment <= 65513 ? bytes.size() - 22 - comment : 0u);
     }
-}
-
-TEST_F(ReaderTest, SearchAndCheckFailures) {
-    const std::string bytes = TwoMembers().Build();
-    const struct { uint32_t kind, n, code; } rows[] = {
-        {kAlloc, 1, 23}, // search buffer
-        {kTell, 1, 23},  // the size reads as 0xFFFFFFFF: nothing is there
-        {kSeek, 1, 23},  // window seek
-        {kRead, 1, 23},  // window read
-        {kSeek, 2, 25},  // the seek to the record
-    };
-    for (const auto &r : rows) {
-        Open(bytes);
-        host().Arm(r.kind, r.n);
-        EXPECT_EQ(VtqZip_FormatChk(file_, &pos_, &entries_), r.code) << r.kind << "/" << r.n;
-        EXPECT_EQ(host().fired, 1u);
-    }
-    // Every read from the this-disk field on fails: the fields stay 0.
-    Open(bytes);
-    host().Arm(kRead, 6, true);
-    ASSERT_EQ(VtqZip_FormatChk(file_, &pos_, &entries_), 0u);
-    EXPECT_EQ(entries_, 0u);
-    EXPECT_EQ(pos_.CentralPos, 0u);
-    EXPECT_EQ(pos_.BytesBefore, bytes.size() - 22);
 }
 
 TEST_F(ReaderTest, CentralEntries) {
@@ -198,30 +186,6 @@ TEST_F(ReaderTest, CentralEntries) {
         EXPECT_EQ(Entry(info, local, name, pos_), f.code);
         EXPECT_EQ(name, sentinel);
     }
-}
-
-// Records cut off by the end of the file: a field that cannot be read keeps
-// its old value; in the local header check that is the previous field's.
-TEST_F(ReaderTest, TruncatedRecordsKeepStaleValues) {
-    Open(Le32(0x02014b50) + std::string("\x14\x00\x0a\x00\x01\x00", 6));
-    ZipEntryInfo info{};
-    std::memset(&info, 0x11, sizeof info);
-    uint32_t local = 0x22222222;
-    char *name = nullptr;
-    EXPECT_EQ(Entry(info, local, name, ZipDirPos{0, 0}), 25u);
-    EXPECT_EQ(info.VersionNeeded, 0x0au);
-    EXPECT_EQ(info.Flags, 1u);
-    EXPECT_EQ(info.Method, 0x11111111u);
-    EXPECT_EQ(info.ExternalAttr, 0x11111111u);
-    EXPECT_EQ(local, 0x22222222u);
-    EXPECT_EQ(name, nullptr);
-
-    // A local header that ends after its name length of 5.
-    Open(Le32(0x04034b50) + std::string(22, '\0') + std::string("\x05\x00", 2));
-    info = ZipEntryInfo{};
-    info.NameLen = 5;
-    EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, ZipDirPos{0, 0}, &info, 0), 0u);
-    EXPECT_EQ(info.LocalExtraLen, 5u);
 }
 
 // Local header versus central entry: which disagreements are fatal.
@@ -264,6 +228,13 @@ TEST_F(ReaderTest, CoherencyCheck) {
     host().Arm(kSeek, 1);
     ZipEntryInfo info{};
     EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, pos_, &info, 0), 25u);
+    // A local header cut off after its name length of 5: the extra length
+    // that cannot be read keeps the name length's value.
+    Open(Le32(0x04034b50) + std::string(22, '\0') + std::string("\x05\x00", 2));
+    info = ZipEntryInfo{};
+    info.NameLen = 5;
+    EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, ZipDirPos{0, 0}, &info, 0), 0u);
+    EXPECT_EQ(info.LocalExtraLen, 5u);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 // test_writer.cc - the size limit, the lazy output file and line breaks
 #include <filesystem>
-#include <memory>
 
 #include "tests/support/fixture.h"
 #include "tests/support/zip_builder.h"
@@ -13,16 +12,8 @@ namespace fs = std::filesystem;
 
 // A context writing to a string stream, or to a file (opened already, or
 // left for the writers to open), with the limit off and output begun.
-class Writer : public HostTest {
+class Writer : public OutputTest {
 protected:
-    void SetUp() override {
-        HostTest::SetUp();
-        out_path_ = Path("out.txt");
-    }
-    void TearDown() override {
-        VTQ_FileClose(bus_->OutFile);
-        HostTest::TearDown();
-    }
     void Fresh(bool stream, bool open = true) {
         VTQ_FileClose(bus_->OutFile);
         *bus_ = ZipBus{};
@@ -37,18 +28,6 @@ protected:
         bus_->OutPath = stream ? nullptr : out_path_.c_str();
         if (!stream && open) bus_->OutFile = VTQ_FileOpen(out_path_.c_str(), "wb");
     }
-    // What reached the output so far (closes the file).
-    std::string Output() {
-        if (bus_->StreamMode == 1) return stream_.data;
-        VTQ_FileClose(bus_->OutFile);
-        bus_->OutFile = nullptr;
-        return ReadFile(out_path_);
-    }
-    TxtOptions opts_{};
-    std::unique_ptr<ParentInfo> parent_ = std::make_unique<ParentInfo>();
-    std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
-    StringStream stream_;
-    std::string out_path_;
 };
 
 struct LimitCase {
