@@ -347,6 +347,11 @@ MemberResult Extraction::FileMember() {
         const uint32_t size = records_[record].Size;
         const size_t written = VTQ_FileWrite(member_.get(), 1, size, file.get());
         file.reset();
+        // The bytes live in the member file from here on.  Letting the
+        // buffer go before the hand-off matters for nested archives: each
+        // level would otherwise hold its member's bytes while the levels
+        // below it decode theirs.
+        member_.reset();
         if (written != size) return Fail(VTQ_E_SHORT_WRITE);
     }
 

@@ -16,7 +16,7 @@ struct RunResult {
     int status = -1;        // exit status; -1 when killed by a signal
     int signal = 0;         // the signal that ended it, or 0
     bool timed_out = false; // killed after the time limit
-    long max_rss_kib = 0;   // the run's peak resident memory
+    long max_rss_kib = 0;   // peak resident memory seen while it ran (sampled)
     std::string out, err;   // standard output and error
     // The result code in a "ziptext: X: ... (code N)" line, or 0.
     uint32_t Code() const;

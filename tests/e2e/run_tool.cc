@@ -1,7 +1,6 @@
 // run_tool.cc - start ziptext in a private directory and collect its output
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -23,6 +23,30 @@ uint32_t RunResult::Code() const {
     std::smatch m;
     return std::regex_search(err, m, kLine) ? static_cast<uint32_t>(std::stoul(m[1])) : 0;
 }
+
+namespace {
+
+// The peak resident memory of the program pid runs now (VmHWM), or 0 while
+// it is still this test program between fork and exec: the copy of this
+// process's memory that fork made must not count.
+long PeakRssKib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line, name;
+    long hwm = 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("Name:", 0) == 0) name = line.substr(line.find_first_not_of(" \t", 5));
+        if (line.rfind("VmHWM:", 0) == 0) hwm = std::stol(line.substr(6));
+    }
+    static const std::string self = [] {
+        std::ifstream comm("/proc/self/comm");
+        std::string s;
+        std::getline(comm, s);
+        return s;
+    }();
+    return name == self ? 0 : hwm;
+}
+
+} // namespace
 
 void ZiptextTest::SetUp() {
     std::string tmpl = fs::temp_directory_path().string() + "/ziptext-e2e-XXXXXX";
@@ -105,19 +129,18 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
     if (pid < 0) return r;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
     int wstatus = 0;
-    struct rusage usage {};
     for (;;) {
-        pid_t w = wait4(pid, &wstatus, WNOHANG, &usage);
+        pid_t w = waitpid(pid, &wstatus, WNOHANG);
         if (w == pid) break;
+        r.max_rss_kib = std::max(r.max_rss_kib, PeakRssKib(pid));
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
-            wait4(pid, &wstatus, 0, &usage);
+            waitpid(pid, &wstatus, 0);
             r.timed_out = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    r.max_rss_kib = usage.ru_maxrss;
     if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     r.out = test::ReadFile(out_file);
