@@ -13,7 +13,8 @@
 //    current directory;
 //  - the output directory holds only directories, text files (*.txt) and
 //    the log (*.log): extracted member files are always deleted;
-//  - no file descriptor stays open.
+//  - no file descriptor stays open;
+//  - composed output, to a file or a stream, stays within the size limit.
 // Leaks are left to LeakSanitizer (the fuzz build) or valgrind.
 //
 // The host's allocation cap is lowered to 64 MiB (unless VTQ_MAX_ALLOC is
@@ -115,6 +116,14 @@ void CheckLeftovers(const Dirs &d, const Run &run, uint32_t code) {
     }
 }
 
+// Composed output under the size limit: never more than MaxSize bytes.
+void CheckLimit(const Run &run, size_t written) {
+    if ((run.mode & VTQ_MODE_COMPOSE) == 0 || (run.format & kLimit) == 0) return;
+    if (written > run.max_size)
+        Die(std::string(run.label) + ": " + std::to_string(written) + " bytes over a limit of " +
+            std::to_string(run.max_size));
+}
+
 uint32_t Extract(const Dirs &d, const Run &run) {
     TxtOptions opts;
     std::memset(&opts, 0, sizeof opts);
@@ -123,8 +132,14 @@ uint32_t Extract(const Dirs &d, const Run &run) {
     opts.FormatFlags = run.format;
     opts.ModeFlags = VTQ_MODE_ENABLED | run.mode;
     opts.MaxSize = run.max_size;
-    if (run.entry == Entry::kFile)
-        return GetTextWithErrCallback(d.archive.c_str(), d.output.c_str(), &opts, nullptr, 7);
+    if (run.entry == Entry::kFile) {
+        const uint32_t code =
+            GetTextWithErrCallback(d.archive.c_str(), d.output.c_str(), &opts, nullptr, 7);
+        std::error_code ec;
+        const auto size = fs::file_size(d.output, ec);
+        CheckLimit(run, ec ? 0 : static_cast<size_t>(size));
+        return code;
+    }
     // A stream extraction works in the current directory: lend it cwd/
     // for the call, and keep the process's own (where libFuzzer writes
     // its findings) for everything else.
@@ -135,6 +150,7 @@ uint32_t Extract(const Dirs &d, const Run &run) {
     const uint32_t code =
         GetTextStreamWithErrCallback(d.archive.c_str(), &stream, &opts, nullptr, 7);
     fs::current_path(home);
+    CheckLimit(run, text.size());
     return code;
 }
 
