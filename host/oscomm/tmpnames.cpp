@@ -20,6 +20,8 @@ namespace vtq::oscomm {
 namespace {
 
 constexpr size_t kPathBuf = 4096;
+// Where temporary files go when TMPDIR does not say (see tmp_name).
+constexpr char kMemoryTmpDir[] = "/dev/shm";
 
 // Creates "<dir>/vtqz-XXXXXX" (dir of dir_len bytes) and leaves its path in
 // buf.  Returns buf, or null with buf[0] = 0 when the name does not fit or
@@ -51,12 +53,18 @@ char *reserve_in(const char *dir, size_t dir_len, char *buf) {
 
 } // namespace
 
-// In $TMPDIR when it is set and non-empty, else in /tmp.
+// In $TMPDIR when it is set and non-empty.  Otherwise in /dev/shm, or in
+// /tmp when no name can be reserved there (no such directory, no right to
+// write in it, full): a member file lives only while the host reads it,
+// and in memory (tmpfs) making and removing one costs a fraction of what
+// it costs on a disk file system, where a busy /tmp directory is also
+// searched on every create.  Nothing is remembered between calls.
 char *tmp_name(char *buf) {
     if (buf == nullptr) return nullptr;
     const char *dir = std::getenv("TMPDIR");
-    if (dir == nullptr || *dir == '\0') dir = "/tmp";
-    return reserve_in(dir, std::strlen(dir), buf);
+    if (dir != nullptr && *dir != '\0') return reserve_in(dir, std::strlen(dir), buf);
+    if (reserve_in(kMemoryTmpDir, sizeof kMemoryTmpDir - 1, buf) != nullptr) return buf;
+    return reserve_in("/tmp", 4, buf);
 }
 
 // In the directory part of parent->Path; "." when it has none.  A null
