@@ -5,7 +5,9 @@
 // holds no NUL byte and is valid UTF-8 or valid in the legacy character set
 // chosen from TxtOptions, and has no filter otherwise.  The NUL rule keeps
 // binary data out even under ISO-8859-1, where every byte is defined.
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -13,9 +15,24 @@
 
 namespace vtq::txif {
 
+namespace {
+
+// True when none of the 16 bytes at p has its high bit set.
+bool ascii16(const unsigned char *p) {
+    uint64_t a, b;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    return ((a | b) & 0x8080808080808080ull) == 0;
+}
+
+} // namespace
+
 std::size_t utf8_valid_prefix(const unsigned char *p, std::size_t n, bool *bad) {
     std::size_t i = 0;
     while (i < n) {
+        // Text is mostly ASCII: pass it 16 bytes at a time.
+        while (n - i >= 16 && ascii16(p + i)) i += 16;
+        if (i == n) break;
         unsigned char c = p[i];
         if (c < 0x80) {
             ++i;
@@ -82,90 +99,38 @@ std::size_t LegacyDecoder::decode(const char *in, std::size_t n, std::string *ou
 
 namespace {
 
-// Pass one: NUL bytes and UTF-8 validity over the whole file.
-bool scan_utf8(std::FILE *f, bool &has_nul, bool &utf8_ok) {
-    std::vector<unsigned char> buf(kChunk + 4);
-    std::size_t pending = 0; // bytes of an incomplete sequence carried over
-    has_nul = false;
-    utf8_ok = true;
-    for (;;) {
-        std::size_t got = std::fread(buf.data() + pending, 1, kChunk, f);
-        if (got == 0) {
-            if (std::ferror(f)) return false;
-            break;
-        }
-        if (std::memchr(buf.data() + pending, 0, got) != nullptr) {
-            has_nul = true;
-            return true;
-        }
-        std::size_t n = pending + got;
-        if (utf8_ok) {
-            bool bad = false;
-            std::size_t valid = utf8_valid_prefix(buf.data(), n, &bad);
-            if (bad) {
-                utf8_ok = false;
-                pending = 0;
-            } else {
-                pending = n - valid;
-                std::memmove(buf.data(), buf.data() + valid, pending);
-            }
-        }
-    }
-    if (pending != 0) utf8_ok = false; // the file ends inside a sequence
-    return true;
-}
-
-// Pass two: validity in the legacy character set.
-bool scan_legacy(std::FILE *f, const char *iconv_name, bool &legacy_ok) {
+// Whether the bytes are valid in the legacy character set, decoded kChunk
+// bytes at a time (a character cut off by a chunk's end goes with the next).
+bool legacy_valid(std::span<const unsigned char> bytes, const char *iconv_name) {
     LegacyDecoder dec(iconv_name);
-    legacy_ok = false;
-    if (!dec.ok()) return true;
-    std::vector<char> buf(kChunk + 8);
-    std::size_t pending = 0;
-    for (;;) {
-        std::size_t got = std::fread(buf.data() + pending, 1, kChunk, f);
-        if (got == 0) {
-            if (std::ferror(f)) return false;
-            break;
-        }
-        std::size_t n = pending + got;
+    if (!dec.ok()) return false;
+    const auto *p = reinterpret_cast<const char *>(bytes.data());
+    std::size_t start = 0, read_end = 0;
+    while (read_end < bytes.size()) {
+        read_end += std::min(kChunk, bytes.size() - read_end);
+        const std::size_t n = read_end - start;
         bool bad = false;
-        std::size_t used = dec.decode(buf.data(), n, nullptr, &bad);
-        if (bad) return true;
-        pending = n - used;
-        if (pending > 8) return true; // no character of these sets is that long
-        std::memmove(buf.data(), buf.data() + used, pending);
+        const std::size_t used = dec.decode(p + start, n, nullptr, &bad);
+        if (bad) return false;
+        if (n - used > 8) return false; // no character of these sets is that long
+        start += used;
     }
-    legacy_ok = pending == 0;
-    return true;
+    return start == bytes.size();
 }
 
 } // namespace
 
-bool classify(std::FILE *f, const char *legacy_iconv_name, MemberKind &kind) {
-    unsigned char sig[4] = {};
-    std::size_t got = std::fread(sig, 1, sizeof sig, f);
-    if (got < sizeof sig && std::ferror(f)) return false;
-    if (got == sizeof sig && sig[0] == 'P' && sig[1] == 'K' && sig[2] == 3 && sig[3] == 4) {
-        kind = MemberKind::kZip;
-        return true;
-    }
-    if (std::fseek(f, 0, SEEK_SET) != 0) return false;
-    bool has_nul = false, utf8_ok = false;
-    if (!scan_utf8(f, has_nul, utf8_ok)) return false;
-    if (has_nul) {
-        kind = MemberKind::kNoFilter;
-        return true;
-    }
-    if (utf8_ok) {
-        kind = MemberKind::kUtf8Text;
-        return true;
-    }
-    if (std::fseek(f, 0, SEEK_SET) != 0) return false;
-    bool legacy_ok = false;
-    if (!scan_legacy(f, legacy_iconv_name, legacy_ok)) return false;
-    kind = legacy_ok ? MemberKind::kLegacyText : MemberKind::kNoFilter;
-    return true;
+// An archive starts with a local header signature; text holds no NUL byte
+// and is valid UTF-8 (complete to its last character), or else valid in
+// the legacy set; anything else has no filter.
+MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name) {
+    static constexpr unsigned char kZipSig[4] = {'P', 'K', 3, 4};
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), kZipSig, 4) == 0) return MemberKind::kZip;
+    if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return MemberKind::kNoFilter;
+    bool bad = false;
+    if (utf8_valid_prefix(bytes.data(), bytes.size(), &bad) == bytes.size())
+        return MemberKind::kUtf8Text;
+    return legacy_valid(bytes, legacy_iconv_name) ? MemberKind::kLegacyText : MemberKind::kNoFilter;
 }
 
 } // namespace vtq::txif

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "vtq/host.h"
@@ -28,22 +29,42 @@ enum class MemberKind {
     kNoFilter,   // anything else
 };
 
-// An open member file, closed on destruction.
-struct FileCloser {
-    void operator()(std::FILE *f) const {
-        if (f != nullptr) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+// A file's bytes in memory, whole: mapped read-only when the file is large
+// (no copy; the pages are the file system's own), read into a buffer when
+// it is small (a mapping costs more than the copy then).  A member file is
+// read once this way and then classified and converted from memory.  A
+// mapped file that another process truncates while it is being read would
+// fault the reader; member files are the filter's own, made for this read
+// and removed after it.
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes &) = delete;
+    FileBytes &operator=(const FileBytes &) = delete;
+    ~FileBytes() { release(); }
 
-// Size of the chunks a member is read, checked and converted in.
+    enum class Load { kOk, kOpenFailed, kReadFailed };
+    // Reads the file at path (what it holds when opened, up to its size).
+    Load load(const char *path);
+    // Gives the memory back; bytes() is empty afterwards.
+    void release();
+    std::span<const unsigned char> bytes() const { return {data_, size_}; }
+
+private:
+    const unsigned char *data_ = nullptr;
+    std::size_t size_ = 0;
+    bool mapped_ = false;
+    std::unique_ptr<unsigned char[]> owned_;
+};
+
+// Size of the chunks a member is checked and converted in: the size it was
+// once read in, and still the unit of the size limit's cuts and of the
+// host's writes.
 inline constexpr std::size_t kChunk = 64 * 1024;
 
-// Reads the whole of f (from its current position) and decides its kind;
-// legacy_iconv_name is the character set tried when the bytes are not
-// UTF-8.  Leaves f at an unspecified position.  Returns false (kind
-// unset) when f cannot be read.
-bool classify(std::FILE *f, const char *legacy_iconv_name, MemberKind &kind);
+// Decides the kind of a file's bytes; legacy_iconv_name is the character
+// set tried when they are not UTF-8.
+MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name);
 
 // Decodes a legacy character set to UTF-8 with iconv, strictly: a byte
 // sequence the set does not define is an error, not a substitution.  The
@@ -120,6 +141,9 @@ public:
     // The bytes the converter puts before the first output (byte-order
     // mark), empty when it puts none.  False when the converter failed.
     bool byte_order_mark(std::string &bom);
+    // True when convert() only copies (UTF-8 output): the text can go out
+    // as it stands.
+    bool passthrough() const { return opts_.OutCode == 0; }
 
 private:
     bool run(const char *src, std::size_t n, bool first, std::string &out);
@@ -127,12 +151,13 @@ private:
     bool first_ = false;
 };
 
-// Writes the text of a member file that classify() found to be text.
-// Returns 0, 3005 when the size limit cut it, 6002 when the converter
-// failed, 24 when the host file took fewer bytes than given, 25 when the
-// member file could not be read.  writer's count is the running count.
-uint32_t write_text(std::FILE *f, MemberKind kind, const char *legacy_iconv_name,
-                    Encoder &encoder, LimitedWriter &writer);
+// Writes the text of a member file's bytes that classify() found to be
+// text, kChunk bytes of the file at a time.  Returns 0, 3005 when the size
+// limit cut it, 6002 when the converter failed, 24 when the host file took
+// fewer bytes than given, 25 when the bytes turn out not to be the text
+// classify() saw.  writer's count is the running count.
+uint32_t write_text(std::span<const unsigned char> bytes, MemberKind kind,
+                    const char *legacy_iconv_name, Encoder &encoder, LimitedWriter &writer);
 
 // ------------------------------------------------------------ nested
 

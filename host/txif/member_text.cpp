@@ -54,11 +54,17 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     // could not open it, and there is nowhere to write.
     if (mode == 2 && stream == nullptr && out == nullptr) return VTQ_E_OPEN;
 
-    FilePtr member(std::fopen(path, "rb"));
-    if (!member) return VTQ_E_OPEN;
+    FileBytes member;
+    switch (member.load(path)) {
+    case FileBytes::Load::kOk:
+        break;
+    case FileBytes::Load::kOpenFailed:
+        return VTQ_E_OPEN;
+    case FileBytes::Load::kReadFailed:
+        return VTQ_E_IO;
+    }
     const CharsetGroup &group = source_group(*opts);
-    MemberKind kind;
-    if (!classify(member.get(), group.iconv_name, kind)) return VTQ_E_IO;
+    const MemberKind kind = classify(member.bytes(), group.iconv_name);
     if (kind == MemberKind::kNoFilter) return VTQ_E_NO_FILTER;
 
     bool file_split = mode == 1 && stream == nullptr;
@@ -79,7 +85,7 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
         at_start = parent->Written == 0 && (opts->ModeFlags & VTQ_MODE_NO_LABELS) != 0;
 
     if (kind == MemberKind::kZip) {
-        member.reset();
+        member.release();
         NestedCall call{path,
                         opts,
                         parent,
@@ -101,7 +107,7 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     Encoder encoder(*opts);
     if (at_start) encoder.start_of_output();
     LimitedWriter writer(sink, *opts, parent->Written);
-    uint32_t rc = write_text(member.get(), kind, group.iconv_name, encoder, writer);
+    uint32_t rc = write_text(member.bytes(), kind, group.iconv_name, encoder, writer);
     parent->Written = writer.count();
     return rc;
 }

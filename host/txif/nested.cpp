@@ -13,9 +13,10 @@
 // the enclosing output (it would open and truncate it), and its bytes are
 // appended to the enclosing output afterwards.  The nested level counts on
 // from the enclosing count, so the size limit is shared across levels.
+#include <algorithm>
 #include <cstring>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "host/txif/filter_loader.h"
 #include "host/txif/internal.h"
@@ -69,20 +70,20 @@ private:
 bool append_file(const std::string &path, const Sink &sink, const std::string &bom,
                  std::size_t *appended) {
     *appended = 0;
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) return true; // the nested level produced no output file
-    std::vector<char> buf(kChunk);
-    bool first = true;
-    for (;;) {
-        std::size_t got = std::fread(buf.data(), 1, buf.size(), f.get());
-        if (got == 0) break;
+    FileBytes file;
+    // A file that cannot be opened: the nested level produced no output.
+    if (file.load(path.c_str()) != FileBytes::Load::kOk) return true;
+    const std::span<const unsigned char> bytes = file.bytes();
+    const auto *p = reinterpret_cast<const char *>(bytes.data());
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t got = std::min(kChunk, bytes.size() - at);
         std::size_t skip = 0;
-        if (first && !bom.empty() && got >= bom.size() &&
-            std::memcmp(buf.data(), bom.data(), bom.size()) == 0)
+        if (at == 0 && !bom.empty() && got >= bom.size() &&
+            std::memcmp(p, bom.data(), bom.size()) == 0)
             skip = bom.size();
-        first = false;
-        if (!sink.put(buf.data() + skip, got - skip)) return false;
+        if (!sink.put(p + at + skip, got - skip)) return false;
         *appended += got - skip;
+        at += got;
     }
     return true;
 }

@@ -1,4 +1,5 @@
 // sink.cpp - write member text to a host file or stream, under the size limit
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -137,41 +138,46 @@ bool Encoder::byte_order_mark(std::string &bom) {
 
 // ------------------------------------------------------------ write_text
 
-uint32_t write_text(std::FILE *f, MemberKind kind, const char *legacy_iconv_name,
-                    Encoder &encoder, LimitedWriter &writer) {
-    if (std::fseek(f, 0, SEEK_SET) != 0) return VTQ_E_IO;
+uint32_t write_text(std::span<const unsigned char> bytes, MemberKind kind,
+                    const char *legacy_iconv_name, Encoder &encoder, LimitedWriter &writer) {
     std::optional<LegacyDecoder> legacy;
     if (kind == MemberKind::kLegacyText) {
         legacy.emplace(legacy_iconv_name);
         if (!legacy->ok()) return VTQ_E_NO_TEXT;
     }
-    std::vector<char> buf(kChunk + 8);
-    std::size_t pending = 0; // bytes of a character cut off by the chunk end
+    const auto *p = reinterpret_cast<const char *>(bytes.data());
+    // Chunks end where the file's reads of kChunk bytes once ended, cut
+    // back to the last whole character; the rest goes with the next chunk.
+    std::size_t start = 0, read_end = 0;
     std::string utf8, encoded;
-    for (;;) {
-        std::size_t got = std::fread(buf.data() + pending, 1, kChunk, f);
-        if (got == 0) {
-            if (std::ferror(f)) return VTQ_E_IO;
-            break;
-        }
-        std::size_t n = pending + got;
+    while (read_end < bytes.size()) {
+        read_end += std::min(kChunk, bytes.size() - read_end);
+        const std::size_t n = read_end - start;
         std::size_t whole;
-        utf8.clear();
         bool bad = false;
+        const char *text = p + start; // the chunk's UTF-8
         if (legacy) {
-            whole = legacy->decode(buf.data(), n, &utf8, &bad);
+            utf8.clear();
+            whole = legacy->decode(p + start, n, &utf8, &bad);
+            text = utf8.data();
         } else {
-            whole = utf8_valid_prefix(reinterpret_cast<const unsigned char *>(buf.data()), n, &bad);
-            utf8.assign(buf.data(), whole);
+            whole = utf8_valid_prefix(bytes.data() + start, n, &bad);
         }
-        // classify() read the same bytes and found them valid; a file that
-        // changed under us is reported as unreadable.
+        // classify() found the same bytes valid; a file that changed under
+        // the mapping is reported as unreadable.
         if (bad || n - whole > 8) return VTQ_E_IO;
-        pending = n - whole;
-        std::memmove(buf.data(), buf.data() + whole, pending);
-        encoded.clear();
-        if (!encoder.convert(utf8.data(), utf8.size(), encoded)) return VTQ_E_NO_TEXT;
-        switch (writer.write(encoded.data(), encoded.size())) {
+        const std::size_t text_len = legacy ? utf8.size() : whole;
+        start += whole;
+        LimitedWriter::Result r;
+        if (encoder.passthrough()) {
+            // UTF-8 out: the text goes as it stands, from the file's bytes.
+            r = writer.write(text, text_len);
+        } else {
+            encoded.clear();
+            if (!encoder.convert(text, text_len, encoded)) return VTQ_E_NO_TEXT;
+            r = writer.write(encoded.data(), encoded.size());
+        }
+        switch (r) {
         case LimitedWriter::Result::kOk:
             break;
         case LimitedWriter::Result::kCut:
@@ -180,7 +186,7 @@ uint32_t write_text(std::FILE *f, MemberKind kind, const char *legacy_iconv_name
             return VTQ_E_SHORT_WRITE;
         }
     }
-    return pending == 0 ? VTQ_OK : VTQ_E_IO;
+    return start == bytes.size() ? VTQ_OK : VTQ_E_IO;
 }
 
 } // namespace vtq::txif
