@@ -6,6 +6,7 @@
 // chosen from TxtOptions, and has no filter otherwise.  The NUL rule keeps
 // binary data out even under ISO-8859-1, where every byte is defined.
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -17,12 +18,22 @@ namespace vtq::txif {
 
 namespace {
 
-// True when none of the 16 bytes at p has its high bit set.
-bool ascii16(const unsigned char *p) {
-    uint64_t a, b;
-    std::memcpy(&a, p, 8);
-    std::memcpy(&b, p + 8, 8);
-    return ((a | b) & 0x8080808080808080ull) == 0;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// From i, passes the ASCII bytes of p[0..n) 16 at a time; returns the index
+// of the first non-ASCII byte, or one within the last 16 bytes.
+std::size_t skip_ascii(const unsigned char *p, std::size_t n, std::size_t i) {
+    if constexpr (std::endian::native != std::endian::little) return i;
+    while (n - i >= 16) {
+        uint64_t a, b;
+        std::memcpy(&a, p + i, 8);
+        std::memcpy(&b, p + i + 8, 8);
+        const uint64_t ha = a & kHighBits, hb = b & kHighBits;
+        if ((ha | hb) != 0)
+            return i + (ha != 0 ? std::countr_zero(ha) / 8 : 8 + std::countr_zero(hb) / 8);
+        i += 16;
+    }
+    return i;
 }
 
 } // namespace
@@ -30,8 +41,8 @@ bool ascii16(const unsigned char *p) {
 std::size_t utf8_valid_prefix(const unsigned char *p, std::size_t n, bool *bad) {
     std::size_t i = 0;
     while (i < n) {
-        // Text is mostly ASCII: pass it 16 bytes at a time.
-        while (n - i >= 16 && ascii16(p + i)) i += 16;
+        // Text is mostly ASCII: pass it in words, stop at the next other byte.
+        i = skip_ascii(p, n, i);
         if (i == n) break;
         unsigned char c = p[i];
         if (c < 0x80) {

@@ -8,6 +8,22 @@
 
 namespace vtq::txif {
 
+namespace {
+
+// The length of p[0..n), valid UTF-8 but for a character that the end may
+// cut off, without that character.
+std::size_t utf8_whole_prefix(const unsigned char *p, std::size_t n) {
+    for (std::size_t back = 1; back <= 4 && back <= n; ++back) {
+        const unsigned char c = p[n - back];
+        if ((c & 0xC0) == 0x80) continue; // a continuation byte: look further back
+        const std::size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        return len > back ? n - back : n;
+    }
+    return n;
+}
+
+} // namespace
+
 bool Sink::put(const char *p, std::size_t n) const {
     if (n == 0) return true;
     if (stream != nullptr) {
@@ -161,10 +177,10 @@ uint32_t write_text(std::span<const unsigned char> bytes, MemberKind kind,
             whole = legacy->decode(p + start, n, &utf8, &bad);
             text = utf8.data();
         } else {
-            whole = utf8_valid_prefix(bytes.data() + start, n, &bad);
+            // classify() found these very bytes valid UTF-8: only a
+            // character cut off by the chunk's end needs finding.
+            whole = utf8_whole_prefix(bytes.data() + start, n);
         }
-        // classify() found the same bytes valid; a file that changed under
-        // the mapping is reported as unreadable.
         if (bad || n - whole > 8) return VTQ_E_IO;
         const std::size_t text_len = legacy ? utf8.size() : whole;
         start += whole;
