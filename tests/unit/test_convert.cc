@@ -111,8 +111,10 @@ TEST_F(Convert, SourceNameAndSubstitution) {
 }
 
 // Line breaks: a carriage return read as ISO-8859-1, "?" only for labels;
-// the first conversion of a call, of either kind, carries the flag.
-TEST_F(Convert, LineBreakAndFirstOutput) {
+// the first conversion of a call, of either kind, carries the flag.  A
+// named source set is used as given, cut to 255 bytes; an empty text
+// converts nothing into a buffer of no room.
+TEST_F(Convert, LineBreaksFirstOutputAndNamedSources) {
     SetNames("ISO-8859-1", "English");
     bus_->SwapBytes = 0;
     EXPECT_GT(TransCRLF(bus_.get(), dst_), 0u);
@@ -120,23 +122,18 @@ TEST_F(Convert, LineBreakAndFirstOutput) {
     bus_->LabelMode = 1;
     EXPECT_GT(TransCRLF(bus_.get(), dst_), 0u);
     EXPECT_GT(TransUCSChar(bus_.get(), "F", dst_, 1, nullptr), 0u);
-    ASSERT_EQ(host().conv_calls.size(), 3u);
-    CheckCall(host().conv_calls[0], {1, false, 0, "ISO-8859-1", "\r", 1});
-    CheckCall(host().conv_calls[1], {0, false, '?', "ISO-8859-1", "\r", 1});
-    CheckCall(host().conv_calls[2], {0, true, '?', "ISO-8859-1", "F", 0});
-}
-
-// A named source set is used as given, cut to 255 bytes; an empty text
-// converts nothing into a buffer of no room.
-TEST_F(Convert, ExplicitSourceAndEmptyText) {
-    std::string longname(300, 'X');
+    const std::string longname(300, 'X');
     TransUCSChar(bus_.get(), "a", dst_, 1, "UTF-8");
     TransUCSChar(bus_.get(), "a", dst_, 1, longname.c_str());
     EXPECT_EQ(TransUCSChar(bus_.get(), "", dst_, 0, nullptr), 0u);
-    ASSERT_EQ(host().conv_calls.size(), 3u);
-    EXPECT_EQ(host().conv_calls[0].charset, "UTF-8");
-    EXPECT_EQ(host().conv_calls[1].charset, longname.substr(0, 255));
-    EXPECT_EQ(host().conv_calls[2].dst_cap, 0u);
+    const std::vector<ConvCall> &c = host().conv_calls;
+    ASSERT_EQ(c.size(), 6u);
+    CheckCall(c[0], {1, false, 0, "ISO-8859-1", "\r", 1});
+    CheckCall(c[1], {0, false, '?', "ISO-8859-1", "\r", 1});
+    CheckCall(c[2], {0, true, '?', "ISO-8859-1", "F", 0});
+    EXPECT_EQ(c[3].charset, "UTF-8");
+    EXPECT_EQ(c[4].charset, longname.substr(0, 255));
+    EXPECT_EQ(c[5].dst_cap, 0u);
 }
 
 // Converter failures: init ends it at once, a refused source set is still

@@ -187,8 +187,9 @@ TEST_F(Handoff, LimitAtEveryByte) {
 // A context with neither file nor stream entry calls no host: split ends
 // as if nothing was written, compose still writes its labels and break.
 // With nothing counted, the first conversion is the one that starts the
-// output (a byte-order mark in UTF-16LE).
-TEST_F(Handoff, NoEntryPointMode) {
+// output (a byte-order mark in UTF-16LE).  Stream mode calls the stream
+// variant of the host call and opens no file.
+TEST_F(Handoff, NoEntryPointAndStreamModes) {
     bus_->FileMode = 0;
     opts_.OutCode = 1;
     EXPECT_EQ(Hand("a", "x", false), 0u);
@@ -198,12 +199,12 @@ TEST_F(Handoff, NoEntryPointMode) {
     EXPECT_EQ(Hand("a", "x"), 0u);
     EXPECT_TRUE(host().member_calls.empty());
     EXPECT_EQ(Output(), "\xFF\xFE" + Enc("\n", 1));
-}
-
-// Stream mode: the stream variant of the host call, no file opened.
-TEST_F(Handoff, StreamMode) {
+    fs::remove(out_path_);
+    bus_->FileMode = 1;
     bus_->StreamMode = 1;
     bus_->Stream = stream_.get();
+    opts_ = TxtOptions{};
+    opts_.ModeFlags = VTQ_MODE_COMPOSE;
     EXPECT_EQ(Hand("a", "x"), 0u);
     EXPECT_EQ(stream_.data, "Filename: a\nContent: \nx\n");
     ASSERT_EQ(host().member_calls.size(), 1u);
