@@ -189,7 +189,19 @@ private:
     uint32_t handled_ = 0; // file members handled = next record to fill
     NodeList nodes_;
     SplitOutNode *own_node_ = nullptr; // the current member's node (flat mode)
-    HostBuffer member_;                // the current member's bytes
+    // The current member: its buffer, and where its bytes are.  Stored
+    // data that holds the whole member is used where it was read (data_
+    // keeps it), and the member buffer is then never touched.
+    struct Member {
+        HostBuffer buffer;
+        HostBuffer data;
+        const unsigned char *bytes = nullptr;
+        void reset() {
+            bytes = nullptr;
+            buffer.reset();
+            data.reset();
+        }
+    } member_;
     WholeInflater whole_;              // one-call decoding of intact streams
     char path_[VTQ_PATH_MAX];          // the member file
     char scratch_[VTQ_PATH_MAX];       // directory prefixes
@@ -270,8 +282,8 @@ uint32_t Extraction::Decode(bool encrypted) {
     const uint32_t usize = info_.UncompressedSize;
     HostBuffer data(VTQ_malloc(csize));
     if (!data) return VTQ_E_NO_MEMORY;
-    member_.reset(VTQ_malloc(usize));
-    if (!member_) return VTQ_E_NO_MEMORY;
+    member_.buffer.reset(VTQ_malloc(usize));
+    if (!member_.buffer) return VTQ_E_NO_MEMORY;
 
     // Method 0 is stored; every other method goes to the inflater, which
     // refuses what is not deflate.
@@ -301,9 +313,19 @@ uint32_t Extraction::Decode(bool encrypted) {
             pending -= header;
         }
     }
+    if (!inflater.started() && usize > 0 && pending >= usize) {
+        // Stored data that holds the whole member is the member: checked
+        // and written where it was read, as the copy would have been.
+        if (Crc32(0, in, usize) != info_.Crc32) return VTQ_E_CRC;
+        member_.bytes = in;
+        member_.data.reset(data.release());
+        return VTQ_OK;
+    }
     const uint32_t code = DecodeMember(inflater.started() ? &inflater.stream() : nullptr, &whole_, in,
-                                       pending, member_.as<unsigned char>(), usize, info_.Crc32);
+                                       pending, member_.buffer.as<unsigned char>(), usize,
+                                       info_.Crc32);
     if (code != VTQ_OK) return code;
+    member_.bytes = member_.buffer.as<const unsigned char>();
     data.reset();
     inflater.End();
     return VTQ_OK;
@@ -345,7 +367,7 @@ MemberResult Extraction::FileMember() {
         if (!file)
             return Fail(std::strlen(path_) > kPathLenMax ? VTQ_E_PATH : VTQ_E_OPEN);
         const uint32_t size = records_[record].Size;
-        const size_t written = VTQ_FileWrite(member_.get(), 1, size, file.get());
+        const size_t written = VTQ_FileWrite(member_.bytes, 1, size, file.get());
         file.reset();
         // The bytes live in the member file from here on.  Letting the
         // buffer go before the hand-off matters for nested archives: each
