@@ -137,7 +137,10 @@ bool legacy_valid(std::span<const unsigned char> bytes, const char *iconv_name) 
 MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name) {
     static constexpr unsigned char kZipSig[4] = {'P', 'K', 3, 4};
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), kZipSig, 4) == 0) return MemberKind::kZip;
-    if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return MemberKind::kNoFilter;
+    // An empty member's span has no data pointer, and memchr must not see
+    // a null one even for no bytes.
+    if (!bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
+        return MemberKind::kNoFilter;
     bool bad = false;
     if (utf8_valid_prefix(bytes.data(), bytes.size(), &bad) == bytes.size())
         return MemberKind::kUtf8Text;
