@@ -61,9 +61,23 @@ extern "C" VTQ_FILTER_API int CryptDecode(const unsigned char *byte, ZipBus *bus
 // Decrypts the first count bytes of buf in place, in order, when the entry
 // is encrypted (Flags bit 0); otherwise, or for count 0, nothing changes.
 // The keys carry over, so a data area decrypted in pieces gives the same
-// bytes as one decrypted whole.
+// bytes as one decrypted whole.  The steps are CryptDecode's, with the keys
+// and the table held in locals for the whole buffer instead of being
+// fetched through the exported routines for every byte.
 extern "C" VTQ_FILTER_API void CryptDecodeBuffer(uint32_t count, unsigned char *buf,
                                                  const ZipEntryInfo *info, ZipBus *bus) {
-    if ((info->Flags & vtq::zipfmt::kFlagEncrypted) == 0) return;
-    for (uint32_t i = 0; i < count; ++i) buf[i] = static_cast<unsigned char>(CryptDecode(buf + i, bus));
+    if ((info->Flags & vtq::zipfmt::kFlagEncrypted) == 0 || count == 0) return;
+    const z_crc_t *table = get_crc_table();
+    uint32_t k0 = bus->Keys[0], k1 = bus->Keys[1], k2 = bus->Keys[2];
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t t = (k2 & 0xFFFFu) | 2u;
+        const uint32_t plain = (buf[i] ^ ((t * (t ^ 1u)) >> 8)) & 0xFFu;
+        buf[i] = static_cast<unsigned char>(plain);
+        k0 = (k0 >> 8) ^ static_cast<uint32_t>(table[(k0 ^ plain) & 0xFFu]);
+        k1 = (k1 + (k0 & 0xFFu)) * kKey1Multiplier + 1;
+        k2 = (k2 >> 8) ^ static_cast<uint32_t>(table[(k2 ^ (k1 >> 24)) & 0xFFu]);
+    }
+    bus->Keys[0] = k0;
+    bus->Keys[1] = k1;
+    bus->Keys[2] = k2;
 }

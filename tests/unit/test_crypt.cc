@@ -73,5 +73,20 @@ TEST(Crypt, PiecesAndPlainEntries) {
     }
 }
 
+// The buffer routine keeps its keys in locals; it must leave the same bytes
+// and the same keys as CryptDecode applied byte by byte.
+TEST(Crypt, BufferRoutineMatchesTheByteRoutine) {
+    const std::string enc = PkEncrypt(std::string(1000, 'q') + "tail", "key", 7);
+    auto by_buffer = Bus("key"), by_byte = Bus("key");
+    const std::string whole = Decrypt(by_buffer.get(), enc);
+    std::string bytes;
+    for (char c : enc) {
+        const auto in = static_cast<unsigned char>(c);
+        bytes += static_cast<char>(CryptDecode(&in, by_byte.get()));
+    }
+    EXPECT_EQ(whole, bytes);
+    EXPECT_EQ(std::memcmp(by_buffer->Keys, by_byte->Keys, sizeof by_byte->Keys), 0);
+}
+
 } // namespace
 } // namespace vtq::test
