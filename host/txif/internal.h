@@ -91,6 +91,15 @@ private:
 // off by the end of the buffer).
 std::size_t utf8_valid_prefix(const unsigned char *p, std::size_t n, bool *bad);
 
+// True when all of p[0..n) is valid UTF-8 ending with a whole character,
+// as utf8_valid_prefix() == n would say; faster where the processor allows.
+bool utf8_all_valid(const unsigned char *p, std::size_t n);
+#if defined(__x86_64__)
+// The same answer with AVX2, for a processor that has it; false can also
+// mean only "not shown valid" (utf8_all_valid then asks the byte-wise one).
+bool utf8_all_valid_avx2(const unsigned char *p, std::size_t n);
+#endif
+
 // ------------------------------------------------------------ output
 
 // Where a member's text goes: a host file or a host stream.
