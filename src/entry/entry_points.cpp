@@ -155,6 +155,19 @@ uint32_t Extract(ZipBus &bus, EntryKind kind, const char *archive) {
     return Finish(bus, kind, r, count, members);
 }
 
+// The two top-level entry points, once the call may go on: they own the
+// ParentInfo and the log, whose name comes from log_key (the output path, or
+// the archive path for a stream).
+uint32_t RunTopLevel(ZipBus &bus, EntryKind kind, const char *archive, const char *log_key) {
+    char log_name[VTQ_PATH_MAX];
+    std::memset(log_name, 0, sizeof log_name);
+    bus.Parent = &bus.OwnParent;
+    GetLogFileName(log_key, "zip", log_name);
+    bus.Log = vtq_logfopen(FormatFlags(bus), log_name);
+    bus.OwnParent.Log = bus.Log;
+    return Extract(bus, kind, archive);
+}
+
 // Paths that do not fit the fixed buffers are refused with 27 before
 // anything is opened: every input path must be shorter than VTQ_PATH_MAX
 // bytes, and so must the work directory path formed from them.
@@ -186,8 +199,6 @@ extern "C" VTQ_FILTER_API uint32_t GetTextWithErrCallback(const char *archive,
 
     ZipBus bus;
     std::memset(&bus, 0, sizeof bus);
-    char log_name[VTQ_PATH_MAX];
-    std::memset(log_name, 0, sizeof log_name);
     vtq::entry::CopyBounded(bus.OwnParent.Path, out_path);
     bus.SizeLimit = static_cast<uint32_t>(opts->MaxSize);
     bus.FileMode = 1;
@@ -200,11 +211,7 @@ extern "C" VTQ_FILTER_API uint32_t GetTextWithErrCallback(const char *archive,
                                           nullptr}) != VTQ_OK)
         return VTQ_E_PATH;
 
-    bus.Parent = &bus.OwnParent;
-    GetLogFileName(out_path, "zip", log_name);
-    bus.Log = vtq_logfopen(opts->FormatFlags, log_name);
-    bus.OwnParent.Log = bus.Log;
-    return vtq::entry::Extract(bus, EntryKind::kTop, archive);
+    return vtq::entry::RunTopLevel(bus, EntryKind::kTop, archive, out_path);
 }
 
 // As GetTextWithErrCallback, inside the extraction that handed parent to
@@ -261,8 +268,6 @@ extern "C" VTQ_FILTER_API uint32_t GetTextStreamWithErrCallback(const char *arch
 
     ZipBus bus;
     std::memset(&bus, 0, sizeof bus);
-    char log_name[VTQ_PATH_MAX];
-    std::memset(log_name, 0, sizeof log_name);
     vtq::entry::CopyBounded(bus.OwnParent.Path, archive);
     bus.Stream = stream;
     bus.StreamMode = 1;
@@ -275,9 +280,5 @@ extern "C" VTQ_FILTER_API uint32_t GetTextStreamWithErrCallback(const char *arch
                                           nullptr}) != VTQ_OK)
         return VTQ_E_PATH;
 
-    bus.Parent = &bus.OwnParent;
-    GetLogFileName(archive, "zip", log_name);
-    bus.Log = vtq_logfopen(opts->FormatFlags, log_name);
-    bus.OwnParent.Log = bus.Log;
-    return vtq::entry::Extract(bus, EntryKind::kStream, archive);
+    return vtq::entry::RunTopLevel(bus, EntryKind::kStream, archive, archive);
 }
