@@ -22,23 +22,21 @@ struct RunResult {
     uint32_t Code() const;
 };
 
-// True when the environment asks for the tool to run under valgrind's
-// memcheck (VTQ_E2E_MEMCHECK set and not "0").  Run() then starts ziptext
-// inside valgrind with leak checking, gives it twenty times the time, and
-// fails the test on any memcheck report.
+// With VTQ_E2E_MEMCHECK set (and not "0") Run() starts ziptext inside
+// valgrind's memcheck with leak checking, gives it twenty times the time,
+// and fails the test on any memcheck report.
 bool UnderMemcheck();
 
-// Each test gets a directory of its own with two folders: work/, the
-// tool's current directory, and tmp/, its TMPDIR.  The directory is
-// removed when the test passes and kept when it fails.  Every test ends by
-// checking that tmp/ is empty: the tool leaves no temporary file behind.
+// Each test gets a directory of its own with work/, the tool's current
+// directory, and tmp/, its TMPDIR; removed when the test passes, kept when
+// it fails.  Every test ends by checking that tmp/ is empty.
 class ZiptextTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Runs ziptext with args in work/, TMPDIR=tmp/, extra environment
-    // entries added; killed after timeout_s seconds.
+    // Runs ziptext with args in work/, extra environment entries added;
+    // killed after timeout_s seconds.
     RunResult Run(const std::vector<std::string> &args,
                   const std::vector<std::pair<std::string, std::string>> &env = {},
                   int timeout_s = 60) const;
@@ -47,8 +45,6 @@ protected:
         return name.empty() ? root_ + "/work" : root_ + "/work/" + name;
     }
     std::string Tmp() const { return root_ + "/tmp"; }
-    // Writes an archive into work/ and returns its path.
-    std::string WriteZip(const std::string &name, const test::ZipArchive &zip) const;
     // Every path below dir, relative, sorted; directories end in "/".
     static std::vector<std::string> Tree(const std::string &dir);
 
@@ -65,5 +61,10 @@ void PrintTo(const Row &row, std::ostream *os) {
 
 // A ZIP archive as bytes: members given as (name, content) pairs, deflated.
 std::string Zip(const std::vector<std::pair<std::string, std::string>> &members);
+
+// The compose-mode block of one member: labels, text, a line break.
+inline std::string Block(const std::string &name, const std::string &text) {
+    return "Filename: " + name + "\nContent: \n" + text + "\n";
+}
 
 } // namespace vtq::e2e

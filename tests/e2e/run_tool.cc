@@ -26,9 +26,8 @@ uint32_t RunResult::Code() const {
 
 namespace {
 
-// The peak resident memory of the program pid runs now (VmHWM), or 0 while
-// it is still this test program between fork and exec: the copy of this
-// process's memory that fork made must not count.
+// The peak resident memory of pid (VmHWM) once it runs ziptext; 0 while it
+// is still this test program between fork and exec, whose copy must not count.
 long PeakRssKib(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line, name;
@@ -37,13 +36,7 @@ long PeakRssKib(pid_t pid) {
         if (line.rfind("Name:", 0) == 0) name = line.substr(line.find_first_not_of(" \t", 5));
         if (line.rfind("VmHWM:", 0) == 0) hwm = std::stol(line.substr(6));
     }
-    static const std::string self = [] {
-        std::ifstream comm("/proc/self/comm");
-        std::string s;
-        std::getline(comm, s);
-        return s;
-    }();
-    return name == self ? 0 : hwm;
+    return name == "ziptext" ? hwm : 0;
 }
 
 } // namespace
@@ -58,30 +51,17 @@ void ZiptextTest::SetUp() {
 
 void ZiptextTest::TearDown() {
     EXPECT_EQ(Tree(Tmp()), std::vector<std::string>{}) << "files left in TMPDIR";
-    if (!HasFailure()) {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    } else {
-        std::cerr << "kept test directory " << root_ << "\n";
-    }
-}
-
-std::string ZiptextTest::WriteZip(const std::string &name, const test::ZipArchive &zip) const {
-    std::string path = Work(name);
-    fs::create_directories(fs::path(path).parent_path());
-    test::WriteFile(path, zip.Build());
-    return path;
+    std::error_code ec;
+    if (!HasFailure()) fs::remove_all(root_, ec);
+    else std::cerr << "kept test directory " << root_ << "\n";
 }
 
 std::vector<std::string> ZiptextTest::Tree(const std::string &dir) {
     std::vector<std::string> out;
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
-         it.increment(ec)) {
-        std::string rel = fs::relative(it->path(), dir).string();
-        if (it->is_directory()) rel += "/";
-        out.push_back(rel);
-    }
+         it.increment(ec))
+        out.push_back(fs::relative(it->path(), dir).string() + (it->is_directory() ? "/" : ""));
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -90,11 +70,9 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
                            const std::vector<std::pair<std::string, std::string>> &env,
                            int timeout_s) const {
     RunResult r;
-    std::string out_file = root_ + "/stdout", err_file = root_ + "/stderr";
+    const std::string out_file = root_ + "/stdout", err_file = root_ + "/stderr";
+    const std::string vg_log = root_ + "/valgrind.log", work = Work(), tmp = Tmp();
     std::vector<std::string> argv_s{VTQ_ZIPTEXT};
-    // Under memcheck (see e2e.h) the tool runs inside valgrind, which keeps
-    // its own report out of the tool's output.
-    const std::string vg_log = root_ + "/valgrind.log";
     const bool memcheck = UnderMemcheck();
     if (memcheck) {
         const std::string supp = (fs::path(__FILE__).parent_path() / "valgrind.supp").string();
@@ -107,13 +85,9 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
     std::vector<char *> argv;
     for (std::string &a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::string work = Work(), tmp = Tmp();
 
     pid_t pid = fork();
-    if (pid == 0) {
-        // Child: only async-signal-safe calls up to exec, except setenv,
-        // which is fine in a child of a process whose other threads are
-        // not touching the environment.
+    if (pid == 0) { // setenv is safe here: no other thread touches the environment
         int fd_out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int fd_err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd_out < 0 || fd_err < 0 || chdir(work.c_str()) != 0) _exit(127);
@@ -127,11 +101,9 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
         _exit(127);
     }
     if (pid < 0) return r;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
     int wstatus = 0;
-    for (;;) {
-        pid_t w = waitpid(pid, &wstatus, WNOHANG);
-        if (w == pid) break;
+    while (waitpid(pid, &wstatus, WNOHANG) != pid) {
         r.max_rss_kib = std::max(r.max_rss_kib, PeakRssKib(pid));
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
@@ -145,12 +117,11 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     r.out = test::ReadFile(out_file);
     r.err = test::ReadFile(err_file);
-    if (memcheck) {
-        // --quiet leaves the log empty unless memcheck found something.
-        const std::string report = fs::exists(vg_log) ? test::ReadFile(vg_log) : "no report";
+    if (memcheck) { // --quiet leaves the log empty unless memcheck found something
         std::string line = "ziptext";
         for (const std::string &a : args) line += " " + a;
-        EXPECT_EQ(report, "") << "memcheck report for: " << line;
+        EXPECT_EQ(fs::exists(vg_log) ? test::ReadFile(vg_log) : "no report", "")
+            << "memcheck report for: " << line;
         fs::remove(vg_log);
     }
     return r;

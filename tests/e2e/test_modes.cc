@@ -1,4 +1,4 @@
-// test_modes.cc - ziptext's three modes, encodings and line breaks, end to end
+// test_modes.cc - ziptext's modes, character sets, encodings and line breaks
 #include <iconv.h>
 
 #include <filesystem>
@@ -8,146 +8,59 @@
 namespace vtq::e2e {
 namespace {
 
-using e2e::PrintTo; // rows print as their label
-
+using e2e::PrintTo;
 using test::ReadFile;
-
-// The compose-mode block of one member: its labels, its text, a line break.
-std::string Block(const std::string &name, const std::string &text,
-                  const std::string &eol = "\n") {
-    return "Filename: " + name + eol + "Content: " + eol + text + eol;
-}
-
-// a.txt (a member named *.txt keeps its text apart from itself in split
-// mode), a directory entry, and a member two levels down.
-const test::ZipArchive &ThreeEntries() {
-    static const test::ZipArchive zip = [] {
-        test::ZipArchive z;
-        z.Add("a.txt", "alpha\n", 8);
-        z.Add("d/");
-        z.Add("d/e/b.md", "beta", 8);
-        return z;
-    }();
-    return zip;
-}
+using Strings = std::vector<std::string>;
 
 class Modes : public ZiptextTest {};
 
-TEST_F(Modes, ComposeToStandardOutputAndToAFileGiveTheSameBytes) {
-    WriteZip("a.zip", ThreeEntries());
-    const std::string expected = Block("a.txt", "alpha\n") + Block("d/e/b.md", "beta");
+// a.txt (a member named *.txt keeps its text apart from itself in split
+// mode), a directory entry, and a member two levels down.
+TEST_F(Modes, ComposeSplitAndFlat) {
+    const std::string zip = Zip({{"a.txt", "alpha\n"}, {"d/", ""}, {"d/e/b.md", "beta"}});
+    test::WriteFile(Work("a.zip"), zip);
+    const std::string composed = Block("a.txt", "alpha\n") + Block("d/e/b.md", "beta");
     RunResult r = Run({"a.zip"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, expected);
-    EXPECT_EQ(r.err, "");
-
+    EXPECT_EQ(r.out, composed);
     r = Run({"a.zip", "-o", "out.txt"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(ReadFile(Work("out.txt")), expected);
-    EXPECT_EQ(Tree(Work()), (std::vector<std::string>{"a.zip", "out.txt"}));
+    EXPECT_EQ(r.out + r.err, "");
+    EXPECT_EQ(ReadFile(Work("out.txt")), composed);
+    EXPECT_EQ(Run({"--no-labels", "a.zip"}).out, "alpha\n\nbeta\n");
 
-    r = Run({"--no-labels", "a.zip"});
-    EXPECT_EQ(r.out, "alpha\n\nbeta\n");
-}
-
-TEST_F(Modes, SplitAndFlatWriteOneTextPerMember) {
-    WriteZip("in/a.zip", ThreeEntries());
-    std::filesystem::create_directories(Work("split"));
-    std::filesystem::create_directories(Work("flat"));
-
-    RunResult r = Run({"--split", "-o", "split/a.txt", "in/a.zip"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Tree(Work("split")), (std::vector<std::string>{"a.zip/", "a.zip/a.txt.txt",
-                                                              "a.zip/d/", "a.zip/d/e/",
-                                                              "a.zip/d/e/b.txt"}));
-    EXPECT_EQ(ReadFile(Work("split/a.zip/a.txt.txt")), "alpha\n");
+    std::filesystem::create_directories(Work("in"));
+    std::filesystem::rename(Work("a.zip"), Work("in/a.zip"));
+    for (const char *d : {"split", "flat"}) std::filesystem::create_directories(Work(d));
+    EXPECT_EQ(Run({"--split", "-o", "split/a.txt", "in/a.zip"}).status, 0);
+    EXPECT_EQ(Tree(Work("split")),
+              (Strings{"a.zip/", "a.zip/a.txt.txt", "a.zip/d/", "a.zip/d/e/", "a.zip/d/e/b.txt"}));
     EXPECT_EQ(ReadFile(Work("split/a.zip/d/e/b.txt")), "beta");
-
-    r = Run({"--flat", "-o", "flat/a.txt", "in/a.zip"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Tree(Work("flat")), (std::vector<std::string>{"a.txt.txt", "b.txt"}));
-
-    // Without -o the output path is ./a.txt, so the work directory is
-    // ./a.zip: free here, since the archive lives in in/.
-    r = Run({"--split", "in/a.zip"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadFile(Work("a.zip/d/e/b.txt")), "beta");
+    EXPECT_EQ(Run({"--flat", "-o", "flat/a.txt", "in/a.zip"}).status, 0);
+    EXPECT_EQ(Tree(Work("flat")), (Strings{"a.txt.txt", "b.txt"}));
+    // Without -o the output is ./a.txt and the work directory ./a.zip.
+    EXPECT_EQ(Run({"--split", "in/a.zip"}).status, 0);
+    EXPECT_EQ(ReadFile(Work("a.zip/a.txt.txt")), "alpha\n");
 }
 
-// Text members: valid UTF-8 passes through; other text is read in the
-// character set chosen by --charset / --language (Shift_JIS by default);
-// NUL bytes make a member binary whatever the character set.
-struct SourceCase {
+// A member's text through the tool: read as UTF-8 when valid, else in the
+// set --charset / --language choose (Shift_JIS by default); NUL bytes make
+// it binary.  Written in --encoding with --eol for the tool's own breaks,
+// while the member's own line breaks stay.  Rows with an iconv name give
+// the expected output in UTF-8 with labels, converted for the comparison.
+struct TextCase {
     const char *label;
-    std::vector<std::string> args;
-    std::string member; // member bytes
-    uint32_t code;      // expected result
-    std::string out;    // expected standard output (UTF-8, no labels)
-};
-
-class SourceText : public ZiptextTest, public ::testing::WithParamInterface<SourceCase> {};
-
-TEST_P(SourceText, IsReadInTheChosenCharacterSet) {
-    const SourceCase &c = GetParam();
-    test::ZipArchive z;
-    z.Add("m.txt", c.member, 8);
-    WriteZip("a.zip", z);
-    std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"--no-labels", "a.zip"});
-    RunResult r = Run(args);
-    EXPECT_EQ(r.Code(), c.code) << r.err;
-    EXPECT_EQ(r.status, c.code == 0 ? 0 : 1);
-    EXPECT_EQ(r.out, c.out);
-}
-
-std::string Repeat(const std::string &s, int n) {
+    Strings args;
+    std::string member;
+    uint32_t code;
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
-}
-
-const std::string kSjisNihongo = "\x93\xfa\x96\x7b\x8c\xea"; // 日本語 in Shift_JIS
-
-INSTANTIATE_TEST_SUITE_P(
-    E2E, SourceText,
-    ::testing::Values(
-        SourceCase{"utf8", {}, "caf\xc3\xa9", 0, "caf\xc3\xa9\n"},
-        SourceCase{"empty", {}, "", 0, "\n"},
-        SourceCase{"sjis_default", {}, kSjisNihongo, 0, "日本語\n"},
-        // The same bytes are valid ISO-8859-1 too, and read so in English.
-        SourceCase{"sjis_as_latin1", {"--language", "English"}, kSjisNihongo, 0,
-                   "\xc2\x93\xc3\xba\xc2\x96{\xc2\x8c\xc3\xaa\n"},
-        SourceCase{"gbk_charset", {"--charset", "gbk"}, "\xc8\xd5\xb1\xbe", 0, "日本\n"},
-        SourceCase{"nul_byte", {"--language", "English"}, std::string("a\0b", 3), 6000, ""},
-        // 0x80 alone is neither UTF-8 nor Shift_JIS.
-        SourceCase{"undecodable", {}, "\x80\x80", 6000, ""},
-        // Texts longer than the host's 64 KiB chunks, with characters
-        // across the chunk boundaries.
-        SourceCase{"utf8_long", {}, Repeat("日", 30000), 0, Repeat("日", 30000) + "\n"},
-        SourceCase{"sjis_long", {}, "a" + Repeat("\x93\xfa", 40000), 0,
-                   "a" + Repeat("日", 40000) + "\n"},
-        // The size limit never cuts a character in half.
-        SourceCase{"limit_in_character", {"--max-size", "4"}, "日本語", 3005, "日"}),
-    [](const auto &row) { return std::string(row.param.label); });
-
-// Output encodings and line breaks: the labels and the tool's line breaks
-// follow --encoding and --eol; a member's own text keeps its line breaks.
-struct EncodingCase {
-    bool labels;
-    const char *encoding;
-    const char *iconv_name;
-    const char *eol;
-    std::string eol_bytes;
-    std::string bom;
-    std::string text; // representable in the encoding
+    const char *iconv = nullptr;
+    std::string bom = "";
 };
 
 std::string Iconv(const std::string &utf8, const char *to) {
     iconv_t cd = iconv_open(to, "UTF-8");
     std::string out(utf8.size() * 4 + 8, '\0');
-    char *src = const_cast<char *>(utf8.data());
-    char *dst = out.data();
+    char *src = const_cast<char *>(utf8.data()), *dst = out.data();
     size_t left = utf8.size(), room = out.size();
     iconv(cd, &src, &left, &dst, &room);
     iconv_close(cd);
@@ -155,52 +68,78 @@ std::string Iconv(const std::string &utf8, const char *to) {
     return out;
 }
 
-void PrintTo(const EncodingCase &c, std::ostream *os) { *os << c.encoding << " " << c.eol; }
+std::string Repeat(const std::string &s, int n) {
+    std::string out;
+    while (n-- > 0) out += s;
+    return out;
+}
 
-class Encodings : public ZiptextTest, public ::testing::WithParamInterface<EncodingCase> {};
+const std::string kSjis = "\x93\xfa\x96\x7b\x8c\xea"; // 日本語 in Shift_JIS
+const Strings kNL{"--no-labels"};
+Strings Enc(const char *encoding, const char *eol, bool labels = true) {
+    Strings a{"--encoding", encoding, "--eol", eol};
+    if (!labels) a.push_back("--no-labels");
+    return a;
+}
+std::string Labelled(const std::string &text, const std::string &eol) {
+    return "Filename: m.txt" + eol + "Content: " + eol + text + "\nline\n" + eol;
+}
 
-TEST_P(Encodings, ConvertLabelsAndText) {
-    const EncodingCase &c = GetParam();
-    test::ZipArchive z;
-    z.Add("a.txt", c.text + "\nsecond line\n", 8);
-    WriteZip("a.zip", z);
-    std::vector<std::string> args{"--encoding", c.encoding, "--eol", c.eol, "a.zip"};
-    if (!c.labels) args.push_back("--no-labels");
-    RunResult r = Run(args);
-    EXPECT_EQ(r.status, 0) << r.err;
-    std::string expected = c.text + "\nsecond line\n" + c.eol_bytes;
-    if (c.labels) expected = "Filename: a.txt" + c.eol_bytes + "Content: " + c.eol_bytes + expected;
-    EXPECT_EQ(r.out, c.bom + Iconv(expected, c.iconv_name));
+class Text : public ZiptextTest, public ::testing::WithParamInterface<TextCase> {};
+
+TEST_P(Text, IsReadAndWrittenInTheChosenSets) {
+    const TextCase &c = GetParam();
+    const bool enc = c.iconv != nullptr;
+    test::WriteFile(Work("a.zip"), Zip({{"m.txt", enc ? c.member + "\nline\n" : c.member}}));
+    Strings args = c.args;
+    args.push_back("a.zip");
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.Code(), c.code) << r.err;
+    EXPECT_EQ(r.status, c.code == 0 ? 0 : 1);
+    EXPECT_EQ(r.out, enc ? c.bom + Iconv(c.out, c.iconv) : c.out);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    E2E, Encodings,
-    ::testing::Values(EncodingCase{true, "utf-8", "UTF-8", "lf", "\n", "", "caf\xc3\xa9"},
-                      EncodingCase{true, "UTF8", "UTF-8", "crlf", "\r\n", "", "caf\xc3\xa9"},
-                      EncodingCase{true, "utf-8-bom", "UTF-8", "cr", "\r", "\xef\xbb\xbf", "caf\xc3\xa9"},
-                      EncodingCase{true, "utf-16le", "UTF-16LE", "lf", "\n", "\xff\xfe", "日本"},
-                      // Without labels the member's text starts the output
-                      // and carries the byte-order mark itself.
-                      EncodingCase{false, "utf-16le", "UTF-16LE", "lf", "\n", "\xff\xfe", "日本"},
-                      EncodingCase{false, "utf-32be", "UTF-32BE", "lf", "\n",
-                                   std::string("\0\0\xfe\xff", 4), "日本"},
-                      EncodingCase{true, "shift_jis", "CP932", "crlf", "\r\n", "", "日本"},
-                      EncodingCase{true, "euc-jp", "EUC-JP", "lf", "\n", "", "日本"},
-                      EncodingCase{true, "gbk", "GBK", "lf", "\n", "", "日本"},
-                      EncodingCase{true, "big5", "BIG5", "lf", "\n", "", "日本"},
-                      EncodingCase{true, "euc-kr", "CP949", "lf", "\n", "", "日本"},
-                      EncodingCase{true, "latin1", "ISO-8859-1", "lf", "\n", "", "caf\xc3\xa9"}),
-    [](const auto &row) {
-        std::string n = std::string(row.param.encoding) + "_" + row.param.eol +
-                        (row.param.labels ? "" : "_nolabels");
-        for (char &ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return n;
-    });
+    E2E, Text,
+    ::testing::Values(
+        TextCase{"utf8", kNL, "caf\xc3\xa9", 0, "caf\xc3\xa9\n"},
+        TextCase{"empty", kNL, "", 0, "\n"},
+        TextCase{"sjis_default", kNL, kSjis, 0, "日本語\n"},
+        // The same bytes are valid ISO-8859-1 too, and read so in English.
+        TextCase{"sjis_as_latin1", {"--no-labels", "--language", "English"}, kSjis, 0,
+                 "\xc2\x93\xc3\xba\xc2\x96{\xc2\x8c\xc3\xaa\n"},
+        TextCase{"gbk_charset", {"--no-labels", "--charset", "gbk"}, "\xc8\xd5\xb1\xbe", 0, "日本\n"},
+        TextCase{"nul_byte", {"--no-labels", "--language", "English"}, std::string("a\0b", 3), 6000, ""},
+        TextCase{"undecodable", kNL, "\x80\x80", 6000, ""},
+        // Longer than the host's 64 KiB chunks, characters across their edges.
+        TextCase{"utf8_long", kNL, Repeat("日", 30000), 0, Repeat("日", 30000) + "\n"},
+        TextCase{"sjis_long", kNL, "a" + Repeat("\x93\xfa", 40000), 0, "a" + Repeat("日", 40000) + "\n"},
+        // The size limit never cuts a character in half.
+        TextCase{"limit_in_character", {"--no-labels", "--max-size", "4"}, "日本語", 3005, "日"},
+        TextCase{"utf8_lf", Enc("utf-8", "lf"), "caf\xc3\xa9", 0, Labelled("café", "\n"), "UTF-8"},
+        TextCase{"UTF8_crlf", Enc("UTF8", "crlf"), "café", 0, Labelled("café", "\r\n"), "UTF-8"},
+        TextCase{"utf8bom_cr", Enc("utf-8-bom", "cr"), "café", 0, Labelled("café", "\r"), "UTF-8",
+                 "\xef\xbb\xbf"},
+        TextCase{"utf16le", Enc("utf-16le", "lf"), "日本", 0, Labelled("日本", "\n"), "UTF-16LE",
+                 "\xff\xfe"},
+        // Without labels the member's text starts the output and carries
+        // the byte-order mark itself.
+        TextCase{"utf16le_nolabels", Enc("utf-16le", "lf", false), "日本", 0, "日本\nline\n\n",
+                 "UTF-16LE", "\xff\xfe"},
+        TextCase{"utf32be_nolabels", Enc("utf-32be", "lf", false), "日本", 0, "日本\nline\n\n",
+                 "UTF-32BE", std::string("\0\0\xfe\xff", 4)},
+        TextCase{"shift_jis", Enc("shift_jis", "crlf"), "日本", 0, Labelled("日本", "\r\n"), "CP932"},
+        TextCase{"euc_jp", Enc("euc-jp", "lf"), "日本", 0, Labelled("日本", "\n"), "EUC-JP"},
+        TextCase{"gbk", Enc("gbk", "lf"), "日本", 0, Labelled("日本", "\n"), "GBK"},
+        TextCase{"big5", Enc("big5", "lf"), "日本", 0, Labelled("日本", "\n"), "BIG5"},
+        TextCase{"euc_kr", Enc("euc-kr", "lf"), "日本", 0, Labelled("日本", "\n"), "CP949"},
+        TextCase{"latin1", Enc("latin1", "lf"), "café", 0, Labelled("café", "\n"), "ISO-8859-1"}),
+    [](const auto &row) { return std::string(row.param.label); });
 
-// The bundled sample: a nested archive and a Shift_JIS member name.
-TEST_F(Modes, SampleArchive) {
-    std::string sample =
+// The bundled sample: a nested archive and a Shift_JIS member name, which
+// list reads the same way (and in English as ISO-8859-1).
+TEST_F(Modes, SampleArchiveAndList) {
+    const std::string sample =
         (std::filesystem::path(__FILE__).parent_path() / "../../samples/sample.zip").string();
     RunResult r = Run({sample});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -211,16 +150,12 @@ TEST_F(Modes, SampleArchive) {
                   Block("docs/inner.zip",
                         Block("inner/hello.txt", "Hello from the archive inside the archive.\n")) +
                   Block("報告.txt", "これはShift_JISで書かれた報告です。\n"));
-
-    // The list reads the Shift_JIS name the same way; in English it is
-    // read as ISO-8859-1 instead.
     r = Run({"list", sample});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("  no   docs/inner.zip\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  no   報告.txt\n"), std::string::npos) << r.out;
     r = Run({"list", "--language", "English", sample});
-    EXPECT_NE(r.out.find("  no   \xc2\x95\xc3\xb1\xc2\x8d\xc2\x90.txt\n"), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("  no   \xc2\x95\xc3\xb1\xc2\x8d\xc2\x90.txt\n"), std::string::npos) << r.out;
 }
 
 } // namespace
