@@ -1,11 +1,10 @@
 // test_host.h - the host the unit tests link the filter against
 //
 // It forwards every service to the stand-in host's own workings, and puts
-// three things in front of them: a countdown that fails the Nth call of a
-// chosen kind (once, or from then on), a record of live allocations for
-// leak checks, and hooks that let a test stand in for the converter and the
-// per-member text extraction.  Test code only; the shipped host libraries
-// have none of this.
+// in front of them: a countdown that fails the Nth call of a chosen kind
+// (once, or from then on), a count of live allocations for leak checks, a
+// record of conversions, and a hook that lets a test stand in for the
+// per-member text extraction.  Test code only.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +30,6 @@ enum HostCall : uint32_t {
     kOpenDir = 1u << 9, // VTQ_ASC_opendir -> 0
     kConv = 1u << 10,   // cconvInitConvert / cconvChgCharset / cconvConvert -> 1
     kTmpName = 1u << 11,// VTQ_ASC_tmpnam(1) -> null, empty buffer
-    kAll = 0xFFFu,
 };
 
 // One call of the per-member text extraction, as the filter made it.
@@ -52,19 +50,13 @@ struct MemberCall {
 struct ConvCall {
     ConvParams params{};
     ConvSource source{};
-    std::string charset;
-    std::string src;    // the source bytes handed to cconvConvert
-    uint32_t src_len = 0;
+    std::string charset, src; // the source set, and the bytes handed to cconvConvert
     uint32_t dst_cap = 0;
-    uint32_t zero0 = 1, zero1 = 1, zero2 = 1; // the fields the filter must zero
-    uint32_t produced_before = 1;             // Produced before cconvConvert
-    bool converted = false;                   // cconvConvert was reached
-    bool terminated = false;
+    uint32_t zero0 = 1, zero1 = 1, zero2 = 1, produced_before = 1; // the fields the filter must zero
+    bool converted = false, terminated = false;
 };
 
-using MemberHook = std::function<uint32_t(MemberCall &)>;
-
-// The test host's state.  Reset() between tests (the fixture does it).
+// The test host's state; the fixture resets it between tests.
 struct Host {
     // Fault countdown: the fail_at-th call (1-based) whose kind is in mask
     // fails; with persistent, every later one too.  0 disarms.
@@ -74,30 +66,24 @@ struct Host {
     uint64_t calls = 0;  // calls of a kind in mask since arming
     uint64_t fired = 0;  // faults injected since arming
 
-    // Allocation record.
     int64_t live_allocs = 0;
-    uint64_t total_allocs = 0;
 
-    // Per-member extraction; the default copies the member's bytes to the
-    // output (or a text file beside it in split mode) and counts them.
-    MemberHook member;
+    // Per-member extraction; the default (CopyMember) copies the member's
+    // bytes to the output (or a text file beside it in split mode).
+    std::function<uint32_t(MemberCall &)> member;
     std::vector<MemberCall> member_calls;
 
-    // Converter record; conversions go to the real converter unless
-    // conv_override returns true (it may fill the state itself).
     bool record_conv = false;
     std::vector<ConvCall> conv_calls;
-    std::function<bool(ConvState *)> conv_override;
 
     void Arm(uint32_t m, uint64_t n, bool persist = false) {
         mask = m;
         fail_at = n;
         persistent = persist;
-        calls = 0;
-        fired = 0;
+        calls = fired = 0;
     }
     void Disarm() { Arm(0, 0, false); }
-    void Reset();
+    void Reset() { *this = Host{}; }
 };
 
 Host &host();

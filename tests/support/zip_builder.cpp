@@ -88,7 +88,7 @@ std::string ZipArchive::Build() const {
         }
         if (m.bit3) flags |= 8;
         if (m.raw) stored = *m.raw;
-        const uint16_t cflags = Or(m.flags, flags);
+        const uint16_t cflags = flags;
         const uint16_t lflags = Or(m.local_flags, cflags);
         const uint32_t ccrc = Or(m.crc, crc);
         const uint32_t csize = Or(m.compressed_size, stored.size());
@@ -121,34 +121,32 @@ std::string ZipArchive::Build() const {
         Put16(central, 0x031e);                          // made by: Unix
         Put16(central, 20);                              // version needed
         Put16(central, cflags);
-        Put16(central, Or(m.central_method, m.method));
+        Put16(central, m.method);
         Put32(central, 0x00210000);
         Put32(central, ccrc);
         Put32(central, csize);
         Put32(central, usize);
         Put16(central, Or(m.central_name_len, m.name.size()));
         Put16(central, static_cast<uint32_t>(m.extra.size()));
-        Put16(central, static_cast<uint32_t>(m.comment.size()));
+        Put16(central, 0);                               // comment length
         Put16(central, 0);                               // disk start
         Put16(central, 0);                               // internal attributes
         Put32(central, m.name.empty() || m.name.back() != '/' ? 0x81a40000u : 0x41ed0010u);
         Put32(central, Or(m.local_offset, local_at));
         central += m.name;
         central += m.extra;
-        central += m.comment;
     }
     const uint32_t cd_at = static_cast<uint32_t>(out.size() - stub.size());
     out += central;
     Put32(out, 0x06054b50);
-    Put16(out, Or(this_disk, 0));
+    Put16(out, 0);                                      // this disk
     Put16(out, Or(cd_disk, 0));
-    Put16(out, Or(entries_this_disk, Or(entries_total, members.size())));
+    Put16(out, Or(entries_total, members.size()));
     Put16(out, Or(entries_total, members.size()));
     Put32(out, Or(cd_size, central.size()));
     Put32(out, Or(cd_offset, cd_at));
-    Put16(out, Or(comment_len, comment.size()));
+    Put16(out, static_cast<uint32_t>(comment.size()));
     out += comment;
-    out += trailer;
     return out;
 }
 

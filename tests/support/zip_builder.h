@@ -1,10 +1,9 @@
 // zip_builder.h - a test-only ZIP writer whose every field can be overridden
 //
 // Builds archives in memory: members (stored or deflated, optionally with
-// traditional encryption), directory entries, stubs in front, comments,
-// bit-3 local headers and deliberately wrong fields.  Each member's central
-// and local fields start as a correct writer would set them; a test then
-// overrides what it wants wrong.
+// traditional encryption), directory entries, a stub in front, a comment,
+// bit-3 local headers and deliberately wrong fields.  Every field starts as
+// a correct writer would set it; a test overrides what it wants wrong.
 #pragma once
 
 #include <cstdint>
@@ -22,9 +21,8 @@ struct ZipMember {
     bool bit3 = false;          // local CRC and sizes zero, flag bit 3 set
     bool data_descriptor = false; // write a data descriptor after the data
     std::string extra;          // central and local extra field
-    std::string comment;        // central file comment
     // Overrides; unset means "as a correct writer would".
-    std::optional<uint16_t> flags, local_flags, central_method, local_method;
+    std::optional<uint16_t> local_flags, local_method;
     std::optional<uint32_t> crc, compressed_size, uncompressed_size;
     std::optional<uint32_t> local_crc, local_compressed_size, local_uncompressed_size;
     std::optional<uint16_t> local_name_len, central_name_len;
@@ -37,10 +35,8 @@ struct ZipArchive {
     std::string stub;          // bytes before the archive
     std::vector<ZipMember> members;
     std::string comment;       // archive comment
-    std::string trailer;       // bytes after the end record
-    std::optional<uint16_t> this_disk, cd_disk, entries_this_disk, entries_total;
+    std::optional<uint16_t> cd_disk, entries_total;
     std::optional<uint32_t> cd_size, cd_offset;
-    std::optional<uint16_t> comment_len;
 
     // Adds a member or a directory entry (name ending in "/").
     ZipMember &Add(std::string name, std::string data = {}, uint16_t method = 0) {

