@@ -6,12 +6,9 @@
 // comment, nested archives, long and odd names.
 #include <cstdio>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "tests/support/zip_builder.h"
 
-using vtq::test::Deflate;
 using vtq::test::ZipArchive;
 
 namespace {
@@ -29,70 +26,6 @@ std::string Nested(int levels) {
     return bytes;
 }
 
-std::vector<std::pair<std::string, std::string>> Seeds() {
-    std::vector<std::pair<std::string, std::string>> out;
-    auto add = [&](const char *name, const ZipArchive &a) { out.emplace_back(name, a.Build()); };
-    {
-        ZipArchive a;
-        a.Add("a.txt", "alpha\n");
-        add("stored.zip", a);
-    }
-    {
-        ZipArchive a;
-        a.Add("b.txt", std::string(300, 'b') + "\n", 8);
-        add("deflated.zip", a);
-    }
-    {
-        ZipArchive a;
-        a.Add("d/");
-        a.Add("d/e/");
-        a.Add("d/e/f.txt", "deep\n", 8);
-        a.Add("g.txt", "top\n");
-        add("dirs.zip", a);
-    }
-    {
-        ZipArchive a;
-        a.Add("s.txt", "secret text\n", 8).password = "pw";
-        a.Add("p.txt", "plain\n");
-        add("encrypted.zip", a);
-    }
-    {
-        ZipArchive a;
-        a.Add("dd.txt", "streamed\n", 8).bit3 = true;
-        a.members.back().data_descriptor = true;
-        add("descriptor.zip", a);
-    }
-    {
-        ZipArchive a;
-        a.stub = "#!/bin/sh\nexit 0\n";
-        a.comment = "an archive comment";
-        a.Add("x.txt", "behind a stub\n");
-        add("stub_comment.zip", a);
-    }
-    {
-        ZipArchive a;
-        a.Add("empty.txt", "");
-        a.Add("bin.dat", std::string("\0\1\2\3", 4));
-        a.Add("\x83\x65\x83\x58\x83\x67.txt", "Shift_JIS name\n");
-        a.Add(".profile", "dot\n");
-        add("odd_names.zip", a);
-    }
-    out.emplace_back("nested2.zip", Nested(2));
-    out.emplace_back("nested4.zip", Nested(4));
-    {
-        ZipArchive a;
-        a.Add("z.txt", std::string(20000, '\0'), 8);
-        add("zeros.zip", a);
-    }
-    {
-        ZipArchive a;
-        a.Add("r.txt", "raw\n", 8).raw = Deflate("raw\n", 9);
-        a.Add("m.txt", "other method\n", 12);
-        add("methods.zip", a);
-    }
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -100,6 +33,45 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: make_seeds DIR\n");
         return 2;
     }
-    for (const auto &[name, bytes] : Seeds()) vtq::test::WriteFile(std::string(argv[1]) + "/" + name, bytes);
+    const std::string dir = argv[1];
+    auto seed = [&](const char *name, void (*fill)(ZipArchive &)) {
+        ZipArchive a;
+        fill(a);
+        vtq::test::WriteFile(dir + "/" + name, a.Build());
+    };
+    seed("stored.zip", [](ZipArchive &a) { a.Add("a.txt", "alpha\n"); });
+    seed("deflated.zip", [](ZipArchive &a) { a.Add("b.txt", std::string(300, 'b') + "\n", 8); });
+    seed("dirs.zip", [](ZipArchive &a) {
+        a.Add("d/");
+        a.Add("d/e/");
+        a.Add("d/e/f.txt", "deep\n", 8);
+        a.Add("g.txt", "top\n");
+    });
+    seed("encrypted.zip", [](ZipArchive &a) {
+        a.Add("s.txt", "secret text\n", 8).password = "pw";
+        a.Add("p.txt", "plain\n");
+    });
+    seed("descriptor.zip", [](ZipArchive &a) {
+        a.Add("dd.txt", "streamed\n", 8).bit3 = true;
+        a.members.back().data_descriptor = true;
+    });
+    seed("stub_comment.zip", [](ZipArchive &a) {
+        a.stub = "#!/bin/sh\nexit 0\n";
+        a.comment = "an archive comment";
+        a.Add("x.txt", "behind a stub\n");
+    });
+    seed("odd_names.zip", [](ZipArchive &a) {
+        a.Add("empty.txt", "");
+        a.Add("bin.dat", std::string("\0\1\2\3", 4));
+        a.Add("\x83\x65\x83\x58\x83\x67.txt", "Shift_JIS name\n");
+        a.Add(".profile", "dot\n");
+    });
+    seed("zeros.zip", [](ZipArchive &a) { a.Add("z.txt", std::string(20000, '\0'), 8); });
+    seed("methods.zip", [](ZipArchive &a) {
+        a.Add("r.txt", "raw\n", 8).raw = vtq::test::Deflate("raw\n", 9);
+        a.Add("m.txt", "other method\n", 12);
+    });
+    vtq::test::WriteFile(dir + "/nested2.zip", Nested(2));
+    vtq::test::WriteFile(dir + "/nested4.zip", Nested(4));
     return 0;
 }

@@ -21,6 +21,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/fixture.h"
@@ -62,8 +63,7 @@ struct Scenario {
 // archive goes back into the filter, as the stand-in host does it; a
 // member named *.bin has no filter (6000); the rest is copied as text.
 uint32_t Member(MemberCall &call) {
-    if (call.path.size() > 4 && call.path.compare(call.path.size() - 4, 4, ".bin") == 0)
-        return VTQ_E_NO_FILTER;
+    if (call.path.ends_with(".bin")) return VTQ_E_NO_FILTER;
     if (call.content.rfind("PK\x03\x04", 0) != 0) return CopyMember(call);
     // Compose mode: the nested level writes an output of its own beside the
     // top-level one.  Split mode: its texts go under its own work directory,
@@ -75,73 +75,39 @@ uint32_t Member(MemberCall &call) {
                                    call.parent, call.user_data);
 }
 
-ZipArchive Inner() {
+ZipArchive Archive(std::initializer_list<std::tuple<const char *, std::string, uint16_t>> members) {
     ZipArchive a;
-    a.Add("d/");
-    a.Add("d/x.txt", "inner x\n", 8);
-    a.Add("y.txt", "inner y\n");
+    for (const auto &[name, data, method] : members) a.Add(name, data, method);
     return a;
 }
+ZipArchive Inner() { return Archive({{"d/", "", 0}, {"d/x.txt", "inner x\n", 8}, {"y.txt", "inner y\n", 0}}); }
 
 const Scenario kScenarios[] = {
+    // Pruned at the end: an empty directory and an empty text.
     {"SplitWithDirectories", Via::kTop, 0, 0,
      [] {
-         ZipArchive a;
-         a.Add("d/");
-         a.Add("d/e/");
-         a.Add("d/e/f.txt", "deep text\n", 8);
-         a.Add("g.txt", "top text\n");
-         a.Add("h/i.txt", "implied directory\n", 8);
-         // Pruned at the end: an empty directory and an empty text.
-         a.Add("empty/");
-         a.Add("z.txt", "");
-         return a;
+         return Archive({{"d/", "", 0}, {"d/e/", "", 0}, {"d/e/f.txt", "deep text\n", 8}, {"g.txt", "top text\n", 0},
+                         {"h/i.txt", "implied directory\n", 8}, {"empty/", "", 0}, {"z.txt", "", 0}});
      },
      0, 4},
     {"Flat", Via::kTop, VTQ_MODE_FLAT, 0,
-     [] {
-         ZipArchive a;
-         a.Add("x/a.txt", "first a\n");
-         a.Add("y/a.doc", "second a\n", 8);
-         a.Add("b.txt", std::string(3000, 'b'), 8);
-         return a;
-     },
+     [] { return Archive({{"x/a.txt", "first a\n", 0}, {"y/a.doc", "second a\n", 8}, {"b.txt", std::string(3000, 'b'), 8}}); },
      0, 3},
     // The member without a filter is recorded and the walk goes on; the
     // log file is one more file to open, write and close.
     {"ComposeKeepGoingWithLog", Via::kTop, VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, VTQ_FMT_LOG,
-     [] {
-         ZipArchive a;
-         a.Add("a.txt", "alpha\n");
-         a.Add("skip.bin", "no filter");
-         a.Add("c.txt", std::string(2000, 'c'), 8);
-         return a;
-     },
+     [] { return Archive({{"a.txt", "alpha\n", 0}, {"skip.bin", "no filter", 0}, {"c.txt", std::string(2000, 'c'), 8}}); },
      6000, 3},
-    {"NestedSplit", Via::kTop, 0, 0,
-     [] {
-         ZipArchive a;
-         a.Add("note.txt", "outer\n");
-         a.Add("inner.zip", Inner().Build());
-         return a;
-     },
+    {"NestedSplit", Via::kTop, 0, 0, [] { return Archive({{"note.txt", "outer\n", 0}, {"inner.zip", Inner().Build(), 0}}); },
      0, 4},
     {"NestedComposeInParent", Via::kTop, VTQ_MODE_COMPOSE | VTQ_MODE_TEMP_IN_PARENT, 0,
-     [] {
-         ZipArchive a;
-         a.Add("inner.zip", Inner().Build(), 8);
-         a.Add("note.txt", "outer\n");
-         return a;
-     },
-     0, 4},
+     [] { return Archive({{"inner.zip", Inner().Build(), 8}, {"note.txt", "outer\n", 0}}); }, 0, 4},
     // Straight into the loop, with a password in the context, as no entry
     // point supplies one.
     {"EncryptedWithPassword", Via::kLoop, VTQ_MODE_COMPOSE, 0,
      [] {
-         ZipArchive a;
-         a.Add("s.txt", "stored secret\n").password = "pw";
-         a.Add("t.txt", std::string(500, 't'), 8).password = "pw";
-         a.Add("p.txt", "plain\n");
+         ZipArchive a = Archive({{"s.txt", "stored secret\n", 0}, {"t.txt", std::string(500, 't'), 8}, {"p.txt", "plain\n", 0}});
+         a.members[0].password = a.members[1].password = "pw";
          return a;
      },
      0, 3},
@@ -176,13 +142,7 @@ protected:
         if (s.via == Via::kTop)
             return GetTextWithErrCallback(archive.c_str(), out.c_str(), &opts_, nullptr, 0);
 
-        auto bus = std::make_unique<ZipBus>();
-        bus->Options = &opts_;
-        bus->Parent = &bus->OwnParent;
-        bus->FileMode = 1;
-        bus->OutPath = out.c_str();
-        std::strcpy(bus->OwnParent.Path, out.c_str());
-        std::strcpy(bus->DstFileTmp, Path("in").c_str());
+        auto bus = LoopBus(&opts_, out, Path("in"));
         static const char kPassword[] = "pw";
         bus->CryptOn = 1;
         bus->Password = reinterpret_cast<const unsigned char *>(kPassword);
