@@ -256,16 +256,6 @@ TEST_F(Entry, NestedArchiveFromTheHost) {
     for (const MemberCall &c : host().member_calls) EXPECT_EQ(c.user_data, 42u);
 }
 
-TEST_F(Entry, NestedComposeCountsOnFromTheParent) {
-    ZipArchive a;
-    a.Add("a.doc", "alpha");
-    parent_.Written = 1000;
-    EXPECT_EQ(Run(kNested, Zip(a), kEn | kC | kN), 0u);
-    ASSERT_EQ(host().member_calls.size(), 1u);
-    EXPECT_EQ(host().member_calls[0].written_before, 1000u);
-    EXPECT_EQ(host().member_calls[0].parent, &parent_);
-}
-
 // ------------------------------------------------------------ decisions
 
 enum Arch { kOne, kTwo, kDirs, kBadSecond, kBadCentral };
