@@ -21,54 +21,6 @@ uint32_t Crc32(uint32_t crc, const unsigned char *p, size_t n) {
 #endif
 }
 
-#ifdef VTQ_HAVE_LIBDEFLATE
-namespace {
-libdeflate_decompressor *AsDecoder(void *p) { return static_cast<libdeflate_decompressor *>(p); }
-} // namespace
-#endif
-
-WholeInflater::~WholeInflater() {
-#ifdef VTQ_HAVE_LIBDEFLATE
-    if (decoder_ != nullptr) libdeflate_free_decompressor(AsDecoder(decoder_));
-#endif
-}
-
-bool WholeInflater::Enabled() {
-#ifdef VTQ_HAVE_LIBDEFLATE
-    return true;
-#else
-    return false;
-#endif
-}
-
-bool WholeInflater::Decode(const unsigned char *in, size_t in_len, unsigned char *out,
-                           size_t out_len) {
-#ifdef VTQ_HAVE_LIBDEFLATE
-    if (decoder_ == nullptr && !unavailable_) {
-        // Like zlib's inflate state, the decoder's tables come from the C
-        // library's allocator; without them zlib does the work.
-        decoder_ = libdeflate_alloc_decompressor();
-        unavailable_ = decoder_ == nullptr;
-    }
-    if (decoder_ == nullptr) return false;
-    size_t in_used = 0;
-    size_t produced = 0;
-    // libdeflate stops with an error when the output would pass out_len,
-    // and reports success only at the end of the final block.
-    return libdeflate_deflate_decompress_ex(AsDecoder(decoder_), in, in_len, out, out_len, &in_used,
-                                            &produced) == LIBDEFLATE_SUCCESS &&
-           produced == out_len;
-#else
-    (void)in;
-    (void)in_len;
-    (void)out;
-    (void)out_len;
-    (void)decoder_;
-    (void)unavailable_;
-    return false;
-#endif
-}
-
 uint32_t DecodeMember(z_stream *z, WholeInflater *whole, const unsigned char *in, uint32_t in_len,
                       unsigned char *out, uint32_t out_len, uint32_t crc) {
     if (z != nullptr && whole != nullptr && out_len > 0 && whole->Decode(in, in_len, out, out_len) &&

@@ -2,23 +2,13 @@
 //
 // zlib's inflate is the decoder whose results the extraction loop reports:
 // its codes, and the bytes it produces, decide every member.  Most members
-// are intact, though, and for an intact stream any correct decoder gives
-// the same bytes; WholeInflater decodes such a stream in one call with a
-// faster decoder (libdeflate) and says whether it could.  The loop then
-// takes that result only when it is complete (the final block ends exactly
-// at the member's size) and the CRC-32 matches; everything else goes to
-// zlib from the start, so damaged and short streams come out exactly as
-// zlib leaves them.
-//
-// One gap is known and left open.  libdeflate accepts a few constructs that
-// zlib refuses: the length symbols 286 and 287 and the distance symbols 30
-// and 31, more than 286 length or 30 distance codes in a block header, a
-// code-length repeat that runs past the declared codes, a code-length code
-// of one symbol, and a bit that a one-symbol (or empty) distance code does
-// not define.  No compressor writes these.  A stream that uses one of them
-// and still decodes to exactly the member's size with a matching CRC-32 is
-// taken here where zlib would fail it with 3101; such a member can only be
-// made on purpose, and holds exactly the bytes its CRC-32 vouches for.
+// are intact, though, and an intact stream can be decoded in one call, into
+// the member's buffer, far faster than zlib's general state machine allows;
+// WholeInflater does that and says whether it could.  It takes a stream only
+// when zlib would take it and give the same bytes (whole_inflate.cpp lists
+// the conditions); the loop then uses its result when the CRC-32 matches,
+// and everything else goes to zlib from the start, so damaged and short
+// streams come out exactly as zlib leaves them.
 #pragma once
 
 #include <zlib.h>
@@ -32,8 +22,8 @@ namespace vtq {
 uint32_t Crc32(uint32_t crc, const unsigned char *p, size_t n);
 
 // A one-call decoder of whole raw-deflate streams, kept for the length of
-// one walk (its tables are set up once).  Without libdeflate it never
-// decodes anything and every member goes to zlib.
+// one walk (its tables come from VTQ_malloc on first use; without them
+// every member goes to zlib).
 class WholeInflater {
 public:
     WholeInflater() = default;
@@ -42,19 +32,16 @@ public:
     ~WholeInflater();
 
     // Decodes the raw-deflate stream in[0..in_len) into out[0..out_len).
-    // True when the stream decoded without error through its final block
-    // and produced exactly out_len bytes (bytes after the stream's end are
-    // ignored, as zlib ignores them).  False otherwise (damaged, shorter or
-    // longer output, no decoder), with out[0..out_len) holding any bytes.
+    // True when zlib would decode the stream without error through its
+    // final block, and the stream produced exactly out_len bytes (bytes
+    // after the stream's end are ignored, as zlib ignores them).  False
+    // otherwise (damaged, shorter or longer output, a construct left to
+    // zlib, no tables), with out[0..out_len) holding any bytes.
     bool Decode(const unsigned char *in, size_t in_len, unsigned char *out, size_t out_len);
 
-    // False when the library was built without libdeflate.
-    static bool Enabled();
-
 private:
-    // The same layout however the user of this header was compiled.
-    void *decoder_ = nullptr;  // libdeflate's decompressor, made on first use
-    bool unavailable_ = false; // it could not be had: zlib does the work
+    void *tables_ = nullptr;   // the decoding tables, made on first use
+    bool unavailable_ = false; // they could not be had: zlib does the work
 };
 
 // Decodes one member's data in[0..in_len) into out[0..out_len) and checks

@@ -1,0 +1,445 @@
+// whole_inflate.cpp - one-call decoding of whole raw-deflate streams
+//
+// The decoder takes a stream only when zlib would take it and give the same
+// bytes: every block stored, fixed or dynamic; a dynamic block's header
+// within zlib's limits (at most 286 length and 30 distance codes, every
+// code-length repeat inside the declared codes, the end-of-block code
+// present) and every one of its three codes complete; no symbol that zlib
+// refuses (the fixed code's lengths 286 and 287 and distances 30 and 31); no
+// distance reaching before the start of the member; the final block ending
+// exactly at the member's size, within the data.  zlib accepts a few
+// incomplete codes besides (a one-symbol code, an empty distance code); this
+// decoder gives those streams back undecided and zlib decides them, so the
+// bytes and codes of every member are zlib's.
+//
+// Speed comes from a 64-bit bit buffer refilled eight bytes at a time, one
+// table look-up per symbol for codes up to kLitBits / kDistBits long, and
+// copies of eight bytes at a time while the member has room to spare; the
+// last few hundred bytes of a member and of the data go through the careful
+// path.
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "archive/member_decode.h"
+#include "host/services.h"
+
+namespace vtq {
+namespace {
+
+// A table entry: bits 0-7 the bits it takes from the stream, the code and
+// the extra bits after it (for a link, the bits of the first table); 8-11
+// the length of the code alone (for a link, the bits of the second table);
+// 12-14 the kind; 16-31 the value (the literal, the base of a length or
+// distance, or where the second table starts).  Taking a code and its extra
+// bits in one step saves a shift per match.
+enum Kind : uint32_t { kLiteral = 0, kLength = 1, kEnd = 2, kLink = 3, kInvalid = 4 };
+
+constexpr uint32_t Entry(uint32_t bits, uint32_t code_len, Kind kind, uint32_t value) {
+    return bits | code_len << 8 | static_cast<uint32_t>(kind) << 12 | value << 16;
+}
+constexpr uint32_t BitsOf(uint32_t e) { return e & 0xFF; }
+constexpr uint32_t CodeLenOf(uint32_t e) { return (e >> 8) & 0xF; }
+constexpr uint32_t KindOf(uint32_t e) { return (e >> 12) & 0x7; }
+constexpr bool IsLiteral(uint32_t e) { return (e & 0x7000) == 0; }
+constexpr uint32_t ValueOf(uint32_t e) { return e >> 16; }
+// An entry for a code of len bits whose symbol made `partial`, which holds
+// the symbol's extra bits in bits 0-7.
+constexpr uint32_t Finish(uint32_t partial, unsigned len) { return (partial + len) | len << 8; }
+
+constexpr unsigned kMaxCodeLen = 15;
+constexpr unsigned kLitBits = 10;  // first-level table of the literal/length code
+constexpr unsigned kDistBits = 8;  // and of the distance code
+constexpr unsigned kPrecodeBits = 7;
+constexpr unsigned kLitSyms = 288; // the fixed code defines 288, a header at most 286
+constexpr unsigned kDistSyms = 32; // the fixed code defines 32, a header at most 30
+// Every code longer than the first level links to a second-level table of
+// 2^(15 - first) entries; there is at most one per symbol.
+constexpr unsigned kLitTable = (1u << kLitBits) + kLitSyms * (1u << (kMaxCodeLen - kLitBits));
+constexpr unsigned kDistTable = (1u << kDistBits) + kDistSyms * (1u << (kMaxCodeLen - kDistBits));
+
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
+                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// The order in which a dynamic header gives the code-length code's lengths.
+constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Each byte with its bits in reverse order.
+constexpr auto kReversed = [] {
+    std::array<uint8_t, 256> r{};
+    for (unsigned v = 0; v < 256; ++v)
+        for (unsigned i = 0; i < 8; ++i) r[v] = static_cast<uint8_t>(r[v] | ((v >> i) & 1u) << (7 - i));
+    return r;
+}();
+
+// What each kind of code makes of its symbols (extra bits in bits 0-7).
+uint32_t LitEntry(unsigned sym) {
+    if (sym < 256) return Entry(0, 0, kLiteral, sym);
+    if (sym == 256) return Entry(0, 0, kEnd, 0);
+    if (sym < 286) return Entry(kLengthExtra[sym - 257], 0, kLength, kLengthBase[sym - 257]);
+    return Entry(0, 0, kInvalid, 0);
+}
+uint32_t DistEntry(unsigned sym) {
+    if (sym < 30) return Entry(kDistExtra[sym], 0, kLength, kDistBase[sym]);
+    return Entry(0, 0, kInvalid, 0);
+}
+uint32_t PrecodeEntry(unsigned sym) { return Entry(0, 0, kLiteral, sym); }
+
+// Builds the decoding table of the canonical code with lens[0..n) into
+// table, first level `first` bits wide.  False for a code that is
+// over-subscribed, incomplete or empty: zlib refuses the first, and this
+// decoder leaves the others to zlib.
+bool BuildTable(const uint8_t *lens, unsigned n, unsigned first, uint32_t (*make)(unsigned),
+                uint32_t *table) {
+    unsigned count[kMaxCodeLen + 1] = {};
+    for (unsigned s = 0; s < n; ++s) ++count[lens[s]];
+    int left = 1;
+    for (unsigned len = 1; len <= kMaxCodeLen; ++len) {
+        left = (left << 1) - static_cast<int>(count[len]);
+        if (left < 0) return false;
+    }
+    if (left != 0) return false;
+
+    unsigned next_code[kMaxCodeLen + 2] = {};
+    for (unsigned len = 1; len <= kMaxCodeLen; ++len)
+        next_code[len + 1] = (next_code[len] + count[len]) << 1;
+
+    const unsigned second = kMaxCodeLen - first;
+    unsigned links = 0; // second-level tables handed out so far
+    // Which first-level slots link to a table of this code (the table still
+    // holds the last block's entries).
+    uint32_t linked[(1u << kLitBits) / 32] = {};
+    for (unsigned s = 0; s < n; ++s) {
+        const unsigned len = lens[s];
+        if (len == 0) continue;
+        const unsigned code = next_code[len]++;
+        // Deflate sends a code's first bit first, so the table is indexed by
+        // the code's bits in reverse.
+        const unsigned rev = (kReversed[code & 0xFF] << 8 | kReversed[code >> 8]) >> (16 - len);
+        const uint32_t value = make(s);
+        if (len <= first) {
+            for (unsigned i = rev; i < (1u << first); i += 1u << len) table[i] = Finish(value, len);
+            continue;
+        }
+        // The first `first` bits choose the link; the rest index its table.
+        const unsigned low = rev & ((1u << first) - 1);
+        if ((linked[low / 32] >> (low % 32) & 1u) == 0) {
+            linked[low / 32] |= 1u << (low % 32);
+            table[low] = Entry(first, second, kLink, (1u << first) + links * (1u << second));
+            ++links;
+        }
+        uint32_t *sub = table + ValueOf(table[low]);
+        const unsigned rest = len - first;
+        for (unsigned i = rev >> first; i < (1u << second); i += 1u << rest) sub[i] = Finish(value, rest);
+    }
+    return true;
+}
+
+struct Tables {
+    uint32_t lit[kLitTable];
+    uint32_t dist[kDistTable];
+    uint32_t fixed_lit[1u << kLitBits];
+    uint32_t fixed_dist[1u << kDistBits];
+    uint32_t precode[1u << kPrecodeBits];
+    bool fixed_built;
+};
+
+// The bit reader over in[0..end).  Past the end it reads zero bytes, at
+// most kMaxOverread of them, and counts them: a stream that used one of
+// them was short, and is not taken.
+constexpr unsigned kMaxOverread = 16;
+
+struct Bits {
+    const unsigned char *in;
+    const unsigned char *end;
+    uint64_t buf = 0;
+    unsigned left = 0; // valid bits in buf
+    unsigned overread = 0;
+
+    static uint64_t Load64(const unsigned char *p) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        return v;
+    }
+    // Leaves at least 56 bits in buf.  With eight bytes of data ahead it
+    // takes as many whole bytes as fit; the bits of a partly taken byte that
+    // land above `left` are that byte's own, so loading it again later ORs
+    // in the same bits.
+    void Refill() {
+        if (end - in >= 8) {
+            buf |= Load64(in) << left;
+            in += (63 - left) >> 3;
+            left |= 56;
+            return;
+        }
+        while (left <= 56) {
+            uint64_t byte = 0;
+            if (in < end)
+                byte = *in++;
+            else if (overread <= kMaxOverread)
+                ++overread; // past the limit the stream is refused anyway
+            buf |= byte << left;
+            left += 8;
+        }
+    }
+    uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1)); }
+    void Drop(unsigned n) {
+        buf >>= n;
+        left -= n;
+    }
+    uint32_t Take(unsigned n) {
+        const uint32_t v = Peek(n);
+        Drop(n);
+        return v;
+    }
+    // True when every bit taken so far came from the data.
+    bool Sound() const { return overread <= kMaxOverread && left >= overread * 8; }
+};
+
+// Decodes one symbol with table (first level `first` bits wide); buf must
+// hold at least 15 bits.
+// Decodes one symbol with table (first level `first` bits wide) and takes
+// its code and extra bits; buf must hold at least 15 bits, and 15 + 13 for
+// a length or distance.  saved keeps the bits from the code on, for Extra.
+inline uint32_t Decode(Bits &b, const uint32_t *table, unsigned first, uint64_t &saved) {
+    uint32_t e = table[b.Peek(first)];
+    if (KindOf(e) == kLink) {
+        b.Drop(first);
+        e = table[ValueOf(e) + b.Peek(CodeLenOf(e))];
+    }
+    saved = b.buf;
+    b.Drop(BitsOf(e));
+    return e;
+}
+inline uint32_t Decode(Bits &b, const uint32_t *table, unsigned first) {
+    uint64_t saved;
+    return Decode(b, table, first, saved);
+}
+// The value of a length or distance entry: its base plus its extra bits.
+inline unsigned Extra(uint32_t e, uint64_t saved) {
+    const uint64_t taken = saved & ((uint64_t{1} << BitsOf(e)) - 1);
+    return ValueOf(e) + static_cast<unsigned>(taken >> CodeLenOf(e));
+}
+
+// Reads a dynamic block's header and builds its two codes into t.
+bool ReadDynamicHeader(Bits &b, Tables &t) {
+    b.Refill();
+    const unsigned nlen = b.Take(5) + 257;
+    const unsigned ndist = b.Take(5) + 1;
+    const unsigned ncode = b.Take(4) + 4;
+    if (nlen > 286 || ndist > 30) return false;
+    uint8_t lens[286 + 30] = {};
+    for (unsigned i = 0; i < ncode; ++i) {
+        if (b.left < 3) b.Refill();
+        lens[kPrecodeOrder[i]] = static_cast<uint8_t>(b.Take(3));
+    }
+    if (!BuildTable(lens, 19, kPrecodeBits, PrecodeEntry, t.precode)) return false;
+
+    uint8_t code_lens[286 + 30] = {};
+    unsigned have = 0;
+    while (have < nlen + ndist) {
+        b.Refill();
+        if (!b.Sound()) return false;
+        const unsigned sym = ValueOf(Decode(b, t.precode, kPrecodeBits));
+        if (sym < 16) {
+            code_lens[have++] = static_cast<uint8_t>(sym);
+            continue;
+        }
+        unsigned repeat;
+        uint8_t len = 0;
+        if (sym == 16) {
+            if (have == 0) return false;
+            len = code_lens[have - 1];
+            repeat = 3 + b.Take(2);
+        } else if (sym == 17) {
+            repeat = 3 + b.Take(3);
+        } else {
+            repeat = 11 + b.Take(7);
+        }
+        if (have + repeat > nlen + ndist) return false;
+        while (repeat-- > 0) code_lens[have++] = len;
+    }
+    if (code_lens[256] == 0) return false;
+    return BuildTable(code_lens, nlen, kLitBits, LitEntry, t.lit) &&
+           BuildTable(code_lens + nlen, ndist, kDistBits, DistEntry, t.dist);
+}
+
+bool BuildFixed(Tables &t) {
+    uint8_t lens[kLitSyms];
+    for (unsigned s = 0; s < kLitSyms; ++s) lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    uint8_t dist[kDistSyms];
+    std::memset(dist, 5, sizeof dist);
+    t.fixed_built = BuildTable(lens, kLitSyms, kLitBits, LitEntry, t.fixed_lit) &&
+                    BuildTable(dist, kDistSyms, kDistBits, DistEntry, t.fixed_dist);
+    return t.fixed_built;
+}
+
+// Decodes a match's distance after its length; 0 for a distance that zlib
+// refuses, or that reaches before the member's first byte (written bytes
+// back).
+inline unsigned MatchDistance(Bits &b, const uint32_t *dist, ptrdiff_t written) {
+    uint64_t saved;
+    const uint32_t d = Decode(b, dist, kDistBits, saved);
+    if (KindOf(d) != kLength) return 0;
+    const unsigned distance = Extra(d, saved);
+    return distance <= written ? distance : 0;
+}
+
+// Decodes the symbols of one Huffman block.  False on anything this decoder
+// does not take.  Built twice, the second for processors with BMI2, whose
+// variable shifts and masks take one instruction each (about 10% faster).
+__attribute__((target_clones("default", "bmi2"))) bool DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigned char *start,
+                 unsigned char *&out_at, unsigned char *out_end) {
+    // Local copies: every byte stored through out could otherwise alias the
+    // bit reader and the output position, and force them out of registers.
+    Bits b = bits;
+    unsigned char *out = out_at;
+    bool ok = false;
+
+    // The fast loop: sixteen bytes of data ahead (two refills of at most
+    // seven bytes each) and room for two literals, the longest match and the
+    // 24 bytes a match copy may write past its end.
+    constexpr ptrdiff_t kRoom = 2 + 258 + 24;
+    while (out_end - out >= kRoom && b.end - b.in >= 16) {
+        b.Refill();
+        // After a refill at least 56 bits: two codes of at most 15 bits, or
+        // one code and a match (5 + 15 + 13 bits more).
+        uint64_t saved;
+        uint32_t e = Decode(b, lit, kLitBits, saved);
+        if (IsLiteral(e)) {
+            *out++ = static_cast<unsigned char>(ValueOf(e));
+            e = Decode(b, lit, kLitBits, saved);
+            if (IsLiteral(e)) {
+                *out++ = static_cast<unsigned char>(ValueOf(e));
+                continue;
+            }
+            // The code is taken, its extra bits still in saved; the match
+            // needs a refill.
+            b.Refill();
+        }
+        if (KindOf(e) != kLength) {
+            ok = KindOf(e) == kEnd;
+            goto done;
+        }
+        const unsigned len = Extra(e, saved);
+        const unsigned distance = MatchDistance(b, dist, out - start);
+        if (distance == 0) goto done;
+        const unsigned char *from = out - distance;
+        unsigned char *const stop = out + len;
+        if (distance >= 8) {
+            // Each 8-byte step reads only bytes already written.
+            std::memcpy(out, from, 8);
+            std::memcpy(out + 8, from + 8, 8);
+            std::memcpy(out + 16, from + 16, 8);
+            out += 24;
+            from += 24;
+            while (out < stop) {
+                std::memcpy(out, from, 8);
+                out += 8;
+                from += 8;
+            }
+        } else if (distance == 1) {
+            std::memset(out, *from, len);
+        } else {
+            while (out < stop) *out++ = *from++;
+        }
+        out = stop;
+    }
+
+    // The careful loop, for the last bytes of the data or of the member.
+    for (;;) {
+        b.Refill();
+        if (!b.Sound()) goto done;
+        uint64_t saved;
+        const uint32_t e = Decode(b, lit, kLitBits, saved);
+        const uint32_t kind = KindOf(e);
+        if (kind == kLiteral) {
+            if (out == out_end) goto done;
+            *out++ = static_cast<unsigned char>(ValueOf(e));
+            continue;
+        }
+        if (kind != kLength) {
+            ok = kind == kEnd;
+            goto done;
+        }
+        const unsigned len = Extra(e, saved);
+        const unsigned distance = MatchDistance(b, dist, out - start);
+        if (distance == 0) goto done;
+        if (len > static_cast<size_t>(out_end - out)) goto done;
+        const unsigned char *from = out - distance;
+        for (unsigned i = 0; i < len; ++i) out[i] = from[i];
+        out += len;
+    }
+done:
+    bits = b;
+    out_at = out;
+    return ok;
+}
+
+bool DecodeStored(Bits &b, unsigned char *&out, unsigned char *out_end) {
+    // A stored block starts at the next byte: give back the whole bytes the
+    // bit buffer holds, and read on from there.
+    b.Drop(b.left & 7);
+    if (!b.Sound()) return false;
+    b.in -= b.left / 8 - b.overread;
+    b.buf = 0;
+    b.left = 0;
+    b.overread = 0;
+    if (b.end - b.in < 4) return false;
+    const unsigned len = b.in[0] | b.in[1] << 8;
+    const unsigned nlen = b.in[2] | b.in[3] << 8;
+    b.in += 4;
+    if (len != (~nlen & 0xFFFFu)) return false;
+    if (len > static_cast<size_t>(b.end - b.in) || len > static_cast<size_t>(out_end - out))
+        return false;
+    if (len > 0) std::memcpy(out, b.in, len); // an empty member has no buffer
+    out += len;
+    b.in += len;
+    return true;
+}
+
+} // namespace
+
+WholeInflater::~WholeInflater() {
+    if (tables_ != nullptr) VTQ_free(tables_);
+}
+
+bool WholeInflater::Decode(const unsigned char *in, size_t in_len, unsigned char *out,
+                           size_t out_len) {
+    if (tables_ == nullptr && !unavailable_) {
+        tables_ = VTQ_malloc(sizeof(Tables));
+        unavailable_ = tables_ == nullptr;
+        if (tables_ != nullptr) static_cast<Tables *>(tables_)->fixed_built = false;
+    }
+    if (tables_ == nullptr || in == nullptr) return false;
+    Tables &t = *static_cast<Tables *>(tables_);
+    Bits b{in, in + in_len};
+    const unsigned char *const start = out;
+    unsigned char *const out_end = out + out_len;
+    for (;;) {
+        b.Refill();
+        const bool final = b.Take(1) != 0;
+        const uint32_t type = b.Take(2);
+        bool ok;
+        if (type == 0)
+            ok = DecodeStored(b, out, out_end);
+        else if (type == 1)
+            ok = (t.fixed_built || BuildFixed(t)) &&
+                 DecodeBlock(b, t.fixed_lit, t.fixed_dist, start, out, out_end);
+        else if (type == 2)
+            ok = ReadDynamicHeader(b, t) && DecodeBlock(b, t.lit, t.dist, start, out, out_end);
+        else
+            ok = false;
+        if (!ok || !b.Sound()) return false;
+        if (final) return out == out_end;
+    }
+}
+
+} // namespace vtq
