@@ -1,9 +1,13 @@
 // make_seeds.cc - write the builder-made seed archives of the fuzz corpus
 //
-// Usage: make_seeds DIR.  Small archives that between them reach every
-// branch of the reader and the loop the fuzzer should start from: stored,
-// deflated, directories, encryption, data descriptors, a stub in front, a
-// comment, nested archives, long and odd names.
+// Usage: make_seeds DIR [HARNESS].  Small archives that between them reach
+// every branch of the reader and the loop the fuzzer should start from:
+// stored, deflated, directories, encryption, data descriptors, a stub in
+// front, a comment, nested archives, long and odd names.  For the inflate
+// harness, raw-deflate streams instead (its input: the declared size in
+// three bytes, then the stream) made with each of zlib's block strategies.
+#include <zlib.h>
+
 #include <cstdio>
 #include <string>
 
@@ -26,14 +30,49 @@ std::string Nested(int levels) {
     return bytes;
 }
 
+// The inflate harness's input for text deflated with zlib's strategy.
+std::string Stream(const std::string &text, int level, int strategy) {
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy);
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    const size_t n = text.size();
+    return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16)} + out;
+}
+
+void InflateSeeds(const std::string &dir) {
+    std::string text;
+    for (int i = 0; text.size() < 3000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the text\n";
+    const struct {
+        const char *name;
+        int level, strategy;
+    } kinds[] = {{"stored", 0, Z_DEFAULT_STRATEGY}, {"fixed", 6, Z_FIXED},
+                 {"dynamic", 9, Z_DEFAULT_STRATEGY}, {"huffman", 6, Z_HUFFMAN_ONLY},
+                 {"rle", 6, Z_RLE}};
+    for (const auto &k : kinds) {
+        vtq::test::WriteFile(dir + "/" + k.name + ".raw", Stream(text, k.level, k.strategy));
+        vtq::test::WriteFile(dir + "/" + k.name + "-short.raw", Stream("abcabcabca", k.level, k.strategy));
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_seeds DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_seeds DIR [HARNESS]\n");
         return 2;
     }
     const std::string dir = argv[1];
+    if (argc == 3 && std::string(argv[2]) == "inflate") {
+        InflateSeeds(dir);
+        return 0;
+    }
     auto seed = [&](const char *name, void (*fill)(ZipArchive &)) {
         ZipArchive a;
         fill(a);

@@ -2,13 +2,13 @@
 # run_campaign.sh - build a harness with libFuzzer and fuzz it for a while
 #
 # Usage: fuzz/run_campaign.sh HARNESS SECONDS [libFuzzer options...]
-#   HARNESS  central_dir or extract
+#   HARNESS  central_dir, inflate or extract
 #   SECONDS  length of the campaign (libFuzzer -max_total_time)
 #
 # One fuzzing process, one worker.  The campaign keeps its working corpus
 # in $BUILD/corpus/HARNESS, so a second campaign goes on where the first
 # stopped; it starts from the bundled public corpus (../shared/corpus) and
-# the builder-made seeds.  Findings land in $BUILD/findings/HARNESS/; once
+# the builder-made seeds (for inflate, builder-made raw streams alone).  Findings land in $BUILD/findings/HARNESS/; once
 # fixed, copy each one into fuzz/regressions/HARNESS/ under a name that
 # says what it holds, and CTest replays it on every build.  The log is
 # $BUILD/logs/HARNESS-<time>.log; its last lines hold libFuzzer's figures
@@ -21,10 +21,10 @@ harness="${1:?usage: run_campaign.sh HARNESS SECONDS [libFuzzer options]}"
 seconds="${2:?usage: run_campaign.sh HARNESS SECONDS [libFuzzer options]}"
 shift 2
 case "$harness" in
-  central_dir | extract) ;;
-  *) echo "run_campaign: unknown harness $harness (central_dir, extract)" >&2; exit 2 ;;
+  central_dir | inflate | extract) ;;
+  *) echo "run_campaign: unknown harness $harness (central_dir, inflate, extract)" >&2; exit 2 ;;
 esac
-build="${FUZZ_BUILD:-$src/build/fuzz}"
+build="$(realpath -m "${FUZZ_BUILD:-$src/build/fuzz}")" # absolute: the fuzzer runs from inside it
 
 if [ "${FUZZ_SETUP:-0}" = 1 ]; then bash "$src/scripts/setup.sh" --fuzz; fi
 if [ ! -f "$build/build.ninja" ]; then
@@ -35,13 +35,14 @@ fi
 cmake --build "$build" --target "fuzz_$harness" fuzz_make_seeds -j "${FUZZ_BUILD_JOBS:-2}"
 
 corpus="$build/corpus/$harness"
-seeds="$build/seeds"
+seeds="$build/seeds/$harness"
 findings="$build/findings/$harness"
 mkdir -p "$corpus" "$seeds" "$findings" "$build/logs"
-"$build/bin/fuzz_make_seeds" "$seeds"
+"$build/bin/fuzz_make_seeds" "$seeds" "$harness"
 shared="$src/../shared/corpus"
-seed_dirs=("$seeds" "$here/regressions/$harness")
-[ -d "$shared" ] && seed_dirs+=("$shared")
+seed_dirs=("$seeds")
+[ -d "$here/regressions/$harness" ] && seed_dirs+=("$here/regressions/$harness")
+[ -d "$shared" ] && [ "$harness" != inflate ] && seed_dirs+=("$shared")
 
 log="$build/logs/$harness-$(date +%Y%m%d-%H%M%S).log"
 echo "run_campaign: $harness for $seconds s, log $log"
