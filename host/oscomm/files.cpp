@@ -59,6 +59,10 @@ struct VTQ_File {
     size_t out_len = 0;                   // bytes pending, written at out_pos
     int64_t out_pos = 0;
     bool write_failed = false; // a flush failed; close reports it
+    // The file's size as this handle made it, for a file it emptied when it
+    // opened it ("w" modes): the end of the furthest write.  -1 when the
+    // size must be asked of the system.
+    int64_t made_size = -1;
 };
 
 namespace vtq::oscomm {
@@ -86,7 +90,10 @@ bool Flush(VTQ_FILE *f) {
     if (f->out_len == 0) return true;
     const bool ok = WriteAt(f, f->out.get(), f->out_len, f->out_pos) == f->out_len;
     f->out_len = 0;
-    if (!ok) f->write_failed = true;
+    if (!ok) {
+        f->write_failed = true;
+        f->made_size = -1; // some bytes never got there: ask the system
+    }
     return ok;
 }
 
@@ -135,6 +142,7 @@ bool ModeFlags(const char *mode, int *flags, VTQ_FILE *f) {
         *flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
         f->can_read = plus;
         f->can_write = true;
+        f->made_size = 0;
         break;
     case 'a':
         *flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
@@ -250,12 +258,14 @@ size_t file_write(const void *buf, size_t size, size_t count, VTQ_FILE *file) {
     if (n >= kWindow || !file->out) {
         const size_t written = WriteAt(file, src, n, file->pos);
         file->pos += static_cast<int64_t>(written);
+        if (file->made_size >= 0 && file->pos > file->made_size) file->made_size = file->pos;
         return written / size;
     }
     if (file->out_len == 0) file->out_pos = file->pos;
     std::memcpy(file->out.get() + file->out_len, src, n);
     file->out_len += n;
     file->pos += static_cast<int64_t>(n);
+    if (file->made_size >= 0 && file->pos > file->made_size) file->made_size = file->pos;
     return count;
 }
 
@@ -281,8 +291,12 @@ int file_seek(VTQ_FILE *file, int64_t pos, int origin) {
 // The size from fstat, with the bytes still waiting in the write buffer
 // counted where they will land, so that a file being written reports what
 // was written to it; nothing is flushed and the position is never moved.
+// A file this handle emptied when it opened it has the size its writes
+// gave it, known without a system call: the text extraction asks for the
+// output's size before every member.
 int64_t file_tell_size(VTQ_FILE *file) {
     if (file == nullptr) return -1;
+    if (file->made_size >= 0) return file->made_size;
     struct stat sb;
     if (::fstat(file->fd, &sb) != 0) return -1;
     int64_t size = sb.st_size;
