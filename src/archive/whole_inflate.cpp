@@ -95,8 +95,8 @@ uint32_t PrecodeEntry(unsigned sym) { return Entry(0, 0, kLiteral, sym); }
 // table, first level `first` bits wide.  False for a code that is
 // over-subscribed, incomplete or empty: zlib refuses the first, and this
 // decoder leaves the others to zlib.
-bool BuildTable(const uint8_t *lens, unsigned n, unsigned first, uint32_t (*make)(unsigned),
-                uint32_t *table) {
+template <uint32_t (*make)(unsigned)>
+bool BuildTable(const uint8_t *lens, unsigned n, unsigned first, uint32_t *table) {
     unsigned count[kMaxCodeLen + 1] = {};
     for (unsigned s = 0; s < n; ++s) ++count[lens[s]];
     int left = 1;
@@ -240,7 +240,7 @@ bool ReadDynamicHeader(Bits &b, Tables &t) {
         if (b.left < 3) b.Refill();
         lens[kPrecodeOrder[i]] = static_cast<uint8_t>(b.Take(3));
     }
-    if (!BuildTable(lens, 19, kPrecodeBits, PrecodeEntry, t.precode)) return false;
+    if (!BuildTable<PrecodeEntry>(lens, 19, kPrecodeBits, t.precode)) return false;
 
     uint8_t code_lens[286 + 30] = {};
     unsigned have = 0;
@@ -267,8 +267,8 @@ bool ReadDynamicHeader(Bits &b, Tables &t) {
         while (repeat-- > 0) code_lens[have++] = len;
     }
     if (code_lens[256] == 0) return false;
-    return BuildTable(code_lens, nlen, kLitBits, LitEntry, t.lit) &&
-           BuildTable(code_lens + nlen, ndist, kDistBits, DistEntry, t.dist);
+    return BuildTable<LitEntry>(code_lens, nlen, kLitBits, t.lit) &&
+           BuildTable<DistEntry>(code_lens + nlen, ndist, kDistBits, t.dist);
 }
 
 bool BuildFixed(Tables &t) {
@@ -276,8 +276,8 @@ bool BuildFixed(Tables &t) {
     for (unsigned s = 0; s < kLitSyms; ++s) lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
     uint8_t dist[kDistSyms];
     std::memset(dist, 5, sizeof dist);
-    t.fixed_built = BuildTable(lens, kLitSyms, kLitBits, LitEntry, t.fixed_lit) &&
-                    BuildTable(dist, kDistSyms, kDistBits, DistEntry, t.fixed_dist);
+    t.fixed_built = BuildTable<LitEntry>(lens, kLitSyms, kLitBits, t.fixed_lit) &&
+                    BuildTable<DistEntry>(dist, kDistSyms, kDistBits, t.fixed_dist);
     return t.fixed_built;
 }
 
