@@ -217,6 +217,7 @@ const Row kRows[] = {
     // limit cuts its text at 1 MiB, memory bounded by the cap, also five
     // levels down.
     {"bomb_default_cap", [](const std::string &) { return BombZip(1); }, {}, 12, NamesTheDefaultCap},
+    {"bomb_nested_5_default_cap", [](const std::string &) { return BombZip(5); }, {}, 12, NamesTheDefaultCap},
     {"bomb_limit_on_cap_1GiB", [](const std::string &) { return BombZip(1); }, kBombCap, 3005, CutAtLimit, 1400 * kMiB, 120},
     {"bomb_nested_5_limit_on_cap_1GiB", [](const std::string &) { return BombZip(5); }, kBombCap, 3005, CutAtLimit,
      1400 * kMiB, 120},
