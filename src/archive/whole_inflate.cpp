@@ -203,8 +203,6 @@ struct Bits {
     bool Sound() const { return overread <= kMaxOverread && left >= overread * 8; }
 };
 
-// Decodes one symbol with table (first level `first` bits wide); buf must
-// hold at least 15 bits.
 // Decodes one symbol with table (first level `first` bits wide) and takes
 // its code and extra bits; buf must hold at least 15 bits, and 15 + 13 for
 // a length or distance.  saved keeps the bits from the code on, for Extra.
@@ -235,7 +233,7 @@ bool ReadDynamicHeader(Bits &b, Tables &t) {
     const unsigned ndist = b.Take(5) + 1;
     const unsigned ncode = b.Take(4) + 4;
     if (nlen > 286 || ndist > 30) return false;
-    uint8_t lens[286 + 30] = {};
+    uint8_t lens[19] = {};
     for (unsigned i = 0; i < ncode; ++i) {
         if (b.left < 3) b.Refill();
         lens[kPrecodeOrder[i]] = static_cast<uint8_t>(b.Take(3));
