@@ -99,6 +99,34 @@ std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
     return bus;
 }
 
+uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::string> *names) {
+    MemberRecord sentinel{};
+    MemberRecord *records = &sentinel;
+    uint32_t count = 0xEEEE;
+    const uint32_t r = VtqZip_GetUnCompressFile(archive.c_str(), &count, &records, bus);
+    if (bus->OutFile != nullptr) VTQ_FileClose(bus->OutFile);
+    bus->OutFile = nullptr;
+    EXPECT_EQ(bus->SplitOutList, nullptr);
+    if (r != 0) {
+        EXPECT_EQ(count, 0xEEEEu);
+        EXPECT_EQ(records, &sentinel);
+        return r;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const MemberRecord &m = records[i];
+        if (names) names->push_back(m.Name ? std::string(m.Name) + ":" + std::to_string(m.Size) : "-");
+        VTQ_free(m.Name);
+    }
+    VTQ_free(records);
+    return r;
+}
+
+size_t OpenFds() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto &e : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
 std::string CorpusDir() {
     std::string d = VTQ_CORPUS_DIR;
     std::error_code ec;

@@ -56,6 +56,15 @@ protected:
 std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
                                 const std::string &work = "");
 
+// Runs the extraction loop on archive and frees what it hands out as an
+// entry point does, closing the output; a failure must leave the
+// out-parameters alone.  names, when given, gets "name:size" for each
+// record ("-" for an empty one).
+uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::string> *names = nullptr);
+
+// Descriptors open in this process.
+size_t OpenFds();
+
 // Root of the bundled corpus of public archives, or "" when it is absent.
 std::string CorpusDir();
 

@@ -46,31 +46,6 @@ protected:
     uint32_t entries_ = 0;
 };
 
-TEST_F(ReaderTest, FieldReadersAreLittleEndianAndKeepTheOutputOnFailure) {
-    VTQ_FILE *f = Open(std::string("\x34\x12\x50\x4B\x03\x04\x01\x02\x03", 9));
-    uint32_t v = 7;
-    ASSERT_EQ(VtqZip_getWord(f, &v), 0u);
-    EXPECT_EQ(v, 0x1234u);
-    ASSERT_EQ(VtqZip_getDoubleWord(f, &v), 0u);
-    EXPECT_EQ(v, 0x04034b50u);
-    EXPECT_EQ(VtqZip_getDoubleWord(f, &v), 25u); // three bytes left, all consumed
-    EXPECT_EQ(VtqZip_getByte(f, &v), 25u);
-    EXPECT_EQ(v, 0x04034b50u);
-    // A host read failing inside a word: the first byte stays consumed.
-    VTQ_FileSeek(f, 0, 0);
-    host().Arm(kRead, 2);
-    EXPECT_EQ(VtqZip_getWord(f, &v), 25u);
-    EXPECT_EQ(v, 0x04034b50u);
-    EXPECT_EQ(VtqZip_getByte(f, &v), 0u);
-    EXPECT_EQ(v, 0x12u);
-}
-
-TEST(Reader, NextPathDelimiter) {
-    const struct { const char *path; uint32_t want; } rows[] = {
-        {"a/b", 1}, {"abc", 3}, {"/abc", 0}, {"", 0}, {"dir/", 3}, {"a\\b/c", 3}};
-    for (const auto &r : rows) EXPECT_EQ(VtqZip_nextPathDelimiter(r.path), r.want) << r.path;
-}
-
 ZipArchive TwoMembers() {
     ZipArchive a;
     a.Add("one.txt", "first member");

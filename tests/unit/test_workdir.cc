@@ -203,64 +203,51 @@ TEST_F(Workdir, RemovalAndPruning) {
     }
 }
 
+// Levels of "d" below root that exist; with make, first makes that many
+// and a non-empty file "f" at the bottom, by descriptors, since the whole
+// path may be longer than a path buffer.
+int Levels(const std::string &root, int make = 0) {
+    int fd = open(root.c_str(), O_DIRECTORY | O_RDONLY), n = -1;
+    while (fd >= 0) {
+        if (++n < make) mkdirat(fd, "d", 0777);
+        if (n == make && make != 0) {
+            const int f = openat(fd, "f", O_CREAT | O_WRONLY, 0644);
+            EXPECT_EQ(write(f, "x", 1), 1);
+            close(f);
+        }
+        const int next = openat(fd, "d", O_DIRECTORY | O_RDONLY);
+        close(fd);
+        fd = next;
+    }
+    return n;
+}
+
 // Runs fn on a thread with a 1 MiB stack, the size hosts give workers.
-void OnSmallStack(const std::function<void()> &fn) {
+void OnSmallStack(std::function<void()> fn) {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, 1u << 20);
     pthread_t th;
-    auto run = [](void *p) -> void * {
-        (*static_cast<const std::function<void()> *>(p))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&th, &attr, run, const_cast<std::function<void()> *>(&fn)), 0);
+    auto run = [](void *p) -> void * { return (*static_cast<std::function<void()> *>(p))(), nullptr; };
+    ASSERT_EQ(pthread_create(&th, &attr, run, &fn), 0);
     pthread_join(th, nullptr);
     pthread_attr_destroy(&attr);
-}
-
-// levels nested directories "d" under root and a non-empty file "f" at the
-// bottom, whose path is far longer than any path buffer.
-void MakeDeep(const std::string &root, int levels) {
-    ASSERT_EQ(mkdir(root.c_str(), 0777), 0);
-    int fd = open(root.c_str(), O_DIRECTORY | O_RDONLY);
-    for (int i = 0; i < levels; ++i) {
-        ASSERT_EQ(mkdirat(fd, "d", 0777), 0);
-        int next = openat(fd, "d", O_DIRECTORY | O_RDONLY);
-        close(fd);
-        fd = next;
-    }
-    int f = openat(fd, "f", O_CREAT | O_WRONLY, 0644);
-    EXPECT_EQ(write(f, "x", 1), 1);
-    close(f);
-    close(fd);
-}
-
-// Levels below root that still exist.
-int DeepLevels(const std::string &root) {
-    int fd = open(root.c_str(), O_DIRECTORY | O_RDONLY), n = 0;
-    while (fd >= 0) {
-        int next = openat(fd, "d", O_DIRECTORY | O_RDONLY);
-        close(fd);
-        fd = next;
-        n += fd >= 0;
-    }
-    return n;
 }
 
 // The deepest tree an extraction can make, walked on a worker-sized stack:
 // pruning keeps it all for the file at the bottom, removal takes it all.
 TEST_F(Workdir, DeepTreeOnSmallStack) {
-    constexpr int kLevels = 2000;
     const std::string root = Path("deep");
-    MakeDeep(root, kLevels);
+    fs::create_directory(root);
+    ASSERT_EQ(Levels(root, 2000), 2000);
     uint32_t kept = 0;
-    int32_t r = -1;
-    OnSmallStack([&] { r = Zip_deletenullpath(root.c_str(), bus_.get(), &kept); });
-    EXPECT_EQ(r, 0);
+    int32_t pruned = -1, removed = -1;
+    OnSmallStack([&] { pruned = Zip_deletenullpath(root.c_str(), bus_.get(), &kept); });
+    EXPECT_EQ(pruned, 0);
     EXPECT_EQ(kept, 1u);
-    EXPECT_EQ(DeepLevels(root), kLevels);
-    OnSmallStack([&] { r = Zip_deletepath(root.c_str(), bus_.get()); });
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(Levels(root), 2000);
+    OnSmallStack([&] { removed = Zip_deletepath(root.c_str(), bus_.get()); });
+    EXPECT_EQ(removed, 0);
     EXPECT_FALSE(fs::exists(root));
 }
 
