@@ -178,9 +178,8 @@ TEST_F(Handoff, LimitAtEveryByte) {
 // A context with neither file nor stream entry calls no host: split ends
 // as if nothing was written, compose still writes its labels and break.
 // With nothing counted, the first conversion is the one that starts the
-// output (a byte-order mark in UTF-16LE).  Stream mode calls the stream
-// variant of the host call and opens no file.
-TEST_F(Handoff, NoEntryPointAndStreamModes) {
+// output (a byte-order mark in UTF-16LE).
+TEST_F(Handoff, NoEntryPoint) {
     bus_->FileMode = 0;
     opts_.OutCode = 1;
     EXPECT_EQ(Hand("a", "x", false), 0u);
@@ -190,19 +189,6 @@ TEST_F(Handoff, NoEntryPointAndStreamModes) {
     EXPECT_EQ(Hand("a", "x"), 0u);
     EXPECT_TRUE(host().member_calls.empty());
     EXPECT_EQ(Output(), "\xFF\xFE" + Enc("\n", 1));
-    fs::remove(out_path_);
-    bus_->FileMode = 1;
-    bus_->StreamMode = 1;
-    bus_->Stream = stream_.get();
-    opts_ = TxtOptions{};
-    opts_.ModeFlags = VTQ_MODE_COMPOSE;
-    EXPECT_EQ(Hand("a", "x"), 0u);
-    EXPECT_EQ(stream_.data, "Filename: a\nContent: \nx\n");
-    ASSERT_EQ(host().member_calls.size(), 1u);
-    EXPECT_TRUE(host().member_calls[0].stream_call);
-    EXPECT_EQ(host().member_calls[0].stream, stream_.get());
-    EXPECT_EQ(bus_->OutFile, nullptr);
-    EXPECT_FALSE(fs::exists(out_path_));
 }
 
 } // namespace

@@ -137,10 +137,8 @@ TEST_F(ReaderTest, CentralEntries) {
     ASSERT_EQ(VtqZip_GetCurrentFileInfo(file_, second, &info, &local, &data, &name), 0u);
     EXPECT_STREQ(name, "dir/two.txt");
     VTQ_free(name);
-    EXPECT_EQ(info.Crc32, Crc32(a.members[1].data));
     EXPECT_EQ(info.ExternalAttr, 0x81a40000u); // the last field before the offset
     EXPECT_EQ(local, 30 + 7 + a.members[0].data.size());
-    EXPECT_EQ(data, local + 30 + 11 + 6);
     EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, second, &info, local), 0u);
     EXPECT_EQ(info.LocalExtraLen, 6u);
 
