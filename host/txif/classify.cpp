@@ -146,6 +146,12 @@ bool legacy_valid(std::span<const unsigned char> bytes, const char *iconv_name) 
 MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name) {
     static constexpr unsigned char kZipSig[4] = {'P', 'K', 3, 4};
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), kZipSig, 4) == 0) return MemberKind::kZip;
+#if defined(__x86_64__)
+    // Most members are UTF-8 text: one vector pass shows it, NUL check
+    // included, instead of a NUL search and then the UTF-8 check.
+    if (!bytes.empty() && __builtin_cpu_supports("avx2") && utf8_text_avx2(bytes.data(), bytes.size()))
+        return MemberKind::kUtf8Text;
+#endif
     // An empty member's span has no data pointer, and memchr must not see
     // a null one even for no bytes.
     if (!bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr)

@@ -98,6 +98,9 @@ bool utf8_all_valid(const unsigned char *p, std::size_t n);
 // The same answer with AVX2, for a processor that has it; false can also
 // mean only "not shown valid" (utf8_all_valid then asks the byte-wise one).
 bool utf8_all_valid_avx2(const unsigned char *p, std::size_t n);
+// The same, with a NUL byte counted as invalid: true only for bytes that are
+// UTF-8 text (no NUL, valid, complete); false decides nothing.
+bool utf8_text_avx2(const unsigned char *p, std::size_t n);
 #endif
 
 // ------------------------------------------------------------ output

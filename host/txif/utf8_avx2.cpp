@@ -97,6 +97,11 @@ struct Checker {
         byte2_high = Table(k2High);
     }
 
+    // A NUL byte is an error too when the caller asks (see classify()).
+    __attribute__((target("avx2"))) void NoNul(__m256i block) {
+        error = _mm256_or_si256(error, _mm256_cmpeq_epi8(block, _mm256_setzero_si256()));
+    }
+
     __attribute__((target("avx2"))) void Block(__m256i block) {
         const __m256i prev1 = Previous<1>(block, prev_block);
         const __m256i special = _mm256_and_si256(
@@ -126,13 +131,15 @@ struct Checker {
     }
 };
 
-} // namespace
-
-__attribute__((target("avx2"))) bool utf8_all_valid_avx2(const unsigned char *p, std::size_t n) {
+template <bool kNoNul>
+__attribute__((target("avx2"))) bool Check(const unsigned char *p, std::size_t n) {
     Checker c;
     std::size_t i = 0;
-    for (; n - i >= 32; i += 32)
-        c.Block(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i)));
+    for (; n - i >= 32; i += 32) {
+        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i));
+        if constexpr (kNoNul) c.NoNul(block);
+        c.Block(block);
+    }
     if (i < n) {
         // The tail, padded with ASCII spaces (which close nothing and open
         // nothing, so an open sequence still shows at the end).
@@ -140,12 +147,18 @@ __attribute__((target("avx2"))) bool utf8_all_valid_avx2(const unsigned char *p,
         std::memset(last, ' ', sizeof last);
         std::memcpy(last, p + i, n - i);
         const __m256i block = _mm256_load_si256(reinterpret_cast<const __m256i *>(last));
+        if constexpr (kNoNul) c.NoNul(block);
         c.Block(block);
         // An open sequence runs into the padding: a space after a lead byte
         // is a TOO_SHORT error already caught by Block().
     }
     return c.Done();
 }
+
+} // namespace
+
+bool utf8_all_valid_avx2(const unsigned char *p, std::size_t n) { return Check<false>(p, n); }
+bool utf8_text_avx2(const unsigned char *p, std::size_t n) { return Check<true>(p, n); }
 
 } // namespace vtq::txif
 

@@ -1,8 +1,8 @@
 // test_txif_utf8.cc - the text host's UTF-8 checks agree
 //
-// classify() takes a "valid" from the vector check (AVX2) without asking
-// the byte-wise utf8_valid_prefix(); a false "valid" would let bytes that
-// are not UTF-8 through as text.  All checks run on every byte pair and on
+// classify() takes a "valid" from the vector checks (AVX2) without asking
+// the byte-wise utf8_valid_prefix() or looking for NUL bytes; a false
+// "valid" would let bytes that are not UTF-8 text through.  All checks run on every byte pair and on
 // quadruples of the bytes where the rules change, placed around the 32-byte
 // block edges and at the very end, and on damaged random text.
 #include <gtest/gtest.h>
@@ -27,6 +27,9 @@ TEST(Utf8Checks, VectorAndBytewiseAgree) {
         ASSERT_EQ(tx::utf8_all_valid(p, s.size()), bytewise) << ::testing::PrintToString(s);
 #if defined(__x86_64__)
         ASSERT_TRUE(!__builtin_cpu_supports("avx2") || tx::utf8_all_valid_avx2(p, s.size()) == bytewise)
+            << ::testing::PrintToString(s);
+        const bool text = bytewise && s.find('\0') == std::string::npos;
+        ASSERT_TRUE(!__builtin_cpu_supports("avx2") || tx::utf8_text_avx2(p, s.size()) == text)
             << ::testing::PrintToString(s);
 #endif
     };
