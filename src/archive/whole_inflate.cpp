@@ -78,6 +78,11 @@ constexpr auto kReversed = [] {
     return r;
 }();
 
+// The len bits of code in reverse order.
+constexpr unsigned Reversed(unsigned code, unsigned len) {
+    return (kReversed[code & 0xFF] << 8 | kReversed[code >> 8]) >> (16 - len);
+}
+
 // What each kind of code makes of its symbols (extra bits in bits 0-7).
 uint32_t LitEntry(unsigned sym) {
     if (sym < 256) return Entry(0, 0, kLiteral, sym);
@@ -97,8 +102,17 @@ uint32_t PrecodeEntry(unsigned sym) { return Entry(0, 0, kLiteral, sym); }
 // decoder leaves the others to zlib.
 template <uint32_t (*make)(unsigned)>
 bool BuildTable(const uint8_t *lens, unsigned n, unsigned first, uint32_t *table) {
-    unsigned count[kMaxCodeLen + 1] = {};
-    for (unsigned s = 0; s < n; ++s) ++count[lens[s]];
+    // Two counts, of the even and the odd symbols: runs of one length would
+    // otherwise make each increment wait for the one before.
+    unsigned pair[2][kMaxCodeLen + 1] = {};
+    unsigned s = 0;
+    for (; s + 1 < n; s += 2) {
+        ++pair[0][lens[s]];
+        ++pair[1][lens[s + 1]];
+    }
+    if (s < n) ++pair[0][lens[s]];
+    unsigned count[kMaxCodeLen + 1];
+    for (unsigned len = 0; len <= kMaxCodeLen; ++len) count[len] = pair[0][len] + pair[1][len];
     int left = 1;
     for (unsigned len = 1; len <= kMaxCodeLen; ++len) {
         left = (left << 1) - static_cast<int>(count[len]);
@@ -106,37 +120,44 @@ bool BuildTable(const uint8_t *lens, unsigned n, unsigned first, uint32_t *table
     }
     if (left != 0) return false;
 
-    unsigned next_code[kMaxCodeLen + 2] = {};
-    for (unsigned len = 1; len <= kMaxCodeLen; ++len)
-        next_code[len + 1] = (next_code[len] + count[len]) << 1;
+    // The symbols in canonical order: by code length, then by symbol.
+    unsigned next[kMaxCodeLen + 1];
+    next[1] = 0;
+    for (unsigned len = 1; len < kMaxCodeLen; ++len) next[len + 1] = next[len] + count[len];
+    uint16_t sorted[kLitSyms];
+    for (s = 0; s < n; ++s)
+        if (lens[s] != 0) sorted[next[lens[s]]++] = static_cast<uint16_t>(s);
 
+    // Deflate sends a code's first bit first, so the table is indexed by a
+    // code's bits in reverse.  The codes of each length go into the first
+    // 2^len entries; doubling those before the next length repeats every
+    // entry at each index that ends in its code.
+    unsigned code = 0, k = 0;
+    for (unsigned len = 1; len <= first; ++len, code <<= 1) {
+        if (len > 1) std::memcpy(table + (1u << (len - 1)), table, sizeof *table << (len - 1));
+        for (unsigned c = 0; c < count[len]; ++c, ++k, ++code)
+            table[Reversed(code, len)] = Finish(make(sorted[k]), len);
+    }
+    // Longer codes: their first `first` bits choose a link to a table of
+    // 2^second entries indexed by the rest.  Canonical codes that share
+    // their first bits follow each other.
     const unsigned second = kMaxCodeLen - first;
-    unsigned links = 0; // second-level tables handed out so far
-    // Which first-level slots link to a table of this code (the table still
-    // holds the last block's entries).
-    uint32_t linked[(1u << kLitBits) / 32] = {};
-    for (unsigned s = 0; s < n; ++s) {
-        const unsigned len = lens[s];
-        if (len == 0) continue;
-        const unsigned code = next_code[len]++;
-        // Deflate sends a code's first bit first, so the table is indexed by
-        // the code's bits in reverse.
-        const unsigned rev = (kReversed[code & 0xFF] << 8 | kReversed[code >> 8]) >> (16 - len);
-        const uint32_t value = make(s);
-        if (len <= first) {
-            for (unsigned i = rev; i < (1u << first); i += 1u << len) table[i] = Finish(value, len);
-            continue;
-        }
-        // The first `first` bits choose the link; the rest index its table.
-        const unsigned low = rev & ((1u << first) - 1);
-        if ((linked[low / 32] >> (low % 32) & 1u) == 0) {
-            linked[low / 32] |= 1u << (low % 32);
-            table[low] = Entry(first, second, kLink, (1u << first) + links * (1u << second));
-            ++links;
-        }
-        uint32_t *sub = table + ValueOf(table[low]);
+    unsigned links = 0, linked = ~0u;
+    uint32_t *sub = nullptr;
+    for (unsigned len = first + 1; len <= kMaxCodeLen; ++len, code <<= 1) {
         const unsigned rest = len - first;
-        for (unsigned i = rev >> first; i < (1u << second); i += 1u << rest) sub[i] = Finish(value, rest);
+        for (unsigned c = 0; c < count[len]; ++c, ++k, ++code) {
+            const unsigned rev = Reversed(code, len);
+            const unsigned low = rev & ((1u << first) - 1);
+            if (low != linked) {
+                linked = low;
+                table[low] = Entry(first, second, kLink, (1u << first) + links * (1u << second));
+                sub = table + ValueOf(table[low]);
+                ++links;
+            }
+            const uint32_t entry = Finish(make(sorted[k]), rest);
+            for (unsigned i = rev >> first; i < (1u << second); i += 1u << rest) sub[i] = entry;
+        }
     }
     return true;
 }
