@@ -15,8 +15,7 @@
 // Speed comes from a 64-bit bit buffer refilled eight bytes at a time, one
 // table look-up per symbol for codes up to kLitBits / kDistBits long, and
 // copies of eight bytes at a time while the member has room to spare; the
-// last few hundred bytes of a member and of the data go through the careful
-// path.
+// symbols in the last sixteen bytes of the data go through the careful path.
 #include <array>
 #include <bit>
 #include <cstring>
@@ -323,10 +322,9 @@ __attribute__((target_clones("default", "bmi2"))) bool DecodeBlock(Bits &bits, c
     bool ok = false;
 
     // The fast loop: sixteen bytes of data ahead (two refills of at most
-    // seven bytes each) and room for two literals, the longest match and the
-    // 24 bytes a match copy may write past its end.
-    constexpr ptrdiff_t kRoom = 2 + 258 + 24;
-    while (out_end - out >= kRoom && b.end - b.in >= 16) {
+    // seven bytes each) and room for two literals; a match checks its own
+    // room, and copies in 8-byte steps only with 24 bytes to spare after it.
+    while (out_end - out >= 2 && b.end - b.in >= 16) {
         b.Refill();
         // After a refill at least 56 bits: two codes of at most 15 bits, or
         // one code and a match (5 + 15 + 13 bits more).
@@ -350,9 +348,10 @@ __attribute__((target_clones("default", "bmi2"))) bool DecodeBlock(Bits &bits, c
         const unsigned len = Extra(e, saved);
         const unsigned distance = MatchDistance(b, dist, out - start);
         if (distance == 0) goto done;
+        if (len > static_cast<size_t>(out_end - out)) goto done;
         const unsigned char *from = out - distance;
         unsigned char *const stop = out + len;
-        if (distance >= 8) {
+        if (distance >= 8 && out_end - stop >= 24) {
             // Each 8-byte step reads only bytes already written.
             std::memcpy(out, from, 8);
             std::memcpy(out + 8, from + 8, 8);
@@ -372,7 +371,8 @@ __attribute__((target_clones("default", "bmi2"))) bool DecodeBlock(Bits &bits, c
         out = stop;
     }
 
-    // The careful loop, for the last bytes of the data or of the member.
+    // The careful loop, for the last bytes of the data (or the last byte of
+    // the member).
     for (;;) {
         b.Refill();
         if (!b.Sound()) goto done;
