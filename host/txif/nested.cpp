@@ -52,8 +52,12 @@ public:
     NestedOutput(const NestedOutput &) = delete;
     NestedOutput &operator=(const NestedOutput &) = delete;
     ~NestedOutput() {
-        if (!path_.empty()) VTQ_ASC_remove(path_.c_str());
-        if (stem_[0] != '\0') VTQ_ASC_remove(stem_);
+        // Removing the output also drops the reserved stem beside it, even
+        // when the output was never made.
+        if (!path_.empty())
+            VTQ_ASC_remove(path_.c_str());
+        else if (stem_[0] != '\0')
+            VTQ_ASC_remove(stem_);
     }
     // Empty when no temporary name could be reserved.
     const std::string &path() const { return path_; }
