@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const bool taken = whole.Decode(in, len, fast.data(), declared);
         std::vector<unsigned char> slow;
         const bool zlib_whole = ZlibWhole(in, len, declared, slow);
-        if (taken && !zlib_whole) Die("the whole-stream decoder took a stream that zlib does not end at the size");
+        if (taken && !zlib_whole)
+            Die("the whole-stream decoder took a stream that zlib does not end at the size");
         if (taken && std::memcmp(fast.data(), slow.data(), declared) != 0)
             Die("the whole-stream decoder and zlib made different bytes");
 

@@ -313,8 +313,9 @@ inline unsigned MatchDistance(Bits &b, const uint32_t *dist, ptrdiff_t written) 
 // Decodes the symbols of one Huffman block.  False on anything this decoder
 // does not take.  Built twice, the second for processors with BMI2, whose
 // variable shifts and masks take one instruction each (about 10% faster).
-__attribute__((target_clones("default", "bmi2"))) bool DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigned char *start,
-                 unsigned char *&out_at, unsigned char *out_end) {
+__attribute__((target_clones("default", "bmi2"))) bool
+DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigned char *start,
+            unsigned char *&out_at, unsigned char *out_end) {
     // Local copies: every byte stored through out could otherwise alias the
     // bit reader and the output position, and force them out of registers.
     Bits b = bits;
