@@ -299,15 +299,34 @@ bool BuildFixed(Tables &t) {
     return t.fixed_built;
 }
 
-// Decodes a match's distance after its length; 0 for a distance that zlib
-// refuses, or that reaches before the member's first byte (written bytes
-// back).
-inline unsigned MatchDistance(Bits &b, const uint32_t *dist, ptrdiff_t written) {
+// Decodes a match's distance after its length len and copies the match to
+// out; returns the end of the copy.  Null for a distance that zlib refuses
+// or that reaches before the member's first byte, and for a match that does
+// not fit the member.  (It returns the position rather than update a
+// reference: the stores through it could alias one, keeping it in memory.)
+[[gnu::always_inline]] inline unsigned char *CopyMatch(Bits &b, unsigned len, const uint32_t *dist,
+                                                       const unsigned char *start, unsigned char *out,
+                                                       unsigned char *out_end) {
     uint64_t saved;
     const uint32_t d = Decode(b, dist, kDistBits, saved);
-    if (KindOf(d) != kLength) return 0;
+    if (KindOf(d) != kLength) return nullptr;
     const unsigned distance = Extra(d, saved);
-    return distance <= written ? distance : 0;
+    if (distance > static_cast<size_t>(out - start) || len > static_cast<size_t>(out_end - out))
+        return nullptr;
+    const unsigned char *from = out - distance;
+    unsigned char *const stop = out + len;
+    if (distance >= 8 && out_end - stop >= 24) {
+        // Each 8-byte step reads only bytes already written.
+        std::memcpy(out, from, 8);
+        std::memcpy(out + 8, from + 8, 8);
+        std::memcpy(out + 16, from + 16, 8);
+        for (unsigned char *to = out + 24; to < stop; to += 8) std::memcpy(to, to - distance, 8);
+    } else if (distance == 1) {
+        std::memset(out, *from, len);
+    } else {
+        for (unsigned i = 0; i < len; ++i) out[i] = from[i];
+    }
+    return stop;
 }
 
 // Decodes the symbols of one Huffman block.  False on anything this decoder
@@ -346,30 +365,8 @@ DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigne
             ok = KindOf(e) == kEnd;
             goto done;
         }
-        const unsigned len = Extra(e, saved);
-        const unsigned distance = MatchDistance(b, dist, out - start);
-        if (distance == 0) goto done;
-        if (len > static_cast<size_t>(out_end - out)) goto done;
-        const unsigned char *from = out - distance;
-        unsigned char *const stop = out + len;
-        if (distance >= 8 && out_end - stop >= 24) {
-            // Each 8-byte step reads only bytes already written.
-            std::memcpy(out, from, 8);
-            std::memcpy(out + 8, from + 8, 8);
-            std::memcpy(out + 16, from + 16, 8);
-            out += 24;
-            from += 24;
-            while (out < stop) {
-                std::memcpy(out, from, 8);
-                out += 8;
-                from += 8;
-            }
-        } else if (distance == 1) {
-            std::memset(out, *from, len);
-        } else {
-            while (out < stop) *out++ = *from++;
-        }
-        out = stop;
+        out = CopyMatch(b, Extra(e, saved), dist, start, out, out_end);
+        if (out == nullptr) goto failed;
     }
 
     // The careful loop, for the last bytes of the data (or the last byte of
@@ -389,18 +386,15 @@ DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigne
             ok = kind == kEnd;
             goto done;
         }
-        const unsigned len = Extra(e, saved);
-        const unsigned distance = MatchDistance(b, dist, out - start);
-        if (distance == 0) goto done;
-        if (len > static_cast<size_t>(out_end - out)) goto done;
-        const unsigned char *from = out - distance;
-        for (unsigned i = 0; i < len; ++i) out[i] = from[i];
-        out += len;
+        out = CopyMatch(b, Extra(e, saved), dist, start, out, out_end);
+        if (out == nullptr) goto failed;
     }
 done:
     bits = b;
     out_at = out;
     return ok;
+failed: // the caller gives up on the stream: nothing to hand back
+    return false;
 }
 
 bool DecodeStored(Bits &b, unsigned char *&out, unsigned char *out_end) {
