@@ -262,9 +262,18 @@ TEST_F(ExtractTest, InfoZipEncryptedArchive) {
         ASSERT_EQ(ExtractFile(Path("i.zip")).code, 0u) << level;
         EXPECT_EQ(host().member_calls.size(), 2u);
         EXPECT_EQ(host().member_calls[0].content, text);
+        // zip salts the encryption header at random, so a wrong key turns
+        // deflated data into random bytes: mostly an inflate error, but now
+        // and then a stream that ends and fails the CRC instead.
         Reset(kCompose);
         SetPassword("secret");
-        EXPECT_EQ(ExtractFile(Path("i.zip")).code, level[1] == '0' ? 3102u : 3101u);
+        const uint32_t code = ExtractFile(Path("i.zip")).code;
+        if (level[1] == '0') {
+            EXPECT_EQ(code, 3102u);
+        } else {
+            EXPECT_TRUE(code == 3101u || code == 3102u) << code;
+        }
+        EXPECT_TRUE(host().member_calls.empty()) << level;
     }
 }
 
