@@ -96,5 +96,19 @@ TEST_F(Failures, UsageErrorsExitWithTwo) {
     EXPECT_EQ(Run({"--version"}).out, "ziptext 5.0.0\n");
 }
 
+// A library file in the directory the tool runs in is never loaded: the
+// run paths name the tool's own folders only, with no empty entry (which
+// the loader takes as the current directory).
+TEST_F(Failures, LibrariesInTheCurrentDirectoryAreNotLoaded) {
+    test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}}));
+    for (const char *lib : {"libz.so.1", "libdeflate.so.0", "libstdc++.so.6", "libvtq_zozaz.so.5",
+                            "libvtq_txif.so.5", "libvtq_oscomm.so.5"}) {
+        test::WriteFile(Work(lib), "garbage");
+    }
+    const RunResult r = Run({"a.zip"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Block("a.txt", "alpha\n"));
+}
+
 } // namespace
 } // namespace vtq::e2e
