@@ -342,12 +342,13 @@ DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigne
     bool ok = false;
 
     // The fast loop: sixteen bytes of data ahead (two refills of at most
-    // seven bytes each) and room for two literals; a match checks its own
+    // seven bytes each) and room for three literals; a match checks its own
     // room, and copies in 8-byte steps only with 24 bytes to spare after it.
-    while (out_end - out >= 2 && b.end - b.in >= 16) {
+    while (out_end - out >= 3 && b.end - b.in >= 16) {
         b.Refill();
-        // After a refill at least 56 bits: two codes of at most 15 bits, or
-        // one code and a match (5 + 15 + 13 bits more).
+        // After a refill at least 56 bits: three codes of at most 15 bits
+        // (the third with its 5 extra bits, if a length), or one code and a
+        // match (5 + 15 + 13 bits more).
         uint64_t saved;
         uint32_t e = Decode(b, lit, kLitBits, saved);
         if (IsLiteral(e)) {
@@ -355,7 +356,11 @@ DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigne
             e = Decode(b, lit, kLitBits, saved);
             if (IsLiteral(e)) {
                 *out++ = static_cast<unsigned char>(ValueOf(e));
-                continue;
+                e = Decode(b, lit, kLitBits, saved);
+                if (IsLiteral(e)) {
+                    *out++ = static_cast<unsigned char>(ValueOf(e));
+                    continue;
+                }
             }
             // The code is taken, its extra bits still in saved; the match
             // needs a refill.
