@@ -9,7 +9,7 @@
 #       /tmp/vtq-bench; made once, kept for the next run), times every tool
 #       N times (default 5) on each archive, alternating, and prints the
 #       table and the targets.  The micro-benchmarks are in
-#       build/bench/bench/vtq_micro_bench.
+#       build/bench/bin/vtq_micro_bench.
 #   bench/run.sh --smoke --ziptext PATH --gen PATH --floor PATH --runner PATH
 #       The harness's own test (CTest runs it): tiny archives in a fresh
 #       temporary directory, one run of each tool that is installed, no
