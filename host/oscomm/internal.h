@@ -8,8 +8,8 @@ inline constexpr char kTmpPrefix[] = "vtqz-";
 inline constexpr unsigned kTmpRandomLen = 6;
 
 // When path's base name is "vtqz-XXXXXX.<anything>" (a member file made
-// beside a reserved name), unlinks the reserved stem "…/vtqz-XXXXXX" if it
-// is still an empty regular file.  Anything else is left alone.
+// beside a reserved name), removes the reserved stem "…/vtqz-XXXXXX" if it
+// is still an empty directory.  Anything else is left alone.
 void remove_reserved_stem(const char *path);
 
 } // namespace vtq::oscomm

@@ -53,11 +53,11 @@ public:
     NestedOutput &operator=(const NestedOutput &) = delete;
     ~NestedOutput() {
         // Removing the output also drops the reserved stem beside it, even
-        // when the output was never made.
+        // when the output was never made; a stem alone is a directory.
         if (!path_.empty())
             VTQ_ASC_remove(path_.c_str());
         else if (stem_[0] != '\0')
-            VTQ_ASC_remove(stem_);
+            VTQ_RmDir(stem_);
     }
     // Empty when no temporary name could be reserved.
     const std::string &path() const { return path_; }

@@ -163,11 +163,11 @@ protected:
         }
     }
 
-    // An empty name the host reserved in the temporary directory, with no
-    // member file made from it.
+    // A name the host reserved in the temporary directory (an empty
+    // directory), with no member file made from it.
     bool IsReservedName(const std::string &p) const {
-        return p.rfind("vtqz-", 0) == 0 && p.find('.') == std::string::npos &&
-               fs::file_size(Path("tmp/" + p)) == 0;
+        return p.rfind("vtqz-", 0) == 0 && p.back() == '/' && p.find('.') == std::string::npos &&
+               fs::is_empty(Path("tmp/" + p));
     }
 
     // Each run starts from the same empty directories, so that it makes the

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -15,6 +16,7 @@
 #include "tests/support/zip_builder.h"
 
 namespace os = vtq::oscomm;
+namespace fs = std::filesystem;
 using vtq::test::ReadFile;
 using vtq::test::WriteFile;
 
@@ -102,19 +104,22 @@ TEST_F(Oscomm, TemporaryNames) {
     EXPECT_EQ(all.size(), size_t{kThreads * kEach});
     EXPECT_EQ(TmpFiles().size(), all.size());
 
-    const struct { const char *suffix, *stem_bytes; bool stem_left; } stems[] = {
-        {".doc", "", false}, {".tar.gz", "", false}, {".doc", "data", true}, {"x.doc", "", true}};
+    // Removing the member file drops its reserved stem, an empty directory,
+    // and nothing that holds a file or merely looks like a stem.
+    const struct { const char *suffix; bool stem_holds_a_file, stem_left; } stems[] = {
+        {".doc", false, false}, {".tar.gz", false, false}, {".doc", true, true}, {"x.doc", false, true}};
     for (const auto &c : stems) {
         char stem[4096];
         ASSERT_EQ(os::tmp_name(stem), stem);
-        if (*c.stem_bytes) WriteFile(stem, c.stem_bytes);
+        EXPECT_TRUE(os::is_directory(stem)) << stem;
+        if (c.stem_holds_a_file) WriteFile(std::string(stem) + "/data", "data");
         const std::string member = std::string(stem) + c.suffix;
         WriteFile(member, "member");
         EXPECT_EQ(os::remove_file(member.c_str()), 0);
-        EXPECT_EQ(os::is_exist(stem) != 0, c.stem_left) << c.suffix << " " << c.stem_bytes;
-        unlink(stem);
+        EXPECT_EQ(os::is_exist(stem) != 0, c.stem_left) << c.suffix << " " << c.stem_holds_a_file;
+        fs::remove_all(stem);
     }
-    WriteFile(Path("vtqz-abc"), ""); // a short random part is no reserved name
+    fs::create_directory(Path("vtqz-abc")); // a short random part is no reserved name
     EXPECT_EQ(os::remove_file(Path("vtqz-abc.doc").c_str()), -1);
     EXPECT_TRUE(os::is_exist(Path("vtqz-abc").c_str()));
 
@@ -126,7 +131,7 @@ TEST_F(Oscomm, TemporaryNames) {
         std::strcpy(parent.Path, out.c_str());
         EXPECT_EQ(os::tmp_name_in(&parent, buf), buf);
         EXPECT_EQ(std::string(buf).rfind(prefix, 0), 0u) << buf;
-        EXPECT_EQ(os::remove_file(buf), 0);
+        EXPECT_EQ(os::rmdir_(buf), 0);
     }
     ASSERT_EQ(chdir(cwd), 0);
     setenv("TMPDIR", Path("no-such-dir").c_str(), 1);
