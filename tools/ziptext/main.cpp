@@ -38,7 +38,7 @@ int main(int argc, char **argv) {
     // Each member brings buffers of some KiB to some hundred KiB, freed
     // before the next.  glibc's moving thresholds make it give such memory
     // back to the kernel after one member and fault it in afresh for the
-    // next (about 5% of the time over many small members).  Keep up to
+    // next (about 5% of the nested benchmark's time).  Keep up to
     // 8 MiB of freed heap instead; blocks of 2 MiB and more are mapped by
     // the host's allocator itself and go back whole.  The tool owns its
     // process, so this is its choice to make, not the library's.
