@@ -255,18 +255,17 @@ size_t file_write(const void *buf, size_t size, size_t count, VTQ_FILE *file) {
          n > kWindow - file->out_len))
         Flush(file);
     if (!file->out && n < kWindow) file->out.reset(new (std::nothrow) unsigned char[kWindow]);
+    size_t taken = n; // written, or gathered to go out later
     if (n >= kWindow || !file->out) {
-        const size_t written = WriteAt(file, src, n, file->pos);
-        file->pos += static_cast<int64_t>(written);
-        if (file->made_size >= 0 && file->pos > file->made_size) file->made_size = file->pos;
-        return written / size;
+        taken = WriteAt(file, src, n, file->pos);
+    } else {
+        if (file->out_len == 0) file->out_pos = file->pos;
+        std::memcpy(file->out.get() + file->out_len, src, n);
+        file->out_len += n;
     }
-    if (file->out_len == 0) file->out_pos = file->pos;
-    std::memcpy(file->out.get() + file->out_len, src, n);
-    file->out_len += n;
-    file->pos += static_cast<int64_t>(n);
+    file->pos += static_cast<int64_t>(taken);
     if (file->made_size >= 0 && file->pos > file->made_size) file->made_size = file->pos;
-    return count;
+    return taken / size;
 }
 
 // origin: 0 from the start, 1 from the current position, 2 from the end
