@@ -42,7 +42,7 @@ TEST_F(Jobs, ParallelRunsEqualSequentialRuns) {
     std::vector<std::string> expected_out(kArchives);
     std::set<std::string> expected_ok, expected_err, got_ok, got_err;
     for (int i = 0; i < kArchives; ++i) {
-        const std::string name = "z" + std::to_string(i) + ".zip";
+        const std::string name = std::string("z").append(std::to_string(i)) + ".zip";
         test::WriteFile(Work(name), Archive(i));
         args.push_back(name);
         const RunResult r = Run({"--max-size", "3000", name, "-o", "seq.txt"});

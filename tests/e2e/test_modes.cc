@@ -113,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"undecodable", kNL, "\x80\x80", 6000, ""},
         // Longer than the host's 64 KiB chunks, characters across their edges.
         TextCase{"utf8_long", kNL, Repeat("日", 30000), 0, Repeat("日", 30000) + "\n"},
-        TextCase{"sjis_long", kNL, "a" + Repeat("\x93\xfa", 40000), 0, "a" + Repeat("日", 40000) + "\n"},
+        TextCase{"sjis_long", kNL, std::string("a").append(Repeat("\x93\xfa", 40000)), 0,
+                 std::string("a").append(Repeat("日", 40000)) + "\n"},
         // The size limit never cuts a character in half.
         TextCase{"limit_in_character", {"--no-labels", "--max-size", "4"}, "日本語", 3005, "日"},
         TextCase{"utf8_lf", Enc("utf-8", "lf"), "caf\xc3\xa9", 0, Labelled("café", "\n"), "UTF-8"},

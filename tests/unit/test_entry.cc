@@ -71,7 +71,7 @@ TEST(WorkPath, WorkedExamples) {
 TEST(WorkPath, LongestPathThatFits) {
     // Split mode: the output's directory + "/a.zip", of total length len.
     for (size_t len : {4094u, 4095u, 4096u}) {
-        const std::string dir = "/" + std::string(len - 7, 'd');
+        const std::string dir = std::string("/").append(len - 7, 'd');
         const std::string out = dir + "/a.txt";
         auto bus = std::make_unique<ZipBus>();
         const uint32_t r = entry::FormWorkPath(*bus, {kTop, 0, "/in/a.zip", out.c_str(), ""});
@@ -168,7 +168,7 @@ TEST_F(Entry, RefusalsAndOverlongPathsTouchNothing) {
     parent_.Log = vtq_logfopen(kLog, Path("parent.log").c_str());
     const std::string nul_at_4096(4096, 'x');
     // deep + "/a.txt" fits in 4096 bytes, deep + "/arch.zip" does not.
-    const std::string deep = "/" + std::string(4087, 'd') + "/a.txt";
+    const std::string deep = std::string("/").append(4087, 'd') + "/a.txt";
     struct Row {
         EntryKind kind;
         uint32_t mode;

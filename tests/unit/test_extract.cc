@@ -155,7 +155,8 @@ TEST_F(ExtractTest, HandOffResults) {
         SCOPED_TRACE(row.what);
         Reset(row.mode);
         ZipArchive a;
-        for (const std::string &c : row.contents) a.Add("m" + std::to_string(a.members.size()) + ".doc", c);
+        for (const std::string &c : row.contents)
+            a.Add(std::string("m").append(std::to_string(a.members.size())) + ".doc", c);
         a.Add("sub/");
         const Result r = Extract(a);
         EXPECT_EQ(r.code, row.code);

@@ -29,7 +29,7 @@ protected:
     }
     // Writes a member file and hands it over; the file must be gone after.
     uint32_t Hand(const std::string &name, const std::string &text, bool compose = true) {
-        std::string path = Path("m" + std::to_string(++members_));
+        std::string path = Path(std::string("m").append(std::to_string(++members_)));
         WriteFile(path, text);
         uint32_t r = compose ? DealTxtCompose(bus_.get(), path.c_str(), name.c_str())
                              : DealTxtSplit(bus_.get(), path.c_str());

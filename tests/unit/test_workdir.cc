@@ -45,7 +45,7 @@ protected:
         std::string p = dir();
         while (p.size() < len) {
             size_t room = len - p.size() - 1;
-            p += "/" + std::string(room > 200 ? std::min<size_t>(200, room - 2) : room, 'L');
+            p.append("/").append(room > 200 ? std::min<size_t>(200, room - 2) : room, 'L');
             fs::create_directory(p);
         }
         return p;
