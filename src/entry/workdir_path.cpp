@@ -60,6 +60,12 @@ size_t BreakOf(std::string_view path) {
     return (k > 0 && static_cast<size_t>(k) < path.size()) ? static_cast<size_t>(k) : 0;
 }
 
+// The first n bytes of s, and s from pos on; n and pos are within s.
+// string_view::substr would check that again and throw, and nothing may be
+// thrown in the filter.
+std::string_view Head(std::string_view s, size_t n) { return {s.data(), n}; }
+std::string_view Tail(std::string_view s, size_t pos) { return {s.data() + pos, s.size() - pos}; }
+
 void Store(std::span<char, VTQ_PATH_MAX> dst, std::string_view s) {
     // The sources are substrings of paths already known to fit.
     std::memset(dst.data(), 0, dst.size());
@@ -93,21 +99,21 @@ uint32_t FormWorkPath(ZipBus &bus, const WorkPathArgs &args) {
     // stream has no output, and its split mode starts from ".".
     std::string_view src_dir;
     if (compose) {
-        src_dir = (ka > 0 && archive[ka - 1] == ':') ? archive : archive.substr(0, ka);
+        src_dir = (ka > 0 && archive[ka - 1] == ':') ? archive : Head(archive, ka);
     } else if (args.kind == EntryKind::kTop) {
-        src_dir = out.substr(0, ko);
+        src_dir = Head(out, ko);
     } else if (args.kind == EntryKind::kNested) {
         const std::string_view parent(args.parent_path);
-        src_dir = parent.empty() ? out.substr(0, ko) : parent.substr(0, BreakOf(parent));
+        src_dir = parent.empty() ? Head(out, ko) : Head(parent, BreakOf(parent));
     }
     Store(bus.SrcDir, src_dir);
-    if (ka > 0) Store(bus.SrcName, archive.substr(ka + 1));
+    if (ka > 0) Store(bus.SrcName, Tail(archive, ka + 1));
 
     if (!compose && !stream && ka == 0) {
         // Split mode, an archive named without a directory: its work
         // directory is named after it in the output's own directory (for a
         // nested level too, since there is no archive directory to go by).
-        dst.Append(out.substr(0, ko));
+        dst.Append(Head(out, ko));
         if (!flat) {
             if (ko > 0) dst.Append("/");
             dst.Append(archive);
@@ -126,7 +132,7 @@ uint32_t FormWorkPath(ZipBus &bus, const WorkPathArgs &args) {
         // Flat asks for the directory itself.
         if (!compose && !stream && !flat) {
             dst.Append("/");
-            dst.Append(archive.substr(ka + 1));
+            dst.Append(Tail(archive, ka + 1));
         }
     }
 
