@@ -9,6 +9,7 @@
 
 #include "entry/options.h"
 #include "entry/workdir_path.h"
+#include "output/count.h"
 #include "vtq/host.h"
 #include "vtq/zozaz.h"
 
@@ -240,8 +241,7 @@ extern "C" VTQ_FILTER_API uint32_t GetText4WithErrCallback(const char *archive,
     // Compose mode writes into the enclosing level's output, so the count
     // (and with it the size limit) goes on from there; split mode starts
     // every member afresh anyway.
-    if ((opts->ModeFlags & VTQ_MODE_COMPOSE) != 0)
-        bus.Written = static_cast<uint32_t>(parent->Written);
+    if ((opts->ModeFlags & VTQ_MODE_COMPOSE) != 0) vtq::TakeCountBack(bus);
 
     // A refusal comes before the log is taken, so it leaves the caller's
     // reference alone; from here on this call owns that reference.

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "host/services.h"
+#include "output/count.h"
 #include "vtq/zozaz.h"
 
 namespace vtq {
@@ -22,17 +23,21 @@ constexpr size_t kLabelBufferSize = 4096;
 constexpr char kFilenameLabel[] = "Filename: ";
 constexpr char kContentLabel[] = "Content: ";
 
-// The host's per-member extraction into the stream or the output file.  A
+// The host's per-member extraction into the stream or the output file,
+// with the running count handed to the host before and taken back after.  A
 // context with neither (no entry point of its own) gets no call, as if the
 // member had no text.
 uint32_t ExtractMember(ZipBus *bus, const char *member_path, uint32_t mode) {
+    HandCountOut(*bus);
+    uint32_t r = VTQ_OK;
     if (bus->StreamMode == 1)
-        return VTQ_GetCompressFileTextStreamWithErrCallback(member_path, bus->Stream, bus->Options,
-                                                            bus->Parent, mode, bus->UserData);
-    if (bus->FileMode == 1)
-        return VTQ_GetCompressFileTextWithErrCallback(member_path, bus->OutFile, bus->Options,
-                                                      bus->Parent, mode, bus->UserData);
-    return VTQ_OK;
+        r = VTQ_GetCompressFileTextStreamWithErrCallback(member_path, bus->Stream, bus->Options,
+                                                         bus->Parent, mode, bus->UserData);
+    else if (bus->FileMode == 1)
+        r = VTQ_GetCompressFileTextWithErrCallback(member_path, bus->OutFile, bus->Options,
+                                                   bus->Parent, mode, bus->UserData);
+    TakeCountBack(*bus);
+    return r;
 }
 
 // After the host: 0 and 3005 mean text came out; 3005 also that the limit
@@ -62,9 +67,7 @@ template <size_t N> void WriteLabel(ZipBus *bus, char *buf, const char (&label)[
 // low 32 bits of ParentInfo.Written.  The member file is gone on return.
 extern "C" VTQ_FILTER_API uint32_t DealTxtSplit(ZipBus *bus, const char *member_path) {
     bus->Written = 0;
-    bus->Parent->Written = 0;
     uint32_t r = vtq::ExtractMember(bus, member_path, vtq::kSplitMode);
-    bus->Written = static_cast<uint32_t>(bus->Parent->Written);
     vtq::NoteHostResult(bus, r);
     VTQ_ASC_remove(member_path);
     return r;
@@ -97,9 +100,7 @@ extern "C" VTQ_FILTER_API uint32_t DealTxtCompose(ZipBus *bus, const char *membe
         WriteCRLFToFile(bus);
     }
     // The host counts on from the end of the labels.
-    bus->Parent->Written = bus->Written;
     uint32_t r = vtq::ExtractMember(bus, member_path, vtq::kComposeMode);
-    bus->Written = static_cast<uint32_t>(bus->Parent->Written);
     // Output has begun once anything is counted: later conversions must not
     // start it again.
     if (bus->Written != 0) bus->LeadWritten = 1;

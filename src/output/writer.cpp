@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "host/services.h"
+#include "output/count.h"
 #include "vtq/zozaz.h"
 
 namespace vtq {
@@ -19,7 +20,7 @@ namespace {
 // text and nested levels continue from it.
 void PropagateCount(ZipBus *bus) {
     if (bus->Option[VTQ_OPT_SHARE_COUNT] != 0 || (bus->Options->ModeFlags & VTQ_MODE_COMPOSE) != 0)
-        bus->Parent->Written = bus->Written;
+        HandCountOut(*bus);
 }
 
 // Sends n bytes to the host stream (stream mode) or the file.
