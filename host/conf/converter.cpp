@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "host/conf/charset_names.h"
 #include "host/conf/codec.h"
 #include "host/conf/conf.h"
 
@@ -73,10 +74,6 @@ const GroupName *group_of(const char *name) {
     for (const GroupName &g : kGroups)
         if (std::strcmp(name, g.name) == 0) return &g;
     return nullptr;
-}
-
-bool names_utf8(const char *name) {
-    return strcasecmp(name, "UTF-8") == 0 || strcasecmp(name, "UTF8") == 0;
 }
 
 // Appends cp's encoding to buf at *len (buf has room for 16), falling back
@@ -200,12 +197,13 @@ int init_convert(ConvState *st, ConvParams *params, const TxtOptions *opts) {
     return 0;
 }
 
-// Chooses the source character set: one of the six group names, or any
-// name iconv knows.  The ConvSource words are not needed: every source is
-// read byte by byte, and a 16- or 32-bit source says its byte order in its
-// name (UTF-16LE, UTF-32BE, ...).  Fails for a name iconv does not know;
-// the state then has no source and convert() fails until a later call
-// succeeds.
+// Chooses the source character set: one of the six group names (matched
+// exactly, read as documented), a name of the alias table (any case, read
+// as its family's superset), or any name iconv knows.  The ConvSource words
+// are not needed: every source is read byte by byte, and a 16- or 32-bit
+// source says its byte order in its name (UTF-16LE, UTF-32BE, ...).  Fails
+// for a name iconv does not know; the state then has no source and
+// convert() fails until a later call succeeds.
 int change_charset(ConvState *st, ConvSource *, const char *charset) {
     Conv *c = live(st);
     if (c == nullptr || charset == nullptr || *charset == '\0') return 1;
@@ -215,11 +213,17 @@ int change_charset(ConvState *st, ConvSource *, const char *charset) {
         c->source = SourceKind::kLatin1;
         return 0;
     }
-    if (g == nullptr && names_utf8(charset)) {
+    const char *iconv_name = charset;
+    if (g != nullptr) {
+        iconv_name = g->iconv_name;
+    } else if (const CharsetFamily *f = find_charset_family(charset)) {
+        iconv_name = f->iconv_name;
+    }
+    if (g == nullptr && std::strcmp(iconv_name, "UTF-8") == 0) {
         c->source = SourceKind::kUtf8;
         return 0;
     }
-    c->from = iconv_open("UTF-32LE", g != nullptr ? g->iconv_name : charset);
+    c->from = iconv_open("UTF-32LE", iconv_name);
     if (c->from == kNoIconv) return 1;
     c->source = SourceKind::kIconv;
     return 0;

@@ -1,9 +1,11 @@
 // test_conf.cc - the stand-in converter: encodings, byte-order marks, line
 // breaks, substitution, UTF-8 detection, source names and capacity
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 
+#include "host/conf/charset_names.h"
 #include "host/conf/conf.h"
 #include "tests/support/fixture.h"
 
@@ -120,6 +122,13 @@ TEST(Conf, Conversions) {
         {"Shift_JIS, cp932 circled 1", {.charset = "Shift_JIS", .source = "Shift_JIS"}, "\x87\x40", "\xE2\x91\xA0"},
         {"WINDOWS31J", {.charset = "WINDOWS31J", .source = "WINDOWS31J"}, "\x93\xFA", kSun},
         {"CP866", {.charset = "CP866", .source = "CP866"}, "\x80", "\xD0\x90"},
+        // Names of the alias table, in any spelling, read as the family's
+        // superset; some are names iconv itself does not know.
+        {"shift-jis as CP932", {.source = "shift-jis"}, "\x87\x40", "\xE2\x91\xA0"},
+        {"EUC_KR as CP949", {.source = "EUC_KR"}, "\x81\x41", "\xEA\xB0\x82"},
+        {"Latin-1", {.source = "Latin-1"}, "caf\xE9", "caf\xC3\xA9"},
+        {"win1251", {.source = "win1251"}, "\xCF", "\xD0\x9F"},
+        {"x-mac-cyrillic", {.source = "x-mac-cyrillic"}, "\x8F", "\xD0\x9F"},
         // Output stops after the last whole character that fits.
         {"fits exactly", {.mode = 1, .cap = 5}, "ab" + kSun, "ab" + kSun},
         {"3-byte char straddles", {.mode = 1, .cap = 4}, "ab" + kSun, "ab", true},
@@ -145,6 +154,21 @@ TEST(Conf, Conversions) {
         EXPECT_EQ(Convert({.out_code = code, .first = 1}, "x").out, boms[code] + Convert({.out_code = code}, "x").out)
             << "OutCode " << code;
     EXPECT_EQ(Convert({.out_code = 1, .first = 1}, "").out, "");
+}
+
+// Every family of the alias table opens in iconv, and each of its aliases
+// finds it (an alias listed twice would find only its first family).
+TEST(Conf, CharsetFamiliesOpenAndOwnTheirAliases) {
+    for (const cv::CharsetFamily &f : cv::kCharsetFamilies) {
+        iconv_t cd = iconv_open("UTF-32LE", f.iconv_name);
+        EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << f.iconv_name;
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        for (std::string_view rest = f.aliases; !rest.empty();) {
+            const std::string_view alias = rest.substr(0, rest.find(' '));
+            rest.remove_prefix(std::min(rest.size(), alias.size() + 1));
+            EXPECT_EQ(cv::find_charset_family(alias), &f) << alias;
+        }
+    }
 }
 
 // Random bytes through every source set: each conversion ends, fits four
