@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/txif/detect.h"
 #include "host/txif/internal.h"
 
 namespace vtq::txif {
@@ -117,29 +118,6 @@ bool utf8_all_valid(const unsigned char *p, std::size_t n) {
     return utf8_valid_prefix(p, n, &bad) == n;
 }
 
-namespace {
-
-// Whether the bytes are valid in the legacy character set, decoded kChunk
-// bytes at a time (a character cut off by a chunk's end goes with the next).
-bool legacy_valid(std::span<const unsigned char> bytes, const char *iconv_name) {
-    LegacyDecoder dec(iconv_name);
-    if (!dec.ok()) return false;
-    const auto *p = reinterpret_cast<const char *>(bytes.data());
-    std::size_t start = 0, read_end = 0;
-    while (read_end < bytes.size()) {
-        read_end += std::min(kChunk, bytes.size() - read_end);
-        const std::size_t n = read_end - start;
-        bool bad = false;
-        const std::size_t used = dec.decode(p + start, n, nullptr, &bad);
-        if (bad) return false;
-        if (n - used > 8) return false; // no character of these sets is that long
-        start += used;
-    }
-    return start == bytes.size();
-}
-
-} // namespace
-
 // An archive starts with a local header signature; text holds no NUL byte
 // and is valid UTF-8 (complete to its last character), or else valid in
 // the legacy set; anything else has no filter.
@@ -157,7 +135,7 @@ MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_ico
     if (!bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
         return MemberKind::kNoFilter;
     if (utf8_all_valid(bytes.data(), bytes.size())) return MemberKind::kUtf8Text;
-    return legacy_valid(bytes, legacy_iconv_name) ? MemberKind::kLegacyText : MemberKind::kNoFilter;
+    return decode_in_chunks(bytes, legacy_iconv_name, nullptr) ? MemberKind::kLegacyText : MemberKind::kNoFilter;
 }
 
 } // namespace vtq::txif
