@@ -232,10 +232,13 @@ uint32_t Extraction::Run(const char *archive, uint32_t *count, MemberRecord **me
     if (!ReadEntry()) return VTQ_E_STRUCTURE;
     // Split mode makes the work directory, once per context; zip_makepath
     // may rename it in place, and every path below starts from the result.
-    if (!compose() && !flat() && bus_->WorkDirMade == 0) {
-        zip_makepath(bus_, bus_->DstFileTmp, 1);
+    // WorkDirMade says that this call made it (result 0): the entry points
+    // prune or remove the directory on that word, and must never do so to
+    // one that was there before, such as an existing path whose fresh name
+    // would not fit (27).
+    if (!compose() && !flat() && bus_->WorkDirMade == 0 &&
+        zip_makepath(bus_, bus_->DstFileTmp, 1) == 0)
         bus_->WorkDirMade = 1;
-    }
 
     for (;;) {
         const size_t len = std::strlen(name());

@@ -149,6 +149,7 @@ int GetLogFileName(const char *out_path, const char *tag, char *buf) {
 }
 VTQ_LOG *vtq_logfopen(uint32_t flags, const char *name) { return vtq::comm::log_open(flags, name); }
 int vtq_logfprintf(uint32_t flags, VTQ_LOG *log, const char *fmt, ...) {
+    if (host().literal_log) return vtq::comm::log_print_path(flags, log, fmt);
     va_list args;
     va_start(args, fmt);
     int r = vtq::comm::log_vprintf(flags, log, fmt, args);

@@ -76,6 +76,10 @@ struct Host {
     bool record_conv = false;
     std::vector<ConvCall> conv_calls;
 
+    // The log takes its text argument literally, as a host's log may,
+    // instead of as a printf format.
+    bool literal_log = false;
+
     void Arm(uint32_t m, uint64_t n, bool persist = false) {
         mask = m;
         fail_at = n;
