@@ -14,6 +14,9 @@ for arg in "$@"; do
     *) echo "setup: unknown option $arg" >&2; exit 2 ;;
   esac
 done
+# The second compiler of CI (.ci/run) and the format check
+# (scripts/check-format.sh).
+packages+=(clang clang-format)
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in "${packages[@]}"; do
