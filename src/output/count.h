@@ -18,8 +18,6 @@ inline void HandCountOut(ZipBus &bus) { bus.Parent->Written = bus.Written; }
 
 // Takes the count back from Parent, after the host or an enclosing level
 // counted on.
-inline void TakeCountBack(ZipBus &bus) {
-    bus.Written = static_cast<uint32_t>(bus.Parent->Written);
-}
+inline void TakeCountBack(ZipBus &bus) { bus.Written = static_cast<uint32_t>(bus.Parent->Written); }
 
 } // namespace vtq
