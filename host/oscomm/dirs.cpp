@@ -1,14 +1,17 @@
-// dirs.cpp - directories and directory listings of the stand-in runtime
+// dirs.cpp - directories, removals and listings of the stand-in runtime
 //
 // Existence tests use lstat and never follow a symbolic link: the filter's
 // removal walk asks "is it a directory?" before listing it, and a link to a
 // directory outside the work tree must count as a file (so that only the
-// link is removed), never as a directory to empty.
+// link is removed), never as a directory to empty.  Removals reach only
+// memory files and what this process created (created.cpp): the link
+// itself stays too, unless we made it, which we never do.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,30 +48,45 @@ void store(void *state, const DirState &s) { std::memcpy(state, &s, sizeof s); }
 
 } // namespace
 
+// Made with mode 0777 less the umask, and recorded as ours.
 int mkdir_(const char *path) {
     if (path == nullptr) return -1;
-    return ::mkdir(path, 0777) == 0 ? 0 : -1;
+    if (create_dir(path) == 0) return 0;
+    record_failure(VTQ_HOST_FAIL_MKDIR, "mkdir", path, errno);
+    return -1;
 }
 
+// A memory file is no directory; on disk only a directory we made goes.
 int rmdir_(const char *path) {
     if (path == nullptr) return -1;
-    return ::rmdir(path) == 0 ? 0 : -1;
+    int r;
+    if (is_store_path(path)) {
+        r = -1;
+        errno = store_open(path, false, false) ? ENOTDIR : ENOENT;
+    } else {
+        r = remove_created(path, true);
+    }
+    if (r != 0) record_failure(VTQ_HOST_FAIL_REMOVE, "remove", path, errno);
+    return r;
 }
 
 int is_exist(const char *path) {
     struct stat sb;
+    if (is_store_path(path)) return store_open(path, false, false) ? 1 : 0;
     return path != nullptr && lstat(path, &sb) == 0 ? 1 : 0;
 }
 
 int is_directory(const char *path) {
     struct stat sb;
+    if (is_store_path(path)) return 0;
     return path != nullptr && lstat(path, &sb) == 0 && S_ISDIR(sb.st_mode) ? 1 : 0;
 }
 
+// A memory file, or on disk a file that we created (see created.cpp).
 int remove_file(const char *path) {
     if (path == nullptr) return -1;
-    int r = ::unlink(path) == 0 ? 0 : -1;
-    remove_reserved_stem(path);
+    const int r = is_store_path(path) ? store_remove(path) : remove_created(path, false);
+    if (r != 0) record_failure(VTQ_HOST_FAIL_REMOVE, "remove", path, errno);
     return r;
 }
 

@@ -37,4 +37,13 @@ int VTQ_WriteStream(VTQ_STREAM *stream, uint32_t len, const void *buf) {
     return os::write_stream(stream, len, buf);
 }
 
+int VTQ_HostFailureGet(uint32_t kind, VTQ_HostFailure *out) { return os::failure_get(kind, out); }
+int VTQ_HostWriteFailure(VTQ_HostFailure *out) { return os::write_failure(out); }
+void VTQ_HostFailureClear(void) { os::failure_clear(); }
+void VTQ_HostKeepCreated(void) { os::keep_created(); }
+uint32_t VTQ_HostRemoveCreated(void) { return os::remove_all_created(); }
+int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *size) {
+    return os::store_view(path, data, size);
+}
+
 } // extern "C"

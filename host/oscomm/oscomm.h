@@ -1,12 +1,12 @@
 // oscomm.h - the stand-in host's runtime services (files, memory, listings)
 //
 // The workings behind the C exports of libvtq_oscomm.so.5.  Each function
-// has exactly the contract of its VTQ_ export in vtq/host.h; exports.cpp only
-// forwards.  Kept separate so that the tests can put fault injection in
+// has exactly the contract of its VTQ_ export in vtq/host.h or
+// vtq/standin.h; exports.cpp only forwards.  Kept separate so that the tests can put fault injection in
 // front of the same workings.
 #pragma once
 
-#include "vtq/host.h"
+#include "vtq/standin.h"
 
 namespace vtq::oscomm {
 
@@ -31,6 +31,13 @@ int remove_file(const char *path);
 char *tmp_name(char *buf);
 char *tmp_name_in(const ParentInfo *parent, char *buf);
 int write_stream(VTQ_STREAM *stream, uint32_t len, const void *buf);
+
+int failure_get(uint32_t kind, VTQ_HostFailure *out);
+int write_failure(VTQ_HostFailure *out);
+void failure_clear();
+void keep_created();
+uint32_t remove_all_created();
+int store_view(const char *path, const unsigned char **data, uint64_t *size);
 
 // The largest single allocation mem_alloc grants.  It is read from the
 // environment variable VTQ_MAX_ALLOC (bytes) and defaults to 512 MiB;

@@ -1,20 +1,16 @@
-// file_bytes.cpp - a file's bytes in memory, mapped or read (see internal.h)
+// file_bytes.cpp - a file's bytes in memory, in place or read (see internal.h)
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
 
 #include "host/txif/internal.h"
+#include "vtq/standin.h"
 
 namespace vtq::txif {
 
 namespace {
-
-// From this size on a file is mapped rather than read.
-constexpr std::size_t kMapFrom = std::size_t{1} << 20;
 
 // Closes a descriptor on every exit.
 struct Fd {
@@ -28,47 +24,48 @@ struct Fd {
 
 FileBytes::Load FileBytes::load(const char *path) {
     release();
-    Fd f{::open(path, O_RDONLY | O_CLOEXEC)};
+    const unsigned char *data = nullptr;
+    uint64_t size = 0;
+    if (const int view = VTQ_HostStoreView(path, &data, &size); view != 0) {
+        data_ = data;
+        size_ = static_cast<std::size_t>(size);
+        return view > 0 ? Load::kOk : Load::kIncomplete;
+    }
+    // Not blocking on a FIFO put in the file's place; checked to be a
+    // regular file before anything is read.
+    Fd f{::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
     if (f.fd < 0) return Load::kOpenFailed;
     struct stat sb;
-    if (::fstat(f.fd, &sb) != 0 || sb.st_size < 0) return Load::kReadFailed;
-    const auto size = static_cast<std::size_t>(sb.st_size);
-    if (size == 0) return Load::kOk;
-    if (size >= kMapFrom) {
-        // Not populated up front: the kernel maps 16 pages per fault on
-        // the way through, which measured cheaper here than MAP_POPULATE
-        // (8 ms against 11 ms for 64 MiB of tmpfs).
-        void *map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, f.fd, 0);
-        if (map == MAP_FAILED) return Load::kReadFailed;
-        data_ = static_cast<const unsigned char *>(map);
-        size_ = size;
-        mapped_ = true;
-        return Load::kOk;
-    }
-    owned_.reset(new (std::nothrow) unsigned char[size]);
-    if (!owned_) return Load::kReadFailed;
+    if (::fstat(f.fd, &sb) != 0) return Load::kReadFailed;
+    if (!S_ISREG(sb.st_mode)) return Load::kOpenFailed;
+    const auto want = static_cast<std::size_t>(sb.st_size);
+    if (want == 0) return Load::kOk;
+    // The host's allocator: large blocks come in huge pages, and the cap
+    // that bounds a member bounds this copy of it too.
+    auto *buf = static_cast<unsigned char *>(VTQ_malloc(want));
+    if (buf == nullptr) return Load::kReadFailed;
+    owned_ = buf;
     std::size_t done = 0;
-    while (done < size) {
-        const ssize_t r = ::pread(f.fd, owned_.get() + done, size - done, static_cast<off_t>(done));
+    while (done < want) {
+        const ssize_t r = ::pread(f.fd, buf + done, want - done, static_cast<off_t>(done));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
-            owned_.reset();
+            release();
             return Load::kReadFailed;
         }
         if (r == 0) break; // the file shrank since fstat: take what is there
         done += static_cast<std::size_t>(r);
     }
-    data_ = owned_.get();
+    data_ = buf;
     size_ = done;
     return Load::kOk;
 }
 
 void FileBytes::release() {
-    if (mapped_) ::munmap(const_cast<unsigned char *>(data_), size_);
-    owned_.reset();
+    VTQ_free(owned_);
+    owned_ = nullptr;
     data_ = nullptr;
     size_ = 0;
-    mapped_ = false;
 }
 
 } // namespace vtq::txif

@@ -29,13 +29,13 @@ enum class MemberKind {
     kNoFilter,   // anything else
 };
 
-// A file's bytes in memory, whole: mapped read-only when the file is large
-// (no copy; the pages are the file system's own), read into a buffer when
-// it is small (a mapping costs more than the copy then).  A member file is
-// read once this way and then classified and converted from memory.  A
-// mapped file that another process truncates while it is being read would
-// fault the reader; member files are the filter's own, made for this read
-// and removed after it.
+// A file's bytes in memory, whole.  A memory file of the host's store (a
+// compose-mode member, a nested level's output) is used where it is, no
+// copy; a file on disk is read into a block of its own, never mapped: a
+// mapped file that another process truncates while it is read would kill
+// the reader with SIGBUS (two flat-mode runs into one folder did).  A
+// member file is read once this way and then classified and converted
+// from memory.
 class FileBytes {
 public:
     FileBytes() = default;
@@ -43,8 +43,12 @@ public:
     FileBytes &operator=(const FileBytes &) = delete;
     ~FileBytes() { release(); }
 
-    enum class Load { kOk, kOpenFailed, kReadFailed };
-    // Reads the file at path (what it holds when opened, up to its size).
+    // kIncomplete: a memory file a write to which failed; bytes() holds
+    // what it has, which is not what its writer meant.
+    enum class Load { kOk, kOpenFailed, kReadFailed, kIncomplete };
+    // Reads the regular file at path (what it holds when read: a file that
+    // shrinks meanwhile gives what is left).  A FIFO or a device is not
+    // read: kOpenFailed.
     Load load(const char *path);
     // Gives the memory back; bytes() is empty afterwards.
     void release();
@@ -53,8 +57,7 @@ public:
 private:
     const unsigned char *data_ = nullptr;
     std::size_t size_ = 0;
-    bool mapped_ = false;
-    std::unique_ptr<unsigned char[]> owned_;
+    void *owned_ = nullptr; // from VTQ_malloc, when read from disk
 };
 
 // Size of the chunks a member is checked and converted in: the size it was
@@ -199,5 +202,18 @@ inline constexpr uint8_t kMaxArchiveLevels = 16;
 // by ".txt", and ".txt" once more when that would name the member file
 // itself.  False when the result would not fit in VTQ_PATH_MAX bytes.
 bool split_text_path(const char *member_path, std::string &text_path);
+
+// The bound on fresh text names: "x (2).txt" up to "x (10000).txt".
+inline constexpr unsigned kMaxTextNames = 10000;
+
+// Creates the text file at text_path, which ends in ".txt", when nothing
+// has that name; else at the first free one of "<stem> (2).txt",
+// "<stem> (3).txt", ... up to kMaxTextNames, and sets text_path to it.
+// Nothing that exists is opened: a user's file of that name, a link
+// planted there, the text of an earlier member all stay as they were.
+// Returns the open file, or null with *code 27 (a fresh name would not fit
+// in VTQ_PATH_MAX bytes) or 22 (no free name, or the host could not
+// create the file for another reason).
+VTQ_FILE *create_text_file(std::string &text_path, uint32_t *code);
 
 } // namespace vtq::txif

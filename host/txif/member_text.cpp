@@ -16,23 +16,6 @@
 
 namespace vtq::txif {
 
-bool split_text_path(const char *member_path, std::string &text_path) {
-    std::string_view path(member_path);
-    std::size_t base = path.rfind('/');
-    base = base == std::string_view::npos ? 0 : base + 1;
-    std::size_t dot = path.rfind('.');
-    // The last extension of the base name; a name with no "." keeps all
-    // of it ("README" -> "README.txt"), a leading "." counts like any
-    // other (".profile" -> ".txt"), as the filter forms the same names.
-    std::size_t stem_len = dot != std::string_view::npos && dot >= base ? dot : path.size();
-    text_path.assign(path.substr(0, stem_len));
-    text_path += ".txt";
-    // A member named *.txt would have its text written over itself and
-    // then deleted with it by the hand-off.
-    if (text_path == path) text_path += ".txt";
-    return text_path.size() < VTQ_PATH_MAX;
-}
-
 namespace {
 
 // Closes a host file on every exit.
@@ -61,6 +44,7 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     case FileBytes::Load::kOpenFailed:
         return VTQ_E_OPEN;
     case FileBytes::Load::kReadFailed:
+    case FileBytes::Load::kIncomplete: // the filter's write of it fell short
         return VTQ_E_IO;
     }
     const CharsetGroup &group = source_group(*opts);
@@ -100,8 +84,9 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     HostFilePtr text_file;
     Sink sink{out, stream};
     if (file_split) {
-        text_file.reset(VTQ_FileOpen(text_path.c_str(), "wb"));
-        if (!text_file) return VTQ_E_OPEN;
+        uint32_t code = VTQ_OK;
+        text_file.reset(create_text_file(text_path, &code));
+        if (!text_file) return code;
         sink.file = text_file.get();
     }
     Encoder encoder(*opts);
@@ -109,6 +94,9 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     LimitedWriter writer(sink, *opts, parent->Written);
     uint32_t rc = write_text(member.bytes(), kind, group.iconv_name, encoder, writer);
     parent->Written = writer.count();
+    // Bytes the file system takes back at the close (a full disk) are as
+    // lost as a short write.
+    if (text_file && VTQ_FileClose(text_file.release()) != 0) return VTQ_E_SHORT_WRITE;
     return rc;
 }
 

@@ -9,9 +9,9 @@
 // reads those bytes).  It is raised around the nested call and restored
 // after it, so a self-including archive stops after kMaxArchiveLevels.
 //
-// Compose mode: the nested level writes into a file of its own, never into
-// the enclosing output (it would open and truncate it), and its bytes are
-// appended to the enclosing output afterwards.  The nested level counts on
+// Compose mode: the nested level writes into a memory file of its own,
+// never into the enclosing output (it would open and truncate it), and its
+// bytes are appended to the enclosing output afterwards.  The nested level counts on
 // from the enclosing count, so the size limit is shared across levels.
 #include <algorithm>
 #include <cstring>
@@ -39,44 +39,44 @@ private:
     uint8_t saved_;
 };
 
-// A reserved temporary name and the output file beside it; both removed
-// on destruction.
+// A memory file for the nested level's output, named by the host's
+// temporary names; removed on destruction.
 class NestedOutput {
 public:
     NestedOutput() {
-        stem_[0] = '\0';
-        if (VTQ_ASC_tmpnam(stem_) == nullptr) stem_[0] = '\0';
-        if (stem_[0] != '\0' && std::strlen(stem_) + 4 < sizeof stem_)
-            path_ = std::string(stem_) + ".txt";
+        char name[VTQ_PATH_MAX];
+        if (VTQ_ASC_tmpnam(name) != nullptr && std::strlen(name) + 4 < sizeof name)
+            path_ = std::string(name) + ".txt";
     }
     NestedOutput(const NestedOutput &) = delete;
     NestedOutput &operator=(const NestedOutput &) = delete;
     ~NestedOutput() {
-        // Removing the output also drops the reserved stem beside it, even
-        // when the output was never made; a stem alone is a directory.
-        if (!path_.empty())
-            VTQ_ASC_remove(path_.c_str());
-        else if (stem_[0] != '\0')
-            VTQ_RmDir(stem_);
+        if (!path_.empty()) VTQ_ASC_remove(path_.c_str());
     }
-    // Empty when no temporary name could be reserved.
+    // Empty when no temporary name could be had.
     const std::string &path() const { return path_; }
 
 private:
-    char stem_[VTQ_PATH_MAX];
     std::string path_;
 };
 
 // Copies the nested output into the enclosing sink, leaving out a leading
 // byte-order mark unless keep_bom (the nested level's first label carries
 // one, but inside an output that already started it would be noise).
-// *appended gets the bytes written.  False when the sink took fewer bytes.
-bool append_file(const std::string &path, const Sink &sink, const std::string &bom,
-                 std::size_t *appended) {
+// *appended gets the bytes written.  0, or 24 when the sink took fewer
+// bytes or the nested level's writes did not all reach its output.
+uint32_t append_file(const std::string &path, const Sink &sink, const std::string &bom,
+                     std::size_t *appended) {
     *appended = 0;
     FileBytes file;
-    // A file that cannot be opened: the nested level produced no output.
-    if (file.load(path.c_str()) != FileBytes::Load::kOk) return true;
+    switch (file.load(path.c_str())) {
+    case FileBytes::Load::kOk:
+        break;
+    case FileBytes::Load::kIncomplete:
+        return VTQ_E_SHORT_WRITE;
+    default:
+        return VTQ_OK; // nothing to read: the nested level produced no output
+    }
     const std::span<const unsigned char> bytes = file.bytes();
     const auto *p = reinterpret_cast<const char *>(bytes.data());
     for (std::size_t at = 0; at < bytes.size();) {
@@ -85,11 +85,11 @@ bool append_file(const std::string &path, const Sink &sink, const std::string &b
         if (at == 0 && !bom.empty() && got >= bom.size() &&
             std::memcmp(p, bom.data(), bom.size()) == 0)
             skip = bom.size();
-        if (!sink.put(p + at + skip, got - skip)) return false;
+        if (!sink.put(p + at + skip, got - skip)) return VTQ_E_SHORT_WRITE;
         *appended += got - skip;
         at += got;
     }
-    return true;
+    return VTQ_OK;
 }
 
 } // namespace
@@ -143,13 +143,13 @@ uint32_t nested_archive(const NestedCall &call) {
     if (rc == VTQ_E_REFUSED || rc == VTQ_E_NOT_ENABLED)
         vtq_logfclose(call.opts->FormatFlags, log_ref);
     std::size_t appended = 0;
-    bool put_ok = append_file(out.path(), call.sink, bom, &appended);
+    const uint32_t appended_rc = append_file(out.path(), call.sink, bom, &appended);
     // The running count is what really reached the enclosing output.
     // Under the size limit that equals the nested level's own count; a
     // nested level that failed and removed its output leaves nothing to
     // count.
     parent.Written = before + appended;
-    if (!put_ok) return VTQ_E_SHORT_WRITE;
+    if (appended_rc != VTQ_OK) return appended_rc;
     // An archive without file members gives no text, like an empty member.
     if (rc == VTQ_E_NO_TEXT) return VTQ_OK;
     return rc;

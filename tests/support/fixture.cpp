@@ -1,5 +1,6 @@
 // fixture.cpp - per-test work directory and host reset
 #include "tests/support/fixture.h"
+#include "host/oscomm/oscomm.h"
 #include "tests/support/zip_builder.h"
 
 #include <cstdio>
@@ -13,27 +14,21 @@ namespace vtq::test {
 
 void HostTest::SetUp() {
     host().Reset();
-    // TMPDIR is pointed into this test's directory below; the next test must
-    // not start from a directory that TearDown has removed.
-    const char *old_tmp = std::getenv("TMPDIR");
-    had_tmpdir_ = old_tmp != nullptr;
-    old_tmpdir_ = old_tmp ? old_tmp : "";
     const char *base = std::getenv("VTQ_TEST_TMP");
     std::string tmpl = std::string(base ? base : fs::temp_directory_path().string()) +
                        "/vtqtest-XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr) FAIL() << "mkdtemp failed";
     dir_ = tmpl;
-    fs::create_directory(dir_ + "/tmp");
-    setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
 }
 
 void HostTest::TearDown() {
     EXPECT_EQ(host().live_allocs, 0) << "host allocations leaked";
+    // Memory files left behind go with the test, and the host forgets what
+    // it created for the test: the test's directory is removed by hand, and
+    // a later test may get the same inode numbers.
+    for (const std::string &p : MemoryFiles()) VTQ_ASC_remove(p.c_str());
+    vtq::oscomm::keep_created();
     host().Reset();
-    if (had_tmpdir_)
-        setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
     if (!HasFailure() && !dir_.empty()) {
         std::error_code ec;
         fs::remove_all(dir_, ec);
@@ -57,15 +52,15 @@ static std::vector<std::string> Walk(const std::string &root) {
 }
 
 std::vector<std::string> HostTest::Tree(const std::string &under) const {
-    std::vector<std::string> all = Walk(under.empty() ? dir_ : Path(under));
-    if (under.empty())
-        all.erase(std::remove_if(all.begin(), all.end(),
-                                 [](const std::string &s) { return s.rfind("tmp/", 0) == 0; }),
-                  all.end());
-    return all;
+    return Walk(under.empty() ? dir_ : Path(under));
 }
 
-std::vector<std::string> HostTest::TmpFiles() const { return Walk(dir_ + "/tmp"); }
+std::vector<std::string> HostTest::MemoryFiles() const {
+    std::vector<std::string> left;
+    for (const std::string &p : host().memory_files)
+        if (VTQ_IsExist(p.c_str())) left.push_back(p);
+    return left;
+}
 
 void OutputTest::SetUp() {
     HostTest::SetUp();

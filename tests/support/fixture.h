@@ -12,8 +12,8 @@
 namespace vtq::test {
 
 // Each test gets a fresh directory of its own (removed when the test
-// passes, kept for a look when it fails), TMPDIR pointing into it, a reset
-// test host, and a leak check of host allocations at the end.
+// passes, kept for a look when it fails), a reset test host, and a leak
+// check of host allocations at the end.
 class HostTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -22,16 +22,13 @@ protected:
     // Path of name inside the test's directory.
     std::string Path(const std::string &name) const { return dir_ + "/" + name; }
     const std::string &dir() const { return dir_; }
-    // Every path under dir (relative, sorted; directories end in "/"),
-    // leaving out the tmp/ folder itself.
+    // Every path under dir (relative, sorted; directories end in "/").
     std::vector<std::string> Tree(const std::string &under = "") const;
-    // The same for the temporary folder TMPDIR points to.
-    std::vector<std::string> TmpFiles() const;
+    // The host's memory files opened during the test that still exist.
+    std::vector<std::string> MemoryFiles() const;
 
 private:
     std::string dir_;
-    std::string old_tmpdir_; // TMPDIR before SetUp, restored by TearDown
-    bool had_tmpdir_ = false;
 };
 
 // A context whose writers go to out.txt in the test's directory, or to

@@ -8,6 +8,7 @@
 
 #include "host/comm/comm.h"
 #include "host/conf/conf.h"
+#include "host/oscomm/internal.h"
 #include "host/oscomm/oscomm.h"
 
 // Records are filled with designated initializers naming only what is set.
@@ -37,11 +38,13 @@ int StringStreamWrite(void *user, const void *buf, uint32_t len) {
     return 0;
 }
 
+// With Host::adopt, what path names becomes the host's own (see there).
+void Adopt(const char *path) {
+    if (host().adopt && path != nullptr) vtq::oscomm::record_created(path);
+}
+
 uint32_t RunMember(MemberCall &call) {
-    std::ifstream in(call.path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    call.content = s.str();
+    call.content = FileContent(call.path);
     call.written_before = call.parent->Written;
     const uint32_t r = host().member ? host().member(call) : CopyMember(call);
     host().member_calls.push_back(call);
@@ -57,6 +60,17 @@ ConvCall *Recorded(ConvState *st) {
 }
 
 } // namespace
+
+std::string FileContent(const std::string &path) {
+    const unsigned char *data = nullptr;
+    uint64_t size = 0;
+    if (vtq::oscomm::store_view(path.c_str(), &data, &size) != 0)
+        return std::string(reinterpret_cast<const char *>(data), size);
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 StringStream::StringStream() {
     stream.Write = StringStreamWrite;
@@ -83,6 +97,7 @@ uint32_t CopyMember(MemberCall &call) {
 
 } // namespace vtq::test
 
+using vtq::test::Adopt;
 using vtq::test::Fault;
 using vtq::test::host;
 namespace T = vtq::test;
@@ -91,7 +106,10 @@ namespace os = vtq::oscomm;
 extern "C" {
 
 VTQ_FILE *VTQ_FileOpen(const char *path, const char *mode) {
-    return Fault(T::kOpen) ? nullptr : os::file_open(path, mode);
+    if (Fault(T::kOpen)) return nullptr;
+    if (mode != nullptr && mode[0] == 'w' && std::strchr(mode, 'x') == nullptr) Adopt(path);
+    if (os::is_store_path(path)) host().memory_files.insert(path);
+    return os::file_open(path, mode);
 }
 int VTQ_FileClose(VTQ_FILE *file) { return os::file_close(file); }
 size_t VTQ_FileRead(void *buf, size_t size, size_t count, VTQ_FILE *file) {
@@ -121,7 +139,11 @@ void VTQ_free(void *ptr) {
     os::mem_free(ptr);
 }
 int VTQ_MkDir(const char *path) { return Fault(T::kMkDir) ? -1 : os::mkdir_(path); }
-int VTQ_RmDir(const char *path) { return Fault(T::kRmDir) ? -1 : os::rmdir_(path); }
+int VTQ_RmDir(const char *path) {
+    if (Fault(T::kRmDir)) return -1;
+    Adopt(path);
+    return os::rmdir_(path);
+}
 int VTQ_IsExist(const char *path) { return os::is_exist(path); }
 int VTQ_IsDirectory(const char *path) { return os::is_directory(path); }
 int VTQ_ASC_opendir(const char *pattern, void *state) {
@@ -129,7 +151,11 @@ int VTQ_ASC_opendir(const char *pattern, void *state) {
 }
 int VTQ_ASC_readdir(void *state, void *entry) { return os::dir_read(state, entry); }
 void VTQ_ASC_closedir(void *state) { os::dir_close(state); }
-int VTQ_ASC_remove(const char *path) { return Fault(T::kRemove) ? -1 : os::remove_file(path); }
+int VTQ_ASC_remove(const char *path) {
+    if (Fault(T::kRemove)) return -1;
+    Adopt(path);
+    return os::remove_file(path);
+}
 char *VTQ_ASC_tmpnam(char *buf) {
     if (!Fault(T::kTmpName)) return os::tmp_name(buf);
     buf[0] = 0;
@@ -142,6 +168,9 @@ char *VTQ_ASC_tmpnam1(const ParentInfo *parent, char *buf) {
 }
 int VTQ_WriteStream(VTQ_STREAM *stream, uint32_t len, const void *buf) {
     return os::write_stream(stream, len, buf);
+}
+int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *size) {
+    return os::store_view(path, data, size);
 }
 
 int GetLogFileName(const char *out_path, const char *tag, char *buf) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,13 @@ struct Host {
     bool record_conv = false;
     std::vector<ConvCall> conv_calls;
 
+    // The stand-in host removes, and empties with a "w" open, only what it
+    // created itself; the filter's tests build their trees by hand.  So
+    // the host first takes for its own whatever a removal or a "w" open
+    // names.  Tests of that rule call the host's workings directly.
+    bool adopt = true;
+    // Every memory file opened through the host, for leftover checks.
+    std::set<std::string> memory_files;
     // The log takes its text argument literally, as a host's log may,
     // instead of as a printf format.
     bool literal_log = false;
@@ -94,6 +102,9 @@ Host &host();
 
 // The default per-member extraction (see Host::member).
 uint32_t CopyMember(MemberCall &call);
+
+// The bytes of a file: a memory file of the host, or one on disk.
+std::string FileContent(const std::string &path);
 
 // A VTQ_Stream that collects into a string.
 struct StringStream {

@@ -50,7 +50,7 @@ TEST_F(Corpus, EveryArchiveAsTheManifestSays) {
         EXPECT_EQ(RunLoop(archive, bus.get()), code(c[9]));
         EXPECT_EQ(host().member_calls.size(), code(c[10]));
         EXPECT_EQ(host().live_allocs, 0);
-        EXPECT_TRUE(TmpFiles().empty());
+        EXPECT_TRUE(MemoryFiles().empty());
     }
     EXPECT_GE(rows, 100u);
 }

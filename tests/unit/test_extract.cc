@@ -106,7 +106,7 @@ TEST_F(ExtractTest, MembersAndDirectoriesInEachMode) {
         if (row.mode != kCompose) { EXPECT_EQ(Handed(), row.handed); }
         EXPECT_EQ(Tree("work"), row.work); // member files are gone, text files stay
         EXPECT_EQ(fs::exists(work_), row.mode != kCompose);
-        EXPECT_TRUE(TmpFiles().empty());
+        EXPECT_TRUE(MemoryFiles().empty());
     }
     // Only directory entries: nothing to hand off, but the tree is made.
     ZipArchive dirs;
@@ -127,13 +127,14 @@ TEST_F(ExtractTest, ComposeSuffixes) {
     ASSERT_EQ(host().member_calls.size(), std::size(rows));
     for (size_t i = 0; i < std::size(rows); ++i) {
         const std::string &p = host().member_calls[i].path;
-        EXPECT_EQ(p.rfind(Path("tmp/"), 0), 0u) << p;
+        EXPECT_EQ(p.rfind("/proc/self/vtqmem/", 0), 0u) << p;
         EXPECT_EQ(p.substr(p.size() - std::strlen(rows[i].suffix)), rows[i].suffix) << p;
     }
-    // TempInParent: beside the top-level output instead of in TMPDIR.
+    // TempInParent: a memory file has no place beside the output either.
     Reset(kCompose | VTQ_MODE_TEMP_IN_PARENT);
     ASSERT_EQ(Extract(a).code, 0u);
-    EXPECT_EQ(host().member_calls[0].path.rfind(Path("vtqz-"), 0), 0u);
+    EXPECT_EQ(host().member_calls[0].path.rfind("/proc/self/vtqmem/", 0), 0u);
+    EXPECT_EQ(Tree(), (Strings{"a.zip", "out.txt"}));
 }
 
 // Hand-off results: 3005, KeepGoing, and the clean-up after a failure.

@@ -4,15 +4,13 @@
 // call 1, 2, ... N of that kind fails, once, and then from that call on
 // (every later call of the kind fails too, as when a disk stays full).
 // Every run must end with a documented code, give back every allocation
-// and every descriptor, leave nothing in the temporary directory, and put
-// nothing outside the output directory.  The call counts make this
-// exhaustive: a run whose fault did not fire means the count was wrong.
+// and every descriptor, leave no memory file behind, and put nothing
+// outside the output directory.  The call counts make this exhaustive: a
+// run whose fault did not fire means the count was wrong.
 //
 // Leftovers the contract allows, and which the checks therefore let
-// through: a member file whose removal failed; a member file written short
-// (24); and, when a member file cannot be opened, the empty name the host
-// reserved for it in the temporary directory.  Outside the output
-// directory and the temporary directory nothing may appear, ever.
+// through: a member file whose removal failed, and a member file written
+// short (24).  Outside the output directory nothing may appear, ever.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -153,28 +151,20 @@ protected:
         for (const std::string &p : Tree())
             if (p != "in/" && p != "in/a.zip" && p.rfind("out/", 0) != 0)
                 ADD_FAILURE() << trace << ": code " << r << ", wrote " << p;
-        // The temporary directory is empty again, but for the leftovers of
-        // the file comment.  (The code does not tell them apart: a recorded
-        // member failure outranks the loop's 22 or 24.)
-        for (const std::string &p : TmpFiles()) {
+        // No memory file is left, but for the leftovers of the file
+        // comment.  (The code does not tell them apart: a recorded member
+        // failure outranks the loop's 24.)
+        for (const std::string &p : MemoryFiles()) {
             if (kind == kRemove || kind == kWrite) break;
-            if (kind == kOpen && IsReservedName(p)) continue;
-            ADD_FAILURE() << trace << ": code " << r << ", left tmp/" << p;
+            ADD_FAILURE() << trace << ": code " << r << ", left " << p;
         }
     }
 
-    // A name the host reserved in the temporary directory (an empty
-    // directory), with no member file made from it.
-    bool IsReservedName(const std::string &p) const {
-        return p.rfind("vtqz-", 0) == 0 && p.back() == '/' && p.find('.') == std::string::npos &&
-               fs::is_empty(Path("tmp/" + p));
-    }
-
-    // Each run starts from the same empty directories, so that it makes the
-    // same host calls as the clean run up to its fault.
+    // Each run starts from the same empty directory and store, so that it
+    // makes the same host calls as the clean run up to its fault.
     void Clear() {
-        for (const char *d : {"out", "tmp"})
-            for (const auto &e : fs::directory_iterator(Path(d))) fs::remove_all(e.path());
+        for (const auto &e : fs::directory_iterator(Path("out"))) fs::remove_all(e.path());
+        for (const std::string &p : MemoryFiles()) VTQ_ASC_remove(p.c_str());
         host().member_calls.clear();
     }
 

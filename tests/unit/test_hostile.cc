@@ -45,7 +45,7 @@ TEST_F(Truncated, EveryPrefixEndsWithADocumentedCode) {
             const uint32_t r = GetTextWithErrCallback(archive.c_str(), out.c_str(), &opts,
                                                       nullptr, 0);
             EXPECT_EQ(host().live_allocs, 0) << trace;
-            EXPECT_TRUE(TmpFiles().empty()) << trace;
+            EXPECT_TRUE(MemoryFiles().empty()) << trace;
             for (const std::string &p : Tree())
                 EXPECT_TRUE(p == "in/" || p == "in/a.zip" || p.rfind("out/", 0) == 0)
                     << trace << ": " << p;

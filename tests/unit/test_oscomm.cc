@@ -1,6 +1,9 @@
-// test_oscomm.cc - the stand-in runtime: listings, temporary names, memory, files
+// test_oscomm.cc - the stand-in runtime: listings, memory files, memory, files
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +11,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -25,6 +29,15 @@ namespace {
 class Oscomm : public vtq::test::HostTest {};
 
 std::string BaseName(const std::string &p) { return p.substr(p.rfind('/') + 1); }
+
+// The calling thread's last failure of a kind (or its lost write) as
+// "op path errno", "" when none is recorded.
+std::string Failure(uint32_t kind, bool lost_write = false) {
+    VTQ_HostFailure f;
+    if ((lost_write ? os::write_failure(&f) : os::failure_get(kind, &f)) == 0) return "";
+    EXPECT_EQ(f.Kind, kind);
+    return std::string(f.Op) + " " + f.Path + " " + std::to_string(f.Errno);
+}
 
 // Lists dir with the host calls alone, as the filter's removal walk does,
 // handing each entry's path to each while the listing is open; nothing may
@@ -48,8 +61,11 @@ TEST_F(Oscomm, ListingsReachTheEntryAndLinksAreNotFollowed) {
     ASSERT_EQ(os::mkdir_(deep.c_str()), 0);
     while (deep.size() < 600) ASSERT_EQ(os::mkdir_((deep += "/" + std::string(200, 'd')).c_str()), 0);
     const std::string f(100, 'f');
-    WriteFile(Path("d/" + f), "12345");
-    WriteFile(deep + "/" + f, "12345");
+    for (const std::string &p : {Path("d/" + f), deep + "/" + f}) { // made by the host: ours to remove
+        VTQ_FILE *made = os::file_open(p.c_str(), "wb");
+        EXPECT_EQ(os::file_write("12345", 1, 5, made), 5u);
+        EXPECT_EQ(os::file_close(made), 0);
+    }
     for (const std::string &d : {Path("d"), deep}) {
         std::set<std::string> names;
         List(d, [&](const std::string &p) {
@@ -80,68 +96,182 @@ TEST_F(Oscomm, ListingsReachTheEntryAndLinksAreNotFollowed) {
         EXPECT_EQ(os::path_break(p), at) << p;
 }
 
-// Names are unique across threads and each is held by an empty file in
-// TMPDIR, or beside the parent's output for tmp_name_in; without TMPDIR
-// in /dev/shm when usable.  Removing "<name>.<suffix>" also drops the
-// name, but only while it is still the empty file the reservation made.
-TEST_F(Oscomm, TemporaryNames) {
+// Temporary names are memory files: unique across threads, nothing on disk
+// (a name that reaches a system call finds no such directory), written and
+// read through the same calls as files on disk, also past the size where
+// their bytes leave the heap, and gone once removed.  The allocation cap
+// bounds a file as it bounds a block, and a write it refuses is a lost
+// write.
+TEST_F(Oscomm, TemporaryNamesAreMemoryFiles) {
     constexpr int kThreads = 8, kEach = 200;
     std::vector<std::vector<std::string>> names(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&names, t] {
             char buf[4096];
+            ParentInfo parent{};
             for (int i = 0; i < kEach; ++i)
-                if (os::tmp_name(buf) == buf) names[t].emplace_back(buf);
+                if ((i % 2 ? os::tmp_name(buf) : os::tmp_name_in(&parent, buf)) == buf)
+                    names[t].emplace_back(buf);
         });
     for (std::thread &t : threads) t.join();
     std::set<std::string> all;
     for (const auto &v : names)
         for (const std::string &n : v) {
-            EXPECT_EQ(n.rfind(Path("tmp/vtqz-"), 0), 0u) << n;
+            EXPECT_EQ(n.rfind("/proc/self/vtqmem/", 0), 0u) << n;
             all.insert(n);
         }
     EXPECT_EQ(all.size(), size_t{kThreads * kEach});
-    EXPECT_EQ(TmpFiles().size(), all.size());
+    EXPECT_NE(access("/proc/self/vtqmem", F_OK), 0);
 
-    // Removing the member file drops its reserved stem, an empty directory,
-    // and nothing that holds a file or merely looks like a stem.
-    const struct { const char *suffix; bool stem_holds_a_file, stem_left; } stems[] = {
-        {".doc", false, false}, {".tar.gz", false, false}, {".doc", true, true}, {"x.doc", false, true}};
-    for (const auto &c : stems) {
-        char stem[4096];
-        ASSERT_EQ(os::tmp_name(stem), stem);
-        EXPECT_TRUE(os::is_directory(stem)) << stem;
-        if (c.stem_holds_a_file) WriteFile(std::string(stem) + "/data", "data");
-        const std::string member = std::string(stem) + c.suffix;
-        WriteFile(member, "member");
-        EXPECT_EQ(os::remove_file(member.c_str()), 0);
-        EXPECT_EQ(os::is_exist(stem) != 0, c.stem_left) << c.suffix << " " << c.stem_holds_a_file;
-        fs::remove_all(stem);
-    }
-    fs::create_directory(Path("vtqz-abc")); // a short random part is no reserved name
-    EXPECT_EQ(os::remove_file(Path("vtqz-abc.doc").c_str()), -1);
-    EXPECT_TRUE(os::is_exist(Path("vtqz-abc").c_str()));
+    const std::string path = *all.begin() + ".pdf";
+    const std::string a(5000, 'a'), b(size_t{1} << 20, 'b'), model = a + std::string(1000, '\0') + b;
+    VTQ_FILE *f = os::file_open(path.c_str(), "wb+");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(os::file_write(a.data(), 1, a.size(), f), a.size());
+    EXPECT_EQ(os::file_seek(f, 6000, 0), 0);
+    EXPECT_EQ(os::file_write(b.data(), 1, b.size(), f), b.size());
+    EXPECT_EQ(os::file_tell_size(f), static_cast<int64_t>(model.size()));
+    std::string back(model.size() + 1, '?');
+    EXPECT_EQ(os::file_seek(f, 4990, 0), 0);
+    EXPECT_EQ(os::file_read(back.data(), 1, back.size(), f), model.size() - 4990);
+    EXPECT_EQ(back.compare(0, model.size() - 4990, model, 4990), 0);
+    EXPECT_EQ(os::file_close(f), 0);
+    EXPECT_EQ(os::file_size_by_path(path.c_str()), static_cast<int64_t>(model.size()));
+    EXPECT_TRUE(os::is_exist(path.c_str()));
+    EXPECT_FALSE(os::is_directory(path.c_str()));
+    EXPECT_FALSE(os::is_exist(all.begin()->c_str())); // the bare name is no file
+    const unsigned char *data = nullptr;
+    uint64_t size = 0;
+    ASSERT_EQ(os::store_view(path.c_str(), &data, &size), 1);
+    EXPECT_TRUE(std::string_view(reinterpret_cast<const char *>(data), size) == model);
+    f = os::file_open(path.c_str(), "ab");
+    EXPECT_EQ(os::file_write("z", 1, 1, f), 1u);
+    EXPECT_EQ(os::file_close(f), 0);
+    EXPECT_EQ(os::file_size_by_path(path.c_str()), static_cast<int64_t>(model.size() + 1));
+    f = os::file_open(path.c_str(), "wb");
+    EXPECT_EQ(os::file_tell_size(f), 0);
+    EXPECT_EQ(os::file_close(f), 0);
+    EXPECT_EQ(os::file_size_by_path(path.c_str()), 0);
+    EXPECT_EQ(os::rmdir_(path.c_str()), -1);
+    EXPECT_EQ(os::remove_file(path.c_str()), 0);
+    for (const auto &gone : {os::is_exist(path.c_str()), os::remove_file(path.c_str()) + 1,
+                             os::store_view(path.c_str(), &data, &size)})
+        EXPECT_EQ(gone, 0);
+    EXPECT_EQ(os::file_open(path.c_str(), "rb"), nullptr);
 
-    char cwd[4096], buf[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(chdir(dir().c_str()), 0);
-    for (const auto &[out, prefix] : {std::pair{Path("out.txt"), Path("vtqz-")}, {"out.txt", "./vtqz-"}}) {
-        ParentInfo parent{};
-        std::strcpy(parent.Path, out.c_str());
-        EXPECT_EQ(os::tmp_name_in(&parent, buf), buf);
-        EXPECT_EQ(std::string(buf).rfind(prefix, 0), 0u) << buf;
-        EXPECT_EQ(os::rmdir_(buf), 0);
+    os::failure_clear();
+    setenv("VTQ_MAX_ALLOC", "4096", 1);
+    f = os::file_open(path.c_str(), "wb");
+    EXPECT_EQ(os::file_write(b.data(), 1, 4096, f), 4096u);
+    EXPECT_EQ(os::file_write("!", 1, 1, f), 0u);
+    EXPECT_EQ(os::file_close(f), -1);
+    unsetenv("VTQ_MAX_ALLOC");
+    EXPECT_EQ(Failure(VTQ_HOST_FAIL_WRITE, true), "write " + path + " " + std::to_string(EFBIG));
+    EXPECT_EQ(os::store_view(path.c_str(), &data, &size), -1);
+    EXPECT_EQ(size, 4096u);
+    os::failure_clear();
+    EXPECT_EQ(Failure(VTQ_HOST_FAIL_WRITE, true), "");
+    EXPECT_EQ(os::remove_file(path.c_str()), 0);
+    EXPECT_TRUE(Tree().empty());
+}
+
+// A "wx" open creates a file or fails: it never opens what is there,
+// whatever it is; "w" empties a file this process created.  "r" takes
+// regular files only: a FIFO fails at once instead of blocking.  Every
+// refusal is recorded with its reason.
+TEST_F(Oscomm, OpensNeverGoThroughWhatWasThere) {
+    WriteFile(Path("users"), "user's");
+    ASSERT_EQ(symlink(Path("users").c_str(), Path("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    fs::create_directory(Path("d"));
+    VTQ_FILE *own = os::file_open(Path("own").c_str(), "wb");
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(os::file_write("old", 1, 3, own), 3u);
+    EXPECT_EQ(os::file_close(own), 0);
+    const struct { const char *name, *mode; int err; } rows[] = {
+        {"users", "wbx", EEXIST}, {"link", "wb+x", EEXIST}, {"fifo", "wbx", EEXIST},
+        {"own", "wbx", EEXIST},  {"own", "wb", 0},        {"new", "wbx", 0},
+        {"fifo", "rb", EINVAL},  {"d", "rb", EISDIR},     {"link", "rb", 0},
+        {"link", "ab", ELOOP},   {"users", "ab", 0},      {"missing", "rb", ENOENT},
+    };
+    for (const auto &row : rows) {
+        const std::string path = Path(row.name), trace = path + " " + row.mode;
+        VTQ_FILE *f = os::file_open(path.c_str(), row.mode);
+        EXPECT_EQ(f != nullptr, row.err == 0) << trace;
+        if (f != nullptr) {
+            EXPECT_EQ(os::file_close(f), 0) << trace;
+            continue;
+        }
+        EXPECT_EQ(Failure(VTQ_HOST_FAIL_OPEN), std::string(row.mode[0] == 'r' ? "open " : "create ") +
+                                                   path + " " + std::to_string(row.err));
     }
-    ASSERT_EQ(chdir(cwd), 0);
-    setenv("TMPDIR", Path("no-such-dir").c_str(), 1);
-    EXPECT_EQ(os::tmp_name(buf), nullptr);
-    EXPECT_EQ(buf[0], '\0');
-    unsetenv("TMPDIR");
-    ASSERT_EQ(os::tmp_name(buf), buf);
-    EXPECT_EQ(os::remove_file((std::string(buf) + ".x").c_str()), -1); // drops the name all the same
-    EXPECT_FALSE(os::is_exist(buf));
-    EXPECT_EQ(std::string(buf).rfind(access("/dev/shm", W_OK | X_OK) == 0 ? "/dev/shm/vtqz-" : "/tmp/vtqz-", 0), 0u);
+    EXPECT_EQ(ReadFile(Path("users")), "user's");
+    EXPECT_EQ(ReadFile(Path("own")), "");
+    EXPECT_EQ(Failure(VTQ_HOST_FAIL_WRITE, true), ""); // no open failure is a lost write
+}
+
+// Removals take only what this process created, and only while the path
+// still shows that very object: not a user's file or directory, not a link
+// to our own directory, not a file that replaced ours, not even one that
+// got our file's inode number after ours was removed behind our back.
+TEST_F(Oscomm, RemovalsTakeOnlyWhatThisProcessCreated) {
+    WriteFile(Path("users"), "x");
+    fs::create_directory(Path("users_dir"));
+    ASSERT_EQ(os::mkdir_(Path("own_dir").c_str()), 0);
+    ASSERT_EQ(symlink(Path("own_dir").c_str(), Path("link").c_str()), 0);
+    for (const char *name : {"own", "replaced", "reborn"}) os::file_close(os::file_open(Path(name).c_str(), "wb"));
+    WriteFile(Path("other"), "y");
+    ASSERT_EQ(rename(Path("other").c_str(), Path("replaced").c_str()), 0);
+    ASSERT_EQ(unlink(Path("reborn").c_str()), 0); // its inode number is free for the next file
+    WriteFile(Path("reborn"), "z");
+    const struct { const char *name; bool dir; int err; } rows[] = {
+        {"users", false, EPERM},    {"users_dir", true, EPERM}, {"link", false, EPERM},
+        {"link", true, EPERM},      {"replaced", false, EPERM}, {"reborn", false, EPERM},
+        {"own_dir", false, EPERM},  {"own", false, 0},          {"own_dir", true, 0},
+        {"own", false, ENOENT},
+    };
+    for (const auto &row : rows) {
+        const std::string path = Path(row.name);
+        EXPECT_EQ(row.dir ? os::rmdir_(path.c_str()) : os::remove_file(path.c_str()), row.err ? -1 : 0) << path;
+        if (row.err != 0) {
+            EXPECT_EQ(Failure(VTQ_HOST_FAIL_REMOVE), "remove " + path + " " + std::to_string(row.err));
+        }
+    }
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"link", "reborn", "replaced", "users", "users_dir/"}));
+}
+
+// The clean-up after an interruption removes every object still recorded,
+// made by any thread (files, then directories from the deepest), and no
+// other: not what was kept, not a user's file in one of our directories,
+// which keeps that directory and the one above (2 left).  From then on
+// nothing can be created.  It stops creation for the whole process, so it
+// runs in a child.
+TEST_F(Oscomm, RemovingAllCreatedTakesBackWhatWasMade) {
+    auto scenario = [this]() -> std::string {
+        os::mkdir_(Path("kept").c_str());
+        os::file_close(os::file_open(Path("kept/k").c_str(), "wb"));
+        os::keep_created();
+        for (const char *d : {"a", "a/b", "a/b/c", "a/e"}) os::mkdir_(Path(d).c_str());
+        os::file_close(os::file_open(Path("a/b/c/f").c_str(), "wb"));
+        std::thread([this] { os::file_close(os::file_open(Path("a/e/g").c_str(), "wb")); }).join();
+        WriteFile(Path("a/b/users"), "u");
+        std::string bad;
+        if (const uint32_t left = os::remove_all_created(); left != 2) bad += "left " + std::to_string(left) + "\n";
+        std::string tree;
+        for (const std::string &p : Tree()) tree += p + " ";
+        if (tree != "a/ a/b/ a/b/users kept/ kept/k ") bad += "tree " + tree + "\n";
+        if (os::file_open(Path("new").c_str(), "wb") != nullptr || errno != EINTR) bad += "created a file\n";
+        if (os::mkdir_(Path("new").c_str()) != -1 || errno != EINTR) bad += "made a directory\n";
+        return bad;
+    };
+    EXPECT_EXIT(
+        {
+            const std::string bad = scenario();
+            std::fputs(bad.c_str(), stderr);
+            std::_Exit(bad.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 long VmSizeKb() {
@@ -237,7 +367,9 @@ TEST_F(Oscomm, HandlesMatchAPlainModelOfTheFile) {
 // What each mode allows, as stdio does, and appending.
 TEST_F(Oscomm, ModesAllowWhatStdioAllows) {
     const std::string path = Path("m");
-    WriteFile(path, "0123");
+    VTQ_FILE *made = os::file_open(path.c_str(), "wb");
+    EXPECT_EQ(os::file_write("0123", 1, 4, made), 4u);
+    EXPECT_EQ(os::file_close(made), 0);
     char c = 0;
     VTQ_FILE *r = os::file_open(path.c_str(), "rb");
     EXPECT_EQ(os::file_write("x", 1, 1, r), 0u);
