@@ -9,8 +9,9 @@
 // inode and birth time, and a removal first asks (statx, not following a
 // link) what the path shows now.  The birth time tells a new object apart
 // from ours when ours was removed behind our back and its inode number
-// reused at once, as ext4 and tmpfs do; where a file system keeps no birth
-// time, device and inode decide alone.
+// reused, as ext4 and tmpfs do at once; but the kernel stamps births with
+// a coarse clock, so one born within the same tick passes, and where a
+// file system keeps no birth time device and inode decide alone.
 //
 // The record also lets an interrupted program take back everything it made
 // (remove_all_created).  Creation and recording happen under one lock

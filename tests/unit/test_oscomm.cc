@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -214,7 +215,8 @@ TEST_F(Oscomm, OpensNeverGoThroughWhatWasThere) {
 // Removals take only what this process created, and only while the path
 // still shows that very object: not a user's file or directory, not a link
 // to our own directory, not a file that replaced ours, not even one that
-// got our file's inode number after ours was removed behind our back.
+// got our file's inode number later, after ours was removed behind our
+// back.
 TEST_F(Oscomm, RemovalsTakeOnlyWhatThisProcessCreated) {
     WriteFile(Path("users"), "x");
     fs::create_directory(Path("users_dir"));
@@ -223,7 +225,10 @@ TEST_F(Oscomm, RemovalsTakeOnlyWhatThisProcessCreated) {
     for (const char *name : {"own", "replaced", "reborn"}) os::file_close(os::file_open(Path(name).c_str(), "wb"));
     WriteFile(Path("other"), "y");
     ASSERT_EQ(rename(Path("other").c_str(), Path("replaced").c_str()), 0);
-    ASSERT_EQ(unlink(Path("reborn").c_str()), 0); // its inode number is free for the next file
+    // Its inode number is free for the next file, born a clock tick later
+    // (within one tick birth times are equal: the kernel's clock is coarse).
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(unlink(Path("reborn").c_str()), 0);
     WriteFile(Path("reborn"), "z");
     const struct { const char *name; bool dir; int err; } rows[] = {
         {"users", false, EPERM},    {"users_dir", true, EPERM}, {"link", false, EPERM},
