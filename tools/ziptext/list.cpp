@@ -11,9 +11,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 
 #include "host/txif/charsets.h"
+#include "tools/ziptext/central.h"
 #include "tools/ziptext/commands.h"
 #include "vtq/host.h"
 
@@ -34,10 +34,6 @@ std::string method_name(uint32_t method) {
         if (m.method == method) return m.name;
     return std::to_string(method);
 }
-
-struct HostFileCloser {
-    void operator()(VTQ_FILE *f) const { VTQ_FileClose(f); }
-};
 
 // Decodes raw in the iconv character set from, to UTF-8; a byte that does
 // not decode becomes "?" and decoding goes on after it.
@@ -101,45 +97,53 @@ std::string display_name(const std::string &raw, const TxtOptions &opts) {
     return shown;
 }
 
+bool CentralWalk::open(const std::string &archive, uint32_t *code) {
+    file_.reset(VTQ_FileOpen(archive.c_str(), "rb"));
+    if (!file_) {
+        *code = VTQ_E_OPEN;
+        return false;
+    }
+    *code = api_.format_chk(file_.get(), &pos_, &entries_);
+    return *code == VTQ_OK;
+}
+
+bool CentralWalk::next(ZipEntryInfo *info, std::string *raw, uint32_t *code) {
+    *code = VTQ_OK;
+    if (index_ >= entries_ && !(index_ == 0 && entries_ == 0)) return false;
+    uint32_t local_offset = 0, data_offset = 0;
+    char *name = nullptr;
+    *code = api_.current_file_info(file_.get(), pos_, info, &local_offset, &data_offset, &name);
+    if (*code != VTQ_OK) return false;
+    raw->assign(name, info->NameLen);
+    VTQ_free(name);
+    ++index_;
+    // The next central header follows the name, extra field and comment;
+    // positions wrap at 4 GiB like the reader's own.
+    pos_.CentralPos += 46u + info->NameLen + info->ExtraLen + info->CommentLen;
+    return entries_ != 0; // the entry is there, but not counted
+}
+
 int run_list(const FilterApi &api, const Options &opts) {
     const std::string &archive = opts.archives.front();
     TxtOptions txt = make_txt_options(opts);
-    std::unique_ptr<VTQ_FILE, HostFileCloser> file(VTQ_FileOpen(archive.c_str(), "rb"));
-    if (!file) {
-        report_failure(archive, VTQ_E_OPEN);
-        return 1;
-    }
-    ZipDirPos pos{};
-    uint32_t entries = 0;
-    if (uint32_t rc = api.format_chk(file.get(), &pos, &entries); rc != VTQ_OK) {
+    CentralWalk walk(api);
+    uint32_t rc = VTQ_OK;
+    if (!walk.open(archive, &rc)) {
         report_failure(archive, rc);
         return 1;
     }
     std::printf("%10s %10s  %-9s %8s  %-3s  %s\n", "Size", "Packed", "Method", "CRC-32", "Enc",
                 "Name");
     ZipEntryInfo info{};
-    // An extraction reads the first central entry even when the end record
-    // counts none, and fails when it is not there; so does the list, so
-    // that it succeeds exactly for the directories an extraction can walk.
-    for (uint32_t i = 0; i < entries || i == 0; ++i) {
-        uint32_t local_offset = 0, data_offset = 0;
-        char *name = nullptr;
-        uint32_t rc =
-            api.current_file_info(file.get(), pos, &info, &local_offset, &data_offset, &name);
-        if (rc != VTQ_OK) {
-            std::fflush(stdout);
-            report_failure(archive, rc);
-            return 1;
-        }
-        std::string raw(name, info.NameLen);
-        VTQ_free(name);
-        if (entries == 0) break; // the entry is there, but not counted
+    std::string raw;
+    while (walk.next(&info, &raw, &rc))
         std::printf("%10u %10u  %-9s %08x  %-3s  %s\n", info.UncompressedSize, info.CompressedSize,
                     method_name(info.Method).c_str(), info.Crc32,
                     (info.Flags & 1u) ? "yes" : "no", display_name(raw, txt).c_str());
-        // The next central header follows the name, extra field and
-        // comment; positions wrap at 4 GiB like the reader's own.
-        pos.CentralPos += 46u + info.NameLen + info.ExtraLen + info.CommentLen;
+    if (rc != VTQ_OK) {
+        std::fflush(stdout);
+        report_failure(archive, rc);
+        return 1;
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
