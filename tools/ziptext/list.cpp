@@ -15,6 +15,7 @@
 #include "host/txif/charsets.h"
 #include "tools/ziptext/central.h"
 #include "tools/ziptext/commands.h"
+#include "tools/ziptext/interrupt.h"
 #include "vtq/host.h"
 
 namespace ziptext {
@@ -145,7 +146,7 @@ int run_list(const FilterApi &api, const Options &opts) {
         report_failure(archive, rc);
         return 1;
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return flush_stdout() ? 0 : 1;
 }
 
 } // namespace ziptext

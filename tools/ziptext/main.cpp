@@ -7,6 +7,7 @@
 #endif
 
 #include "tools/ziptext/commands.h"
+#include "tools/ziptext/interrupt.h"
 
 #ifndef VTQ_VERSION
 #define VTQ_VERSION "unknown"
@@ -45,6 +46,12 @@ int main(int argc, char **argv) {
     mallopt(M_MMAP_THRESHOLD, 2 << 20);
     mallopt(M_TRIM_THRESHOLD, 8 << 20);
 #endif
+    // Before the first thread and the first file: an interrupted run
+    // removes what it made.
+    if (!watch_interruptions()) {
+        std::fprintf(stderr, "ziptext: cannot start the signal thread\n");
+        return 1;
+    }
     FilterApi api;
     if (!api.load(&error)) {
         std::fprintf(stderr, "ziptext: cannot load the ZIP filter: %s\n", error.c_str());

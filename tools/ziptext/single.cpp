@@ -1,4 +1,5 @@
 // single.cpp - extract one archive: to standard output, a file or a tree
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "tools/ziptext/commands.h"
+#include "tools/ziptext/interrupt.h"
 #include "tools/ziptext/messages.h"
 #include "vtq/host.h"
 
@@ -15,7 +17,9 @@ namespace {
 
 // A host stream onto a file descriptor, buffered so that the filter's many
 // small writes (labels, line breaks) do not each become a system call.
-// Remembers the first write error; later writes are dropped.
+// Remembers the first write error; later writes are dropped.  A reader
+// that closed the pipe ends the run (die_of), as SIGPIPE would have
+// before the clean-up.
 class FdStream {
 public:
     explicit FdStream(int fd) : fd_(fd) {
@@ -50,6 +54,7 @@ private:
             ssize_t w = ::write(fd_, p, n);
             if (w < 0) {
                 if (errno == EINTR) continue;
+                if (errno == EPIPE) die_of(SIGPIPE);
                 error_ = errno;
                 break;
             }
