@@ -2,9 +2,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/ziptext/filter_api.h"
 #include "tools/ziptext/options.h"
+#include "tools/ziptext/target.h"
 
 namespace ziptext {
 
@@ -20,7 +22,21 @@ int run_jobs(const FilterApi &api, const Options &opts);
 // One line per central directory entry.
 int run_list(const FilterApi &api, const Options &opts);
 
-// "ziptext: ARCHIVE: <meaning> (code N)" on standard error.
+// What the extraction of one archive ended with: the lines for standard
+// error, in order; none when it succeeded.
+struct Outcome {
+    std::vector<std::string> lines;
+};
+
+// Extracts archive to t, a target planned and checked against the inputs,
+// on the calling thread: opens t, runs the filter, installs or removes the
+// output, and tells the host to keep what the archive made.  A failed
+// result code, a failed write recorded by the host, a failed write to the
+// stream and a failed install each give a line.
+Outcome extract_archive(const FilterApi &api, const std::string &archive, Target &t,
+                        const TxtOptions &txt);
+
+// The failure line for code (see messages.h) on standard error.
 void report_failure(const std::string &archive, uint32_t code);
 
 // A member name as stored, shown as UTF-8: names that are valid UTF-8 stay

@@ -18,7 +18,10 @@
 #include <vector>
 
 #include "tools/ziptext/commands.h"
+#include "tools/ziptext/interrupt.h"
 #include "tools/ziptext/messages.h"
+#include "vtq/host.h"
+#include "vtq/standin.h"
 
 namespace ziptext {
 namespace {
@@ -32,14 +35,14 @@ constexpr std::size_t kWorkerStack = 8u * 1024 * 1024;
 
 struct Job {
     std::string archive;
-    std::string out_path;
+    Target target;
 };
 
 // Shared by the workers of one run; lives on run_jobs' stack.
 struct Run {
     const FilterApi *api;
     const TxtOptions *txt;
-    const std::vector<Job> *jobs;
+    std::vector<Job> *jobs;
     std::atomic<std::size_t> next{0};
     std::atomic<bool> any_failed{false};
     std::mutex print_lock; // status lines and the progress line
@@ -47,16 +50,16 @@ struct Run {
     bool progress = false; // stderr is a terminal
 };
 
-void finish_one(Run &run, const Job &job, uint32_t code) {
+void finish_one(Run &run, const Job &job, const Outcome &o) {
     std::lock_guard<std::mutex> lock(run.print_lock);
     ++run.done;
     if (run.progress) std::fputs("\r\033[K", stderr); // clear the progress line
-    if (code == VTQ_OK) {
-        std::fprintf(stdout, "%s: ok (%s)\n", job.archive.c_str(), job.out_path.c_str());
-        std::fflush(stdout);
+    if (o.lines.empty()) {
+        std::fprintf(stdout, "%s: ok (%s)\n", job.archive.c_str(), job.target.path.c_str());
+        flush_stdout();
     } else {
         run.any_failed = true;
-        report_failure(job.archive, code);
+        for (const std::string &line : o.lines) std::fprintf(stderr, "%s\n", line.c_str());
     }
     if (run.progress) {
         std::fprintf(stderr, "ziptext: %zu/%zu archives done", run.done, run.jobs->size());
@@ -69,10 +72,8 @@ void *worker(void *arg) {
     for (;;) {
         std::size_t i = run.next.fetch_add(1);
         if (i >= run.jobs->size()) break;
-        const Job &job = (*run.jobs)[i];
-        uint32_t code =
-            run.api->get_text(job.archive.c_str(), job.out_path.c_str(), run.txt, nullptr, 0);
-        finish_one(run, job, code);
+        Job &job = (*run.jobs)[i];
+        finish_one(run, job, extract_archive(*run.api, job.archive, job.target, *run.txt));
     }
     return nullptr;
 }
@@ -81,23 +82,36 @@ void *worker(void *arg) {
 
 int run_jobs(const FilterApi &api, const Options &opts) {
     const std::string &dir = *opts.out_dir;
-    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "ziptext: %s: cannot make the output directory: %s\n", dir.c_str(),
-                     std::strerror(errno));
-        return 1;
-    }
     std::vector<Job> jobs;
     std::set<std::string> seen;
+    const Inputs inputs(opts.archives);
     for (const std::string &archive : opts.archives) {
-        Job job{archive, text_name_in(dir, archive)};
+        Job job{archive, {}};
+        const std::string out_path = text_name_in(dir, archive);
         // Two archives with one base name would write one output file
         // from two threads at once.
-        if (!seen.insert(job.out_path).second) {
+        if (!seen.insert(out_path).second) {
             std::fprintf(stderr, "ziptext: %s: a second archive would also write %s\n",
-                         archive.c_str(), job.out_path.c_str());
+                         archive.c_str(), out_path.c_str());
+            return 2;
+        }
+        std::string error;
+        if (!plan_target(&out_path, archive, opts.split, &job.target, &error) ||
+            !refuse_inputs(api, job.target, archive, opts.flat, inputs, &error)) {
+            std::fprintf(stderr, "ziptext: %s\n", error.c_str());
             return 2;
         }
         jobs.push_back(std::move(job));
+    }
+    // Made through the host, so that an interruption removes it again
+    // when it is still empty.
+    struct stat st;
+    if (VTQ_MkDir(dir.c_str()) != 0 && (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+        VTQ_HostFailure rec;
+        const int err = VTQ_HostFailureGet(VTQ_HOST_FAIL_MKDIR, &rec) ? rec.Errno : ENOTDIR;
+        std::fprintf(stderr, "ziptext: %s: cannot make the output directory: %s\n", dir.c_str(),
+                     std::strerror(err));
+        return 1;
     }
 
     TxtOptions txt = make_txt_options(opts);
@@ -122,6 +136,10 @@ int run_jobs(const FilterApi &api, const Options &opts) {
     // With no thread at all, the main thread does the work itself.
     if (threads.empty()) worker(&run);
     for (pthread_t t : threads) pthread_join(t, nullptr);
+    {
+        std::lock_guard<std::mutex> lock(install_lock());
+        VTQ_HostKeepCreated(); // the output directory
+    }
     if (run.progress) std::fputs("\n", stderr);
     return run.any_failed ? 1 : 0;
 }

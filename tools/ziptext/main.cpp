@@ -29,6 +29,14 @@ int main(int argc, char **argv) {
         std::printf("ziptext %s\n", VTQ_VERSION);
         return 0;
     }
+    if (opts.log_file) {
+        const Inputs inputs(opts.archives);
+        if (const auto *in = inputs.find(*opts.log_file)) {
+            std::fprintf(stderr, "ziptext: refusing to write over the input archive '%s'\n",
+                         in->path.c_str());
+            return 2;
+        }
+    }
     // The host reads these once per extraction; set them before the first
     // one, and before any worker thread exists (setenv is not thread-safe).
     if (opts.max_member_size)

@@ -1,9 +1,12 @@
 // messages.cpp - the meanings of the result codes, for ziptext's messages
 #include "tools/ziptext/messages.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+
+#include "vtq/standin.h"
 
 namespace ziptext {
 namespace {
@@ -38,7 +41,51 @@ constexpr Meaning kMeanings[] = {
     {6006, "the options refuse archives"},
 };
 
+// The host failure record that explains a code of the host's services.
+struct HostCause {
+    uint32_t code;
+    uint32_t kind;
+};
+constexpr HostCause kHostCauses[] = {
+    {22, VTQ_HOST_FAIL_OPEN},   {24, VTQ_HOST_FAIL_WRITE}, {25, VTQ_HOST_FAIL_READ},
+    {26, VTQ_HOST_FAIL_REMOVE}, {27, VTQ_HOST_FAIL_MKDIR},
+};
+
+// verb: how to name the failed operation, or null for the record's own.
+std::string cannot(const VTQ_HostFailure &rec, const ShownPath &shown, const char *verb = nullptr) {
+    std::string op = verb != nullptr ? verb : std::string(rec.Op, strnlen(rec.Op, sizeof rec.Op));
+    if (op == "mkdir") op = "make directory";
+    std::string path(rec.Path, strnlen(rec.Path, sizeof rec.Path));
+    // The work directory is also asked for as "DIR/".
+    if (path.size() > 1 && path.back() == '/') path.pop_back();
+    return "ziptext: cannot " + op + " '" + shown(path) + "': " + std::strerror(rec.Errno);
+}
+
 } // namespace
+
+std::string failure_line(const std::string &archive, uint32_t code, const ShownPath &shown) {
+    const std::string tail = " (code " + std::to_string(code) + ")";
+    for (const HostCause &c : kHostCauses) {
+        VTQ_HostFailure rec, dir;
+        if (c.code != code || !VTQ_HostFailureGet(c.kind, &rec)) continue;
+        // Making a directory that exists is how the work directory is
+        // named, and no cause of 27: that code then means a path too long.
+        const bool mkdir_failed =
+            VTQ_HostFailureGet(VTQ_HOST_FAIL_MKDIR, &dir) && dir.Errno != EEXIST;
+        if (code == 27 && !mkdir_failed) break;
+        // A file missing its folder: the folder that could not be made is
+        // the cause.
+        if (code == 22 && rec.Errno == ENOENT && mkdir_failed) rec = dir;
+        return cannot(rec, shown) + tail;
+    }
+    return "ziptext: " + archive + ": " + code_meaning(code) + tail;
+}
+
+std::string write_failure_line(const ShownPath &shown) {
+    VTQ_HostFailure rec;
+    // Data was lost, whether the write, flush or close reported it.
+    return VTQ_HostWriteFailure(&rec) ? cannot(rec, shown, "write") : std::string();
+}
 
 uint64_t member_size_cap() {
     constexpr uint64_t kDefault = 512ull * 1024 * 1024;

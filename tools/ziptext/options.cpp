@@ -308,8 +308,13 @@ Input:
 Diagnostics:
   --log FILE          write the extraction log to FILE
 
-Exit status: 0 success, 1 extraction failed (message on standard error),
-2 usage error.
+OUT is replaced only when the extraction leaves an output and no write failed;
+a FIFO or device is written as standard output would be; an input archive
+is never an output.
+
+Exit status: 0 success, 1 extraction or a write failed (message on standard
+error), 2 usage error or refused output.  SIGINT, SIGTERM, SIGHUP and a
+closed pipe remove what the run made, then end it as the signal does.
 )";
 }
 

@@ -11,6 +11,7 @@
 #include "tools/ziptext/interrupt.h"
 #include "tools/ziptext/messages.h"
 #include "vtq/host.h"
+#include "vtq/standin.h"
 
 namespace ziptext {
 namespace {
@@ -73,35 +74,57 @@ private:
 } // namespace
 
 void report_failure(const std::string &archive, uint32_t code) {
-    std::fprintf(stderr, "ziptext: %s: %s (code %u)\n", archive.c_str(),
-                 code_meaning(code).c_str(), code);
+    std::fprintf(stderr, "%s\n", failure_line(archive, code).c_str());
+}
+
+Outcome extract_archive(const FilterApi &api, const std::string &archive, Target &t,
+                        const TxtOptions &txt) {
+    Outcome o;
+    VTQ_HostFailureClear();
+    std::string error;
+    if (!open_target(&t, &error)) {
+        o.lines.push_back(error);
+        return o;
+    }
+    uint32_t code;
+    int stream_error = 0;
+    if (t.kind == Target::Kind::kStream) {
+        FdStream out(t.fd);
+        code = api.get_text_stream(archive.c_str(), out.stream(), &txt, nullptr, 0);
+        stream_error = out.finish();
+    } else {
+        code = api.get_text(archive.c_str(), filter_out_path(t).c_str(), &txt, nullptr, 0);
+    }
+    const ShownPath shown{t.temp, t.path};
+    if (stream_error != 0)
+        o.lines.push_back(t.path.empty()
+                              ? "ziptext: " + archive +
+                                    ": cannot write standard output: " + std::strerror(stream_error)
+                              : "ziptext: cannot write '" + t.path +
+                                    "': " + std::strerror(stream_error));
+    // The host's record of lost data; the output is then not installed.
+    // A short member write (24) names the same failure itself.
+    const std::string code_line = code != VTQ_OK ? failure_line(archive, code, shown) : "";
+    const std::string lost = write_failure_line(shown);
+    if (!lost.empty() && code_line.rfind(lost, 0) != 0) o.lines.push_back(lost);
+    if (!finish_target(&t, lost.empty() && stream_error == 0, &error)) o.lines.push_back(error);
+    if (!code_line.empty()) o.lines.push_back(code_line);
+    return o;
 }
 
 int run_single(const FilterApi &api, const Options &opts) {
     const std::string &archive = opts.archives.front();
-    TxtOptions txt = make_txt_options(opts);
-    uint32_t code;
-    if (!opts.split && (!opts.out || *opts.out == "-")) {
-        FdStream out(STDOUT_FILENO);
-        code = api.get_text_stream(archive.c_str(), out.stream(), &txt, nullptr, 0);
-        if (int err = out.finish(); err != 0) {
-            std::fprintf(stderr, "ziptext: %s: cannot write standard output: %s\n",
-                         archive.c_str(), std::strerror(err));
-            return 1;
-        }
-    } else {
-        // Split modes need an output path: its directory is where the
-        // work directory (or, flat, the texts) go.
-        std::string out_path = opts.out ? *opts.out : text_name_in("", archive);
-        // The filter places nested split-mode work directories from the
-        // directory of this path; a bare file name has none, and would
-        // put them at the root of the file system.
-        if (out_path.find('/') == std::string::npos) out_path = "./" + out_path;
-        code = api.get_text(archive.c_str(), out_path.c_str(), &txt, nullptr, 0);
+    Target target;
+    std::string error;
+    const Inputs inputs(opts.archives);
+    if (!plan_target(opts.out ? &*opts.out : nullptr, archive, opts.split, &target, &error) ||
+        !refuse_inputs(api, target, archive, opts.flat, inputs, &error)) {
+        std::fprintf(stderr, "ziptext: %s\n", error.c_str());
+        return 2;
     }
-    if (code == VTQ_OK) return 0;
-    report_failure(archive, code);
-    return 1;
+    const Outcome o = extract_archive(api, archive, target, make_txt_options(opts));
+    for (const std::string &line : o.lines) std::fprintf(stderr, "%s\n", line.c_str());
+    return o.lines.empty() ? 0 : 1;
 }
 
 } // namespace ziptext
