@@ -8,7 +8,8 @@
 // when zlib would take it and give the same bytes (whole_inflate.cpp lists
 // the conditions); the loop then uses its result when the CRC-32 matches,
 // and everything else goes to zlib from the start, so damaged and short
-// streams come out exactly as zlib leaves them.
+// streams come out exactly as zlib leaves them.  The same decoder reads
+// Deflate64, which zlib does not, and decides every such stream itself.
 #pragma once
 
 #include <zlib.h>
@@ -20,6 +21,15 @@ namespace vtq {
 
 // The CRC-32 of ZIP and zlib over p[0..n), continuing crc (0 to start).
 uint32_t Crc32(uint32_t crc, const unsigned char *p, size_t n);
+
+// What WholeInflater::DecodeDeflate64 made of a stream.
+enum class Deflate64Result {
+    kOk,        // the final block ended with exactly out_len bytes made
+    kDamaged,   // anything the format does not allow, or no end after out_len bytes
+    kEndsEarly, // the data, or the final block, ended before out_len bytes
+    kTooLong,   // the stream makes more than out_len bytes
+    kNoMemory,  // the decoder's tables could not be had
+};
 
 // A one-call decoder of whole raw-deflate streams, kept for the length of
 // one walk (its tables come from VTQ_malloc on first use; without them
@@ -39,7 +49,18 @@ public:
     // zlib, no tables), with out[0..out_len) holding any bytes.
     bool Decode(const unsigned char *in, size_t in_len, unsigned char *out, size_t out_len);
 
+    // Decodes the Deflate64 stream in[0..in_len) into out[0..out_len): 64
+    // KiB window, length symbol 285 a base of 3 with 16 extra bits,
+    // distance symbols 30 and 31 bases of 32769 and 49153 with 14 extra
+    // bits.  Every stream is decided here (see Deflate64Result); never a
+    // byte is written past out_len, and bytes after the final block are
+    // ignored.  out[0..out_len) holds any bytes after a failure.
+    Deflate64Result DecodeDeflate64(const unsigned char *in, size_t in_len, unsigned char *out,
+                                    size_t out_len);
+
 private:
+    void *TablesOrNull(); // tables_, made on first use; null when they cannot be had
+
     void *tables_ = nullptr;   // the decoding tables, made on first use
     bool unavailable_ = false; // they could not be had: zlib does the work
 };

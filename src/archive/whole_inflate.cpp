@@ -16,6 +16,14 @@
 // table look-up per symbol for codes up to kLitBits / kDistBits long, and
 // copies of eight bytes at a time while the member has room to spare; the
 // symbols in the last sixteen bytes of the data go through the careful path.
+//
+// The same decoder reads Deflate64, where nothing is left to anyone else:
+// length symbol 285 is a base of 3 with 16 extra bits, distance symbols 30
+// and 31 reach back up to 64 KiB, and every stream is decided here.  It
+// takes what zlib's rules take (a one-symbol code of one bit, an empty
+// distance code) and refuses the rest: over-subscribed and other incomplete
+// codes, symbols a code does not define, distances before the member's
+// start, output beyond the member, data that ends before the final block.
 #include <array>
 #include <bit>
 #include <cstring>
@@ -51,7 +59,7 @@ constexpr unsigned kLitBits = 10;  // first-level table of the literal/length co
 constexpr unsigned kDistBits = 8;  // and of the distance code
 constexpr unsigned kPrecodeBits = 7;
 constexpr unsigned kLitSyms = 288; // the fixed code defines 288, a header at most 286
-constexpr unsigned kDistSyms = 32; // the fixed code defines 32, a header at most 30
+constexpr unsigned kDistSyms = 32; // the fixed code defines 32, a header at most 30 (Deflate64 32)
 // Every code longer than the first level links to a second-level table of
 // 2^(15 - first) entries; there is at most one per symbol.
 constexpr unsigned kLitTable = (1u << kLitBits) + kLitSyms * (1u << (kMaxCodeLen - kLitBits));
@@ -93,13 +101,23 @@ uint32_t DistEntry(unsigned sym) {
     if (sym < 30) return Entry(kDistExtra[sym], 0, kLength, kDistBase[sym]);
     return Entry(0, 0, kInvalid, 0);
 }
+// Deflate64 differs in three symbols only.
+uint32_t LitEntry64(unsigned sym) {
+    return sym == 285 ? Entry(16, 0, kLength, 3) : LitEntry(sym);
+}
+uint32_t DistEntry64(unsigned sym) {
+    if (sym == 30 || sym == 31) return Entry(14, 0, kLength, sym == 30 ? 32769 : 49153);
+    return DistEntry(sym);
+}
 uint32_t PrecodeEntry(unsigned sym) { return Entry(0, 0, kLiteral, sym); }
 
 // Builds the decoding table of the canonical code with lens[0..n) into
 // table, first level `first` bits wide.  False for a code that is
 // over-subscribed, incomplete or empty: zlib refuses the first, and this
-// decoder leaves the others to zlib.
-template <uint32_t (*make)(unsigned)>
+// decoder leaves the others to zlib.  With decide_all (Deflate64) it builds
+// the two incomplete codes zlib takes, one code of one bit and no code at
+// all, their undefined codes decoding as invalid; false for the rest.
+template <uint32_t (*make)(unsigned), bool decide_all = false>
 bool BuildTable(const uint8_t *lens, unsigned n, unsigned first, uint32_t *table) {
     // Two counts, of the even and the odd symbols: runs of one length would
     // otherwise make each increment wait for the one before.
@@ -117,7 +135,14 @@ bool BuildTable(const uint8_t *lens, unsigned n, unsigned first, uint32_t *table
         left = (left << 1) - static_cast<int>(count[len]);
         if (left < 0) return false;
     }
-    if (left != 0) return false;
+    if (left != 0) {
+        // Incomplete: taken only without a code longer than one bit; the
+        // first level's first two entries then hold every code there is.
+        unsigned longest = kMaxCodeLen;
+        while (longest > 0 && count[longest] == 0) --longest;
+        if (!decide_all || longest > 1) return false;
+        table[0] = table[1] = Entry(0, 0, kInvalid, 0);
+    }
 
     // The symbols in canonical order: by code length, then by symbol.
     unsigned next[kMaxCodeLen + 1];
@@ -166,9 +191,15 @@ struct Tables {
     uint32_t dist[kDistTable];
     uint32_t fixed_lit[1u << kLitBits];
     uint32_t fixed_dist[1u << kDistBits];
+    uint32_t fixed64_lit[1u << kLitBits];
+    uint32_t fixed64_dist[1u << kDistBits];
     uint32_t precode[1u << kPrecodeBits];
     bool fixed_built;
+    bool fixed64_built;
 };
+
+// How a stream, or a part of it, ended.  kTruncated: the data ended first.
+enum class Stop : uint8_t { kOk, kDamaged, kTruncated, kTooLong };
 
 // The bit reader over in[0..end).  Past the end it reads zero bytes, at
 // most kMaxOverread of them, and counts them: a stream that used one of
@@ -247,12 +278,12 @@ inline unsigned Extra(uint32_t e, uint64_t saved) {
 }
 
 // Reads a dynamic block's header and builds its two codes into t.
-bool ReadDynamicHeader(Bits &b, Tables &t) {
+template <bool deflate64> bool ReadDynamicHeader(Bits &b, Tables &t) {
     b.Refill();
     const unsigned nlen = b.Take(5) + 257;
     const unsigned ndist = b.Take(5) + 1;
     const unsigned ncode = b.Take(4) + 4;
-    if (nlen > 286 || ndist > 30) return false;
+    if (nlen > 286 || (!deflate64 && ndist > 30)) return false;
     uint8_t lens[19] = {};
     for (unsigned i = 0; i < ncode; ++i) {
         if (b.left < 3) b.Refill();
@@ -260,7 +291,7 @@ bool ReadDynamicHeader(Bits &b, Tables &t) {
     }
     if (!BuildTable<PrecodeEntry>(lens, 19, kPrecodeBits, t.precode)) return false;
 
-    uint8_t code_lens[286 + 30] = {};
+    uint8_t code_lens[286 + kDistSyms] = {};
     unsigned have = 0;
     while (have < nlen + ndist) {
         b.Refill();
@@ -285,18 +316,33 @@ bool ReadDynamicHeader(Bits &b, Tables &t) {
         while (repeat-- > 0) code_lens[have++] = len;
     }
     if (code_lens[256] == 0) return false;
+    if constexpr (deflate64)
+        return BuildTable<LitEntry64, true>(code_lens, nlen, kLitBits, t.lit) &&
+               BuildTable<DistEntry64, true>(code_lens + nlen, ndist, kDistBits, t.dist);
     return BuildTable<LitEntry>(code_lens, nlen, kLitBits, t.lit) &&
            BuildTable<DistEntry>(code_lens + nlen, ndist, kDistBits, t.dist);
 }
 
-bool BuildFixed(Tables &t) {
-    uint8_t lens[kLitSyms];
-    for (unsigned s = 0; s < kLitSyms; ++s) lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-    uint8_t dist[kDistSyms];
-    std::memset(dist, 5, sizeof dist);
-    t.fixed_built = BuildTable<LitEntry>(lens, kLitSyms, kLitBits, t.fixed_lit) &&
-                    BuildTable<DistEntry>(dist, kDistSyms, kDistBits, t.fixed_dist);
-    return t.fixed_built;
+// The fixed codes' tables, built on first use.
+template <bool deflate64> void FixedTables(Tables &t, const uint32_t *&lit, const uint32_t *&dist) {
+    bool &built = deflate64 ? t.fixed64_built : t.fixed_built;
+    uint32_t *const lit_table = deflate64 ? t.fixed64_lit : t.fixed_lit;
+    uint32_t *const dist_table = deflate64 ? t.fixed64_dist : t.fixed_dist;
+    if (!built) {
+        uint8_t lens[kLitSyms];
+        for (unsigned s = 0; s < kLitSyms; ++s)
+            lens[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+        uint8_t dist_lens[kDistSyms];
+        std::memset(dist_lens, 5, sizeof dist_lens);
+        // Both codes are complete: the tables cannot fail.
+        constexpr auto lit_entry = deflate64 ? LitEntry64 : LitEntry;
+        constexpr auto dist_entry = deflate64 ? DistEntry64 : DistEntry;
+        BuildTable<lit_entry>(lens, kLitSyms, kLitBits, lit_table);
+        BuildTable<dist_entry>(dist_lens, kDistSyms, kDistBits, dist_table);
+        built = true;
+    }
+    lit = lit_table;
+    dist = dist_table;
 }
 
 // Decodes a match's distance after its length len and copies the match to
@@ -329,17 +375,23 @@ bool BuildFixed(Tables &t) {
     return stop;
 }
 
-// Decodes the symbols of one Huffman block.  False on anything this decoder
-// does not take.  Built twice, the second for processors with BMI2, whose
-// variable shifts and masks take one instruction each (about 10% faster).
-__attribute__((target_clones("default", "bmi2"))) bool
-DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigned char *start,
-            unsigned char *&out_at, unsigned char *out_end) {
+// Decodes the symbols of one Huffman block.  Stops on the end-of-block
+// code (kOk), on anything this decoder does not take (kDamaged), when the
+// data ends first (kTruncated) or when the member is full (kTooLong).  In
+// Deflate64 a length takes up to 31 bits with its extra bits and a
+// distance 29, so a refill comes between them, and only two codes follow
+// one refill in the fast loop.
+template <bool deflate64>
+[[gnu::always_inline]] inline Stop DecodeSymbols(Bits &bits, const uint32_t *lit,
+                                                 const uint32_t *dist, const unsigned char *start,
+                                                 unsigned char *&out_at, unsigned char *out_end) {
     // Local copies: every byte stored through out could otherwise alias the
     // bit reader and the output position, and force them out of registers.
     Bits b = bits;
     unsigned char *out = out_at;
-    bool ok = false;
+    Stop stop = Stop::kDamaged;
+    unsigned char *next;
+    unsigned len = 0;
 
     // The fast loop: sixteen bytes of data ahead (two refills of at most
     // seven bytes each) and room for three literals; a match checks its own
@@ -356,6 +408,7 @@ DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigne
             e = Decode(b, lit, kLitBits, saved);
             if (IsLiteral(e)) {
                 *out++ = static_cast<unsigned char>(ValueOf(e));
+                if constexpr (deflate64) continue;
                 e = Decode(b, lit, kLitBits, saved);
                 if (IsLiteral(e)) {
                     *out++ = static_cast<unsigned char>(ValueOf(e));
@@ -364,64 +417,128 @@ DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigne
             }
             // The code is taken, its extra bits still in saved; the match
             // needs a refill.
-            b.Refill();
+            if constexpr (!deflate64) b.Refill();
         }
         if (KindOf(e) != kLength) {
-            ok = KindOf(e) == kEnd;
+            if (KindOf(e) == kEnd) stop = Stop::kOk;
             goto done;
         }
-        out = CopyMatch(b, Extra(e, saved), dist, start, out, out_end);
-        if (out == nullptr) goto failed;
+        if constexpr (deflate64) b.Refill();
+        len = Extra(e, saved);
+        next = CopyMatch(b, len, dist, start, out, out_end);
+        if (next == nullptr) goto failed;
+        out = next;
     }
 
     // The careful loop, for the last bytes of the data (or the last byte of
     // the member).
     for (;;) {
         b.Refill();
-        if (!b.Sound()) goto done;
+        if (!b.Sound()) {
+            stop = Stop::kTruncated;
+            goto done;
+        }
         uint64_t saved;
         const uint32_t e = Decode(b, lit, kLitBits, saved);
         const uint32_t kind = KindOf(e);
         if (kind == kLiteral) {
-            if (out == out_end) goto done;
+            if (out == out_end) {
+                stop = Stop::kTooLong;
+                goto done;
+            }
             *out++ = static_cast<unsigned char>(ValueOf(e));
             continue;
         }
         if (kind != kLength) {
-            ok = kind == kEnd;
+            if (kind == kEnd) stop = Stop::kOk;
             goto done;
         }
-        out = CopyMatch(b, Extra(e, saved), dist, start, out, out_end);
-        if (out == nullptr) goto failed;
+        if constexpr (deflate64) b.Refill();
+        len = Extra(e, saved);
+        next = CopyMatch(b, len, dist, start, out, out_end);
+        if (next == nullptr) goto failed;
+        out = next;
     }
 done:
     bits = b;
     out_at = out;
-    return ok;
+    return stop;
 failed: // the caller gives up on the stream: nothing to hand back
-    return false;
+    return len > static_cast<size_t>(out_end - out) ? Stop::kTooLong : Stop::kDamaged;
 }
 
-bool DecodeStored(Bits &b, unsigned char *&out, unsigned char *out_end) {
+// Built twice each, the second for processors with BMI2, whose variable
+// shifts and masks take one instruction each (about 10% faster).
+__attribute__((target_clones("default", "bmi2"))) Stop
+DecodeBlock(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigned char *start,
+            unsigned char *&out_at, unsigned char *out_end) {
+    return DecodeSymbols<false>(bits, lit, dist, start, out_at, out_end);
+}
+__attribute__((target_clones("default", "bmi2"))) Stop
+DecodeBlock64(Bits &bits, const uint32_t *lit, const uint32_t *dist, const unsigned char *start,
+              unsigned char *&out_at, unsigned char *out_end) {
+    return DecodeSymbols<true>(bits, lit, dist, start, out_at, out_end);
+}
+
+Stop DecodeStored(Bits &b, unsigned char *&out, unsigned char *out_end) {
     // A stored block starts at the next byte: give back the whole bytes the
     // bit buffer holds, and read on from there.
     b.Drop(b.left & 7);
-    if (!b.Sound()) return false;
+    if (!b.Sound()) return Stop::kTruncated;
     b.in -= b.left / 8 - b.overread;
     b.buf = 0;
     b.left = 0;
     b.overread = 0;
-    if (b.end - b.in < 4) return false;
+    if (b.end - b.in < 4) return Stop::kTruncated;
     const unsigned len = b.in[0] | b.in[1] << 8;
     const unsigned nlen = b.in[2] | b.in[3] << 8;
     b.in += 4;
-    if (len != (~nlen & 0xFFFFu)) return false;
-    if (len > static_cast<size_t>(b.end - b.in) || len > static_cast<size_t>(out_end - out))
-        return false;
+    if (len != (~nlen & 0xFFFFu)) return Stop::kDamaged;
+    if (len > static_cast<size_t>(out_end - out)) return Stop::kTooLong;
+    if (len > static_cast<size_t>(b.end - b.in)) return Stop::kTruncated;
     if (len > 0) std::memcpy(out, b.in, len); // an empty member has no buffer
     out += len;
     b.in += len;
-    return true;
+    return Stop::kOk;
+}
+
+// Decodes a whole stream, block by block, into out[0..out_len).  kOk only
+// when the final block ends with the member full.
+template <bool deflate64>
+Stop DecodeStream(Tables &t, const unsigned char *in, size_t in_len, unsigned char *out,
+                  size_t out_len) {
+    Bits b{in, in + in_len};
+    const unsigned char *const start = out;
+    unsigned char *const out_end = out + out_len;
+    for (;;) {
+        b.Refill();
+        const bool final = b.Take(1) != 0;
+        const uint32_t type = b.Take(2);
+        Stop stop = Stop::kDamaged;
+        if (type == 0) {
+            stop = DecodeStored(b, out, out_end);
+        } else if (type == 1) {
+            const uint32_t *lit, *dist;
+            FixedTables<deflate64>(t, lit, dist);
+            stop = deflate64 ? DecodeBlock64(b, lit, dist, start, out, out_end)
+                             : DecodeBlock(b, lit, dist, start, out, out_end);
+        } else if (type == 2) {
+            if (!ReadDynamicHeader<deflate64>(b, t))
+                stop = b.Sound() ? Stop::kDamaged : Stop::kTruncated;
+            else if (deflate64)
+                stop = DecodeBlock64(b, t.lit, t.dist, start, out, out_end);
+            else
+                stop = DecodeBlock(b, t.lit, t.dist, start, out, out_end);
+        }
+        if (stop == Stop::kOk && !b.Sound()) stop = Stop::kTruncated;
+        // Data that runs out once the member is full still lacks the end
+        // of its stream: damaged rather than short.
+        if (stop == Stop::kTruncated && out == out_end) return Stop::kDamaged;
+        if (stop != Stop::kOk) return stop;
+        // A final block that leaves the member short is a stream that ends
+        // early, like one whose data runs out.
+        if (final) return out == out_end ? Stop::kOk : Stop::kTruncated;
+    }
 }
 
 } // namespace
@@ -430,35 +547,39 @@ WholeInflater::~WholeInflater() {
     if (tables_ != nullptr) VTQ_free(tables_);
 }
 
+void *WholeInflater::TablesOrNull() {
+    if (tables_ == nullptr && !unavailable_) {
+        tables_ = VTQ_malloc(sizeof(vtq::Tables));
+        unavailable_ = tables_ == nullptr;
+        if (tables_ != nullptr) {
+            static_cast<vtq::Tables *>(tables_)->fixed_built = false;
+            static_cast<vtq::Tables *>(tables_)->fixed64_built = false;
+        }
+    }
+    return tables_;
+}
+
 bool WholeInflater::Decode(const unsigned char *in, size_t in_len, unsigned char *out,
                            size_t out_len) {
-    if (tables_ == nullptr && !unavailable_) {
-        tables_ = VTQ_malloc(sizeof(Tables));
-        unavailable_ = tables_ == nullptr;
-        if (tables_ != nullptr) static_cast<Tables *>(tables_)->fixed_built = false;
+    void *const tables = TablesOrNull();
+    if (tables == nullptr || in == nullptr) return false;
+    return DecodeStream<false>(*static_cast<vtq::Tables *>(tables), in, in_len, out, out_len) ==
+           Stop::kOk;
+}
+
+Deflate64Result WholeInflater::DecodeDeflate64(const unsigned char *in, size_t in_len,
+                                               unsigned char *out, size_t out_len) {
+    void *const tables = TablesOrNull();
+    if (tables == nullptr) return Deflate64Result::kNoMemory;
+    // No data at all is a stream cut before its first block.
+    if (in_len == 0) return Deflate64Result::kEndsEarly;
+    switch (DecodeStream<true>(*static_cast<vtq::Tables *>(tables), in, in_len, out, out_len)) {
+    case Stop::kOk: return Deflate64Result::kOk;
+    case Stop::kTooLong: return Deflate64Result::kTooLong;
+    case Stop::kTruncated: return Deflate64Result::kEndsEarly;
+    case Stop::kDamaged: break;
     }
-    if (tables_ == nullptr || in == nullptr) return false;
-    Tables &t = *static_cast<Tables *>(tables_);
-    Bits b{in, in + in_len};
-    const unsigned char *const start = out;
-    unsigned char *const out_end = out + out_len;
-    for (;;) {
-        b.Refill();
-        const bool final = b.Take(1) != 0;
-        const uint32_t type = b.Take(2);
-        bool ok;
-        if (type == 0)
-            ok = DecodeStored(b, out, out_end);
-        else if (type == 1)
-            ok = (t.fixed_built || BuildFixed(t)) &&
-                 DecodeBlock(b, t.fixed_lit, t.fixed_dist, start, out, out_end);
-        else if (type == 2)
-            ok = ReadDynamicHeader(b, t) && DecodeBlock(b, t.lit, t.dist, start, out, out_end);
-        else
-            ok = false;
-        if (!ok || !b.Sound()) return false;
-        if (final) return out == out_end;
-    }
+    return Deflate64Result::kDamaged;
 }
 
 } // namespace vtq

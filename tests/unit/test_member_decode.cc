@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "archive/member_decode.h"
+#include "tests/support/deflate_writer.h"
 #include "tests/support/zip_builder.h"
 #include "vtq/types.h"
 
@@ -195,42 +196,11 @@ TEST(MemberDecode, WholeStreamDecoderGivesZlibsResultForEveryInput) {
     RecordProperty("decoded_whole", static_cast<int>(taken_whole));
 }
 
-// Writes a raw-deflate stream bit by bit: fields first bit lowest, Huffman
-// codes first bit highest.
-struct BitWriter {
-    std::string out;
-    unsigned used = 8;
-    BitWriter &Bits(uint32_t v, unsigned n) {
-        for (unsigned i = 0; i < n; ++i) Bit(v >> i & 1);
-        return *this;
-    }
-    BitWriter &Code(uint32_t code, unsigned len) {
-        while (len-- > 0) Bit(code >> len & 1);
-        return *this;
-    }
-    void Bit(uint32_t b) {
-        if (used == 8) out += '\0', used = 0;
-        out.back() = static_cast<char>(out.back() | b << used++);
-    }
-};
-
-// Fixed-code pieces: literal 'a' (8 bits 0x91), end of block (7 bits 0),
-// length 3 (symbol 257, 7 bits 1), distance symbol d (5 bits d).
-BitWriter &FixedA(BitWriter &w) { return w.Code(0x30 + 'a', 8); }
-BitWriter &FixedEnd(BitWriter &w) { return w.Code(0, 7); }
-BitWriter &FixedMatch3(BitWriter &w, uint32_t dist_sym) { return w.Code(1, 7).Code(dist_sym, 5); }
-
-// A dynamic block header whose literal/length code is 'a' (1 bit, "0"), end
-// of block ("10") and length 3 ("11"), with the given distance code lengths
-// (ndist of them), sent with a code-length code of sixteen 4-bit codes.
-BitWriter &DynamicHeader(BitWriter &w, const std::vector<uint8_t> &dist_lens, unsigned nlen = 258) {
-    w.Bits(nlen - 257, 5).Bits(static_cast<uint32_t>(dist_lens.size() - 1), 5).Bits(19 - 4, 4);
-    for (int sym : {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15})
-        w.Bits(sym < 16 ? 4 : 0, 3);
-    for (unsigned s = 0; s < nlen; ++s) w.Code(s == 'a' ? 1 : s == 256 || s == 257 ? 2 : 0, 4);
-    for (uint8_t len : dist_lens) w.Code(len, 4);
-    return w;
-}
+using vtq::test::BitWriter;
+using vtq::test::DynamicHeader;
+using vtq::test::FixedA;
+using vtq::test::FixedEnd;
+using vtq::test::FixedMatch3;
 
 TEST(MemberDecode, ConstructsZlibRefusesOrDecidesAreLeftToIt) {
     struct Case {
@@ -238,6 +208,7 @@ TEST(MemberDecode, ConstructsZlibRefusesOrDecidesAreLeftToIt) {
         std::string stream;
         const char *text; // what a lenient decoder would make of it
         bool whole_may_take;
+        bool deflate64_takes; // read as Deflate64, which decides every stream itself
     };
     auto stream = [](auto build) {
         BitWriter w;
@@ -250,46 +221,47 @@ TEST(MemberDecode, ConstructsZlibRefusesOrDecidesAreLeftToIt) {
              FixedMatch3(FixedA(w), 0);
              FixedEnd(w);
          }),
-         "aaaa", true},
+         "aaaa", true, true},
         {"fixed, length symbol 286", stream([](BitWriter &w) {
              FixedA(w.Bits(1, 1).Bits(1, 2)).Code(0xC6, 8);
              FixedEnd(w);
          }),
-         "a", false},
+         "a", false, false},
         {"fixed, distance symbol 30", stream([](BitWriter &w) {
              FixedMatch3(FixedA(w.Bits(1, 1).Bits(1, 2)), 30);
              FixedEnd(w);
          }),
-         "aaaa", false},
+         "aaaa", false, false},
         {"fixed, distance before the start", stream([](BitWriter &w) {
              FixedMatch3(FixedA(w.Bits(1, 1).Bits(1, 2)), 1);
              FixedEnd(w);
          }),
-         "aaaa", false},
+         "aaaa", false, false},
         {"dynamic, intact", stream([](BitWriter &w) {
              DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1, 1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2);
          }),
-         "aaaa", true},
+         "aaaa", true, true},
         {"dynamic, 287 length codes", stream([](BitWriter &w) {
              DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1, 1}, 287).Code(0, 1).Code(2, 2);
          }),
-         "a", false},
+         "a", false, false},
         {"dynamic, one distance code, its code used", stream([](BitWriter &w) {
              DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2);
          }),
-         "aaaa", false},
+         "aaaa", false, true},
         {"dynamic, one distance code, the undefined code used", stream([](BitWriter &w) {
              DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1}).Code(0, 1).Code(3, 2).Code(1, 1).Code(2, 2);
          }),
-         "aaaa", false},
+         "aaaa", false, false},
         {"dynamic, empty distance code", stream([](BitWriter &w) {
              DynamicHeader(w.Bits(1, 1).Bits(2, 2), {0}).Code(0, 1).Code(2, 2);
          }),
-         "a", false},
-        {"stored, length check wrong", std::string("\x01\x01\x00\xff\xfe" "a", 6), "a", false},
-        {"stored, intact", std::string("\x01\x01\x00\xfe\xff" "a", 6), "a", true},
-        {"reserved block type", stream([](BitWriter &w) { w.Bits(1, 1).Bits(3, 2).Bits(0, 16); }), "",
+         "a", false, true},
+        {"stored, length check wrong", std::string("\x01\x01\x00\xff\xfe" "a", 6), "a", false,
          false},
+        {"stored, intact", std::string("\x01\x01\x00\xfe\xff" "a", 6), "a", true, true},
+        {"reserved block type", stream([](BitWriter &w) { w.Bits(1, 1).Bits(3, 2).Bits(0, 16); }), "",
+         false, false},
     };
     vtq::WholeInflater whole;
     for (const Case &c : cases) {
@@ -300,6 +272,15 @@ TEST(MemberDecode, ConstructsZlibRefusesOrDecidesAreLeftToIt) {
                                         in.data.size(), out.data(), in.size);
         EXPECT_EQ(taken, c.whole_may_take) << c.what;
         if (taken) {
+            EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text) << c.what;
+        }
+        using vtq::Deflate64Result;
+        const Deflate64Result as64 =
+            whole.DecodeDeflate64(reinterpret_cast<const unsigned char *>(in.data.data()),
+                                  in.data.size(), out.data(), in.size);
+        EXPECT_EQ(as64, c.deflate64_takes ? Deflate64Result::kOk : Deflate64Result::kDamaged)
+            << c.what;
+        if (c.deflate64_takes) {
             EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text) << c.what;
         }
         const Outcome zlib_only = Decode(in, nullptr);
