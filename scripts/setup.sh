@@ -14,6 +14,9 @@ for arg in "$@"; do
     *) echo "setup: unknown option $arg" >&2; exit 2 ;;
   esac
 done
+# The member decoders' libraries (bzip2, LZMA and xz, zstd; libcrypto for
+# AES) and 7-Zip, whose archives some tests read back (they skip without it).
+packages+=(libbz2-dev liblzma-dev libzstd-dev libssl-dev pkg-config p7zip-full)
 # The second compiler of CI (.ci/run) and the format check
 # (scripts/check-format.sh).
 packages+=(clang clang-format)

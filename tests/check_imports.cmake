@@ -8,6 +8,8 @@
 #    and libdeflate, exactly what the build links;
 #  - one of the libc string and memory routines below, which neither
 #    allocate, touch files nor keep state (and their _FORTIFY_SOURCE forms);
+#  - one of the routines of libbz2, liblzma, libzstd and libcrypto that the
+#    member decoders and AES call (listed below: none touches a file);
 #  - __stack_chk_fail (-fstack-protector-strong) and the weak references
 #    every shared object's start-up code carries;
 #  - with SANITIZE on, the sanitizer runtimes' entry points.
@@ -23,6 +25,13 @@ set(libc_routines memchr memcmp memcpy memmove memset strchr strcmp strlen strnc
                   strrchr)
 set(start_up __cxa_finalize __gmon_start__ _ITM_deregisterTMCloneTable
              _ITM_registerTMCloneTable)
+set(method_routines BZ2_bzDecompress BZ2_bzDecompressEnd BZ2_bzDecompressInit
+                    lzma_code lzma_end lzma_raw_decoder lzma_stream_decoder
+                    ZSTD_createDCtx_advanced ZSTD_decompressDCtx ZSTD_freeDCtx ZSTD_getErrorCode
+                    ZSTD_isError
+                    CRYPTO_memcmp EVP_CIPHER_CTX_free EVP_CIPHER_CTX_new EVP_CIPHER_CTX_set_padding
+                    EVP_EncryptInit_ex EVP_EncryptUpdate EVP_aes_128_ecb EVP_aes_192_ecb
+                    EVP_aes_256_ecb EVP_sha1 HMAC OPENSSL_cleanse PKCS5_PBKDF2_HMAC)
 
 function(dynamic_symbols file which out)
   execute_process(COMMAND nm -D ${which} ${file} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
@@ -38,7 +47,7 @@ function(dynamic_symbols file which out)
   set(${out} ${names} PARENT_SCOPE)
 endfunction()
 
-set(provided ${libc_routines} ${start_up} __stack_chk_fail)
+set(provided ${libc_routines} ${start_up} ${method_routines} __stack_chk_fail)
 foreach(routine IN LISTS libc_routines)
   list(APPEND provided __${routine}_chk)
 endforeach()
