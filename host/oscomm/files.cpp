@@ -18,10 +18,10 @@
 // and a failed flush reported by the close.  (A size query no longer
 // flushes, so it cannot report a failed flush as stdio's did.)
 //
-// Where stdio is not followed: "w" modes create exclusively and never
-// follow a symbolic link when they create; an existing file this process
-// created through the host (created.cpp) is emptied where it is, and
-// "wx" refuses anything that exists.  "r" modes open regular files
+// Where stdio is not followed: a file on disk is never created through
+// what was there before.  "w" modes create exclusively and never follow a
+// symbolic link; an existing file may be emptied only when this process
+// created it through the host (created.cpp).  "r" modes open regular files
 // only, so a FIFO or a device given as an archive fails at once instead of
 // blocking.  A memory file (store.cpp) gets a handle of the same kind,
 // without descriptor or buffers.  Every failure is recorded (failures.cpp).
@@ -246,11 +246,6 @@ bool OpenOnDisk(VTQ_FILE *f, const char *path, const Mode &m) {
         else if (!m.excl)
             f->fd = ReopenOwn(path, flags);
     }
-    // For now a "w" open of an existing file that is not ours still empties
-    // it, as stdio did: ziptext does not yet reserve its outputs through
-    // the host, and runs again into the same -o.
-    if (f->fd < 0 && errno == EEXIST && m.kind == 'w' && !m.excl)
-        f->fd = ::open(path, flags | O_TRUNC | O_CLOEXEC, 0666);
     if (f->fd < 0) return false;
     if (f->append) {
         struct stat sb;
