@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <ostream>
 #include <string>
@@ -41,12 +42,20 @@ protected:
                   const std::vector<std::pair<std::string, std::string>> &env = {},
                   int timeout_s = 60) const;
 
+    // Starts ziptext with args in work/ as Run() does, standard output on
+    // out_fd, and returns at once with its process id (-1 on failure).
+    pid_t Start(const std::vector<std::string> &args, int out_fd,
+                const std::vector<std::pair<std::string, std::string>> &env = {}) const;
+
     std::string Work(const std::string &name = "") const {
         return name.empty() ? root_ + "/work" : root_ + "/work/" + name;
     }
     std::string Tmp() const { return root_ + "/tmp"; }
     // Every path below dir, relative, sorted; directories end in "/".
     static std::vector<std::string> Tree(const std::string &dir);
+
+    // A command that runs ziptext (its arguments follow), such as setpriv.
+    std::vector<std::string> launcher_;
 
 private:
     std::string root_;

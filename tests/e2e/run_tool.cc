@@ -66,32 +66,28 @@ std::vector<std::string> ZiptextTest::Tree(const std::string &dir) {
     return out;
 }
 
-RunResult ZiptextTest::Run(const std::vector<std::string> &args,
-                           const std::vector<std::pair<std::string, std::string>> &env,
-                           int timeout_s) const {
-    RunResult r;
-    const std::string out_file = root_ + "/stdout", err_file = root_ + "/stderr";
-    const std::string vg_log = root_ + "/valgrind.log", work = Work(), tmp = Tmp();
-    std::vector<std::string> argv_s{VTQ_ZIPTEXT};
-    const bool memcheck = UnderMemcheck();
-    if (memcheck) {
+pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd,
+                         const std::vector<std::pair<std::string, std::string>> &env) const {
+    const std::string err_file = root_ + "/stderr", vg_log = root_ + "/valgrind.log";
+    const std::string work = Work(), tmp = Tmp();
+    std::vector<std::string> argv_s = launcher_;
+    if (UnderMemcheck()) {
         const std::string supp = (fs::path(__FILE__).parent_path() / "valgrind.supp").string();
-        argv_s.insert(argv_s.begin(), {"valgrind", "--tool=memcheck", "--quiet",
-                                       "--leak-check=full", "--errors-for-leak-kinds=definite",
-                                       "--suppressions=" + supp, "--log-file=" + vg_log});
-        timeout_s *= 20;
+        argv_s.insert(argv_s.end(), {"valgrind", "--tool=memcheck", "--quiet", "--leak-check=full",
+                                     "--errors-for-leak-kinds=definite", "--suppressions=" + supp,
+                                     "--log-file=" + vg_log});
     }
+    argv_s.push_back(VTQ_ZIPTEXT);
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid == 0) { // setenv is safe here: no other thread touches the environment
-        int fd_out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int fd_err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd_out < 0 || fd_err < 0 || chdir(work.c_str()) != 0) _exit(127);
-        dup2(fd_out, 1);
+        if (fd_err < 0 || chdir(work.c_str()) != 0) _exit(127);
+        dup2(out_fd, 1);
         dup2(fd_err, 2);
         setenv("TMPDIR", tmp.c_str(), 1);
         unsetenv("VTQ_MAX_ALLOC");
@@ -100,6 +96,19 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+RunResult ZiptextTest::Run(const std::vector<std::string> &args,
+                           const std::vector<std::pair<std::string, std::string>> &env,
+                           int timeout_s) const {
+    RunResult r;
+    const std::string out_file = root_ + "/stdout", vg_log = root_ + "/valgrind.log";
+    const bool memcheck = UnderMemcheck();
+    if (memcheck) timeout_s *= 20;
+    const int fd_out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = fd_out < 0 ? -1 : Start(args, fd_out, env);
+    if (fd_out >= 0) close(fd_out);
     if (pid < 0) return r;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
     int wstatus = 0;
@@ -116,7 +125,7 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args,
     if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
     if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
     r.out = test::ReadFile(out_file);
-    r.err = test::ReadFile(err_file);
+    r.err = test::ReadFile(root_ + "/stderr");
     if (memcheck) { // --quiet leaves the log empty unless memcheck found something
         std::string line = "ziptext";
         for (const std::string &a : args) line += " " + a;
