@@ -113,7 +113,14 @@ VTQ_HOST_API int cconvTermConvert(ConvState *st);
 /* Extract the text of one file (mode 1 split, 2 compose) into out (compose)
  * or a text file beside it (split), continuing parent->Written.  Returns 0,
  * 3005 when the size limit stopped it, 6000 when no filter fits, or another
- * code. */
+ * code.
+ *
+ * In extended mode (VTQ_MODE_EXTENDED in opts->ModeFlags) the filter has
+ * sent the member's VTQ_EVENT_BEGIN before this call and sends its END
+ * after it; a host that reads opts->Extension may, during the call, hand
+ * its OnMember any number of VTQ_EVENT_DETAIL events (Format, Encoding) for
+ * this member, and passes opts on unchanged to a nested filter call, whose
+ * members' events then arrive in between as well. */
 VTQ_HOST_API uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, VTQ_FILE *out,
                                                              const TxtOptions *opts,
                                                              ParentInfo *parent, uint32_t mode,

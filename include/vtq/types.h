@@ -49,6 +49,10 @@ extern "C" {
 #define VTQ_MODE_KEEP_GOING 0x800u
 #define VTQ_MODE_FLAT 0x1000u
 #define VTQ_MODE_NO_LABELS 0x4000u
+/* Extended mode: beyond the documented behaviour (see "Extended mode"
+ * below).  Without this bit every code, byte, file and log line is the
+ * documented one, and the filter reads nothing past TxtOptions.MaxSize. */
+#define VTQ_MODE_EXTENDED 0x10000u
 
 /* TxtOptions.FormatFlags bits with a meaning in the filter or the host. */
 #define VTQ_FMT_EOL_CRLF 0x8u        /* line-break mode 1 (also the default) */
@@ -71,8 +75,13 @@ typedef struct VTQ_Stream VTQ_STREAM; /* host output stream, see vtq/host.h */
 
 /* ------------------------------------------------------------- records */
 
-/* The host's options for one extraction; only read by the filter.  A host
- * may put its own fields after MaxSize; the filter reads nothing past it. */
+struct VtqExtension;
+
+/* The host's options for one extraction; only read by the filter.  The
+ * documented record ends with MaxSize (536 bytes): without
+ * VTQ_MODE_EXTENDED the filter reads nothing past it, so a host that knows
+ * nothing of Extension may pass a record of 536 bytes, or use the bytes
+ * from 536 on as it likes. */
 typedef struct TxtOptions {
     char Charset[256];    /* source character set of member names, or "" */
     char Language[256];   /* "English", "Japanese", ... or "" */
@@ -81,6 +90,11 @@ typedef struct TxtOptions {
     uint32_t ModeFlags;   /* VTQ_MODE_* */
     uint32_t Reserved;    /* not read */
     uint64_t MaxSize;     /* output size limit in bytes (low 32 bits used) */
+    /* Read only with VTQ_MODE_EXTENDED: the host's extension record, or
+     * null for the extended behaviour with no password, no events and
+     * defaults.  The host copies the whole record for a nested call, so
+     * the same extension reaches every nesting level. */
+    const struct VtqExtension *Extension;
 } TxtOptions;
 
 /* Travels down through nested extractions. */
@@ -126,6 +140,116 @@ typedef struct ConvSource {
     uint32_t Word2; /* 1 */
 } ConvSource;
 
+/* ------------------------------------------------------- extended mode */
+
+/* With VTQ_MODE_EXTENDED the filter reads what common ZIP tools read and
+ * goes on past members it cannot read:
+ *  - the end record is searched in the last 65535 + 22 bytes and taken only
+ *    when the central directory it points to is where it says; bytes in
+ *    front of the archive are allowed; ZIP64 end records, locators and
+ *    extra fields give 64-bit sizes, offsets and counts; an archive without
+ *    entries is a success without text (0);
+ *  - members of every method the filter decodes (stored, deflate,
+ *    Deflate64, bzip2, LZMA, zstd, xz), traditionally or WinZip AES
+ *    encrypted with Extension->Password;
+ *  - a member whose data overlaps another member's, runs past the end of
+ *    the archive, or would make more than its data can hold, is refused
+ *    before anything is decoded, so an archive causes work in proportion
+ *    to its size;
+ *  - with KeepGoing, a member that fails for its own reasons (3001, 3100,
+ *    3101, 3102, 5001, or 12 when the member does not fit the memory the
+ *    host grants) is reported, recorded in DeferredError as a failed
+ *    hand-off is, and the walk goes on; the bytes of a member whose CRC-32
+ *    is wrong never reach the host.  Failures of the surroundings (reading
+ *    the archive, writing member files, memory outside a member's own
+ *    buffers) end the walk as documented.  Without KeepGoing the walk
+ *    stops at the first failure, as documented, after reporting it.
+ * The result is the documented mapping of the last failure. */
+
+#define VTQ_EXTENSION_VERSION 1u
+
+/* VtqMemberEvent.Kind */
+#define VTQ_EVENT_BEGIN 1u  /* the walk comes to a file member */
+#define VTQ_EVENT_END 2u    /* the member's outcome */
+#define VTQ_EVENT_DETAIL 3u /* from the host's per-member extraction */
+
+/* VtqMemberEvent.Encryption */
+#define VTQ_ENC_NONE 0u
+#define VTQ_ENC_ZIPCRYPTO 1u /* traditional PKWARE encryption */
+#define VTQ_ENC_AES128 2u    /* WinZip AES, 128-bit key */
+#define VTQ_ENC_AES192 3u
+#define VTQ_ENC_AES256 4u
+
+/* VtqExtension.Flags */
+#define VTQ_EXT_LIST_ONLY 0x1u /* walk the directory, send events, extract nothing */
+
+/* One event about one file member, handed to VtqExtension.OnMember.  Every
+ * file member gets exactly one BEGIN and, after it, exactly one END, in
+ * directory order; a member that fails before it reaches the host gets its
+ * END right after its BEGIN.  Between the two come the host's DETAIL events
+ * for the member and, for a member that is an archive itself, the events of
+ * its members (nested archives bracket inside their member: a consumer keeps
+ * a stack of names).  Directory entries get no events.  No event is sent
+ * without VTQ_MODE_EXTENDED or without OnMember.  Every pointer is valid
+ * only during the callback; the callback must not call back into the
+ * filter for the same extraction. */
+typedef struct VtqMemberEvent {
+    uint32_t Size;           /* sizeof(VtqMemberEvent) as the sender was built */
+    uint32_t Kind;           /* VTQ_EVENT_* */
+    /* BEGIN and END (zero in DETAIL events): the member as the central
+     * directory describes it. */
+    const char *Name;        /* as stored, cut at its first NUL byte */
+    const char *DisplayName; /* the name for people, UTF-8; Name for now */
+    uint64_t CompressedSize; /* the data as stored, encryption overhead included */
+    uint64_t UncompressedSize;
+    uint32_t Method;         /* compression method; for WinZip AES the one inside */
+    uint32_t Flags;          /* general purpose bit flag */
+    uint32_t Crc32;          /* the central directory's CRC-32 */
+    uint32_t DosDateTime;    /* modification time (low 16 bits) and date */
+    uint32_t Encryption;     /* VTQ_ENC_* */
+    /* END: 0, or the member's code, as the walk or the host gave it (3100,
+     * 3101 and 3102 are not mapped to 6003); 3005 when the size limit
+     * stopped the member's text. */
+    uint32_t Code;
+    /* END: null, or why, as one line of UTF-8 ("compression method 98
+     * (ppmd) is not supported", "CRC mismatch, text skipped"). */
+    const char *Reason;
+    /* END: the output bytes counted while the member was with the host (in
+     * compose mode its labels and line break included); 0 when it failed
+     * before. */
+    uint64_t TextBytes;
+    /* DETAIL (null in BEGIN and END): what the host found the member to be
+     * ("text", "zip", "pdf"; null when it does not know), and the text
+     * encoding it read it in (null when none). */
+    const char *Format;
+    const char *Encoding;
+} VtqMemberEvent;
+
+typedef void (*VtqMemberCallback)(void *user, const VtqMemberEvent *event);
+
+/* What a host passes to the extended mode, through TxtOptions.Extension.
+ * The filter reads only the fields that lie wholly within the first Size
+ * bytes (an older, shorter record gets the defaults, zero, for the rest),
+ * and refuses a record with a Size below 8 or a Version other than
+ * VTQ_EXTENSION_VERSION with 11 at every entry point, before anything is
+ * opened.  The record is only read, and must stay valid for the call. */
+typedef struct VtqExtension {
+    uint32_t Size;                 /* sizeof(VtqExtension) as the host was built */
+    uint32_t Version;              /* VTQ_EXTENSION_VERSION */
+    /* The password of encrypted members, PasswordLen raw bytes (no NUL
+     * needed).  Null: encrypted members fail with 3001 "encrypted, no
+     * password given"; PasswordLen 0: with 5001 "empty password". */
+    const unsigned char *Password;
+    uint32_t PasswordLen;
+    uint32_t Flags;                /* VTQ_EXT_* */
+    VtqMemberCallback OnMember;    /* null: no events */
+    void *User;                    /* handed to OnMember */
+    /* The character set of member names stored without the UTF-8 flag;
+     * "" lets the filter choose. */
+    char NameCharset[64];
+    uint8_t Reserved[64];          /* zero */
+} VtqExtension;
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
@@ -143,7 +267,8 @@ VTQ_STATIC_ASSERT(offsetof(TxtOptions, OutCode) == 512, "TxtOptions layout");
 VTQ_STATIC_ASSERT(offsetof(TxtOptions, FormatFlags) == 516, "TxtOptions layout");
 VTQ_STATIC_ASSERT(offsetof(TxtOptions, ModeFlags) == 520, "TxtOptions layout");
 VTQ_STATIC_ASSERT(offsetof(TxtOptions, MaxSize) == 528, "TxtOptions layout");
-VTQ_STATIC_ASSERT(sizeof(TxtOptions) == 536, "TxtOptions layout");
+VTQ_STATIC_ASSERT(offsetof(TxtOptions, Extension) == 536, "TxtOptions layout");
+VTQ_STATIC_ASSERT(sizeof(TxtOptions) == 544, "TxtOptions layout");
 VTQ_STATIC_ASSERT(offsetof(ParentInfo, Written) == 4160, "ParentInfo layout");
 VTQ_STATIC_ASSERT(offsetof(ParentInfo, Log) == 4168, "ParentInfo layout");
 VTQ_STATIC_ASSERT(sizeof(ParentInfo) == 4184, "ParentInfo layout");
@@ -164,5 +289,30 @@ VTQ_STATIC_ASSERT(offsetof(ConvParams, LineBreakMode) == 4116, "ConvParams layou
 VTQ_STATIC_ASSERT(offsetof(ConvParams, Zero) == 4120, "ConvParams layout");
 VTQ_STATIC_ASSERT(sizeof(ConvParams) == 4124, "ConvParams layout");
 VTQ_STATIC_ASSERT(sizeof(ConvSource) == 12, "ConvSource layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Kind) == 4, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Name) == 8, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, DisplayName) == 16, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, CompressedSize) == 24, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, UncompressedSize) == 32, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Method) == 40, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Flags) == 44, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Crc32) == 48, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, DosDateTime) == 52, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Encryption) == 56, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Code) == 60, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Reason) == 64, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, TextBytes) == 72, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Format) == 80, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqMemberEvent, Encoding) == 88, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(sizeof(VtqMemberEvent) == 96, "VtqMemberEvent layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, Version) == 4, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, Password) == 8, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, PasswordLen) == 16, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, Flags) == 20, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, OnMember) == 24, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, User) == 32, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, NameCharset) == 40, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, Reserved) == 104, "VtqExtension layout");
+VTQ_STATIC_ASSERT(sizeof(VtqExtension) == 168, "VtqExtension layout");
 
 #endif /* VTQ_TYPES_H */

@@ -7,6 +7,7 @@
 // shared.
 #include <cstring>
 
+#include "archive/extension.h"
 #include "entry/options.h"
 #include "entry/workdir_path.h"
 #include "output/count.h"
@@ -35,11 +36,13 @@ bool OwnsWorkDir(const ZipBus &bus) {
 }
 
 // Refused before enabled: a host that both enables and refuses archives
-// gets 6006.  0 when the call may go on.
+// gets 6006.  In extended mode an extension record the filter cannot read
+// gives 11.  0 when the call may go on.
 uint32_t Refusal(const TxtOptions &opts) {
     if ((opts.ModeFlags & VTQ_MODE_REFUSED) != 0) return VTQ_E_REFUSED;
     if ((opts.ModeFlags & VTQ_MODE_ENABLED) == 0) return VTQ_E_NOT_ENABLED;
-    return VTQ_OK;
+    Extension extension;
+    return ReadExtension(opts, &extension);
 }
 
 // Copies src into dst, cut to fit and always terminated.  A path that is

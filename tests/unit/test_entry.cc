@@ -124,6 +124,7 @@ protected:
         opts_.ModeFlags = mode;
         opts_.FormatFlags = fmt;
         opts_.MaxSize = max_size;
+        opts_.Extension = ext_;
         const std::string o = !out.empty() ? out : Path(k == kNested ? "out/n.txt" : "out/a.txt");
         const char *zip = archive.c_str();
         if (k == kTop) return GetTextWithErrCallback(zip, o.c_str(), &opts_, nullptr, 42);
@@ -131,7 +132,8 @@ protected:
             return GetTextStreamWithErrCallback(zip, stream_.get(), &opts_, nullptr, 42);
         vtq_logfretain(parent_.Log);
         const uint32_t r = GetText4WithErrCallback(zip, o.c_str(), &opts_, nullptr, &parent_, 42);
-        if (r == VTQ_E_REFUSED || r == VTQ_E_NOT_ENABLED) vtq_logfclose(kLog, parent_.Log);
+        if (r == VTQ_E_REFUSED || r == VTQ_E_NOT_ENABLED || r == VTQ_E_NO_RECORD)
+            vtq_logfclose(kLog, parent_.Log);
         return r;
     }
     // The hand-offs answer in turn: 0 extracts the member as the default
@@ -152,6 +154,7 @@ protected:
         return s;
     }
     TxtOptions opts_{};
+    const VtqExtension *ext_ = nullptr; // TxtOptions.Extension of every Run
     ParentInfo parent_{};
     StringStream stream_;
     fs::path cwd_;
@@ -190,6 +193,20 @@ TEST_F(Entry, RefusalsAndOverlongPathsTouchNothing) {
         EXPECT_EQ(Run(r.kind, r.archive, r.mode, kLog, 1u << 20, r.out), r.code)
             << static_cast<int>(r.kind) << " " << r.archive.size() << " " << r.out.size();
     }
+    // An extension record the filter cannot read is refused (11), and only
+    // in extended mode: without the bit it is never looked at.
+    for (const auto &[size, version] : {std::pair{7u, 1u}, {uint32_t{sizeof(VtqExtension)}, 2u}}) {
+        VtqExtension bad{};
+        bad.Size = size;
+        bad.Version = version;
+        ext_ = &bad;
+        for (EntryKind k : {kTop, kNested, kStream}) {
+            EXPECT_EQ(Run(k, missing, kEn | VTQ_MODE_EXTENDED, kLog), 11u);
+            EXPECT_EQ(Run(k, zip, kEn | VTQ_MODE_EXTENDED | VTQ_MODE_REFUSED, kLog), 6006u);
+        }
+        EXPECT_EQ(Run(kTop, missing, kEn), 22u);
+    }
+    ext_ = nullptr;
     EXPECT_FALSE(fs::exists(Path("log")));
     EXPECT_EQ(ReadFile(Path("parent.log")), "");
     EXPECT_TRUE(host().member_calls.empty());
