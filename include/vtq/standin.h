@@ -118,6 +118,33 @@ VTQ_HOST_API uint32_t VTQ_HostRemoveCreated(void);
  * arguments) or when its bytes cannot be had (errno then says why). */
 VTQ_HOST_API int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *size);
 
+/* ---------------------------------------------- per-member extraction */
+
+/* VTQ_TextHooks.Flags */
+#define VTQ_HOOK_RAW_MEMBERS 0x1u /* members' bytes to OnRaw, no text extracted */
+
+/* What a program hands the stand-in host's per-member extraction
+ * (libvtq_txif) in extended mode, through VtqExtension.HostData: where each
+ * member's text goes instead of the extraction's output, or that members
+ * are wanted as they are.  The record reaches every nesting level with the
+ * extension, so the hooks see the members of nested archives too, each
+ * between its member's BEGIN and END events.  Only read; it must stay valid
+ * for the call.  Fields past Size are taken as zero. */
+typedef struct VTQ_TextHooks {
+    uint32_t Size;  /* sizeof(VTQ_TextHooks) as the program was built */
+    uint32_t Flags; /* VTQ_HOOK_* */
+    /* Non-null: the member's text, in the output encoding and under the
+     * size limit, piece by piece as it is produced, instead of going to the
+     * output file or stream.  A nested archive's own member gets no text
+     * of its own: its members' texts come through here one by one. */
+    void (*OnText)(void *user, const void *data, size_t len);
+    /* With VTQ_HOOK_RAW_MEMBERS: each file member's bytes, whole, in place
+     * of its text (nothing is classified, converted or opened as an
+     * archive; the member's result is 0). */
+    void (*OnRaw)(void *user, const void *data, size_t len);
+    void *User; /* handed to OnText and OnRaw */
+} VTQ_TextHooks;
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
@@ -127,5 +154,10 @@ VTQ_STATIC_ASSERT(offsetof(VTQ_HostFailure, Errno) == 4, "VTQ_HostFailure layout
 VTQ_STATIC_ASSERT(offsetof(VTQ_HostFailure, Op) == 8, "VTQ_HostFailure layout");
 VTQ_STATIC_ASSERT(offsetof(VTQ_HostFailure, Path) == 24, "VTQ_HostFailure layout");
 VTQ_STATIC_ASSERT(sizeof(VTQ_HostFailure) == 4120, "VTQ_HostFailure layout");
+
+VTQ_STATIC_ASSERT(offsetof(VTQ_TextHooks, OnText) == 8, "VTQ_TextHooks layout");
+VTQ_STATIC_ASSERT(offsetof(VTQ_TextHooks, OnRaw) == 16, "VTQ_TextHooks layout");
+VTQ_STATIC_ASSERT(offsetof(VTQ_TextHooks, User) == 24, "VTQ_TextHooks layout");
+VTQ_STATIC_ASSERT(sizeof(VTQ_TextHooks) == 32, "VTQ_TextHooks layout");
 
 #endif /* VTQ_STANDIN_H */

@@ -247,7 +247,12 @@ typedef struct VtqExtension {
     /* The character set of member names stored without the UTF-8 flag;
      * "" lets the filter choose. */
     char NameCharset[64];
-    uint8_t Reserved[64];          /* zero */
+    /* The host's own: the filter never reads it, and it reaches every
+     * nesting level with the record, so a host can hand its per-member
+     * extraction a context of its own (the stand-in host's: VTQ_TextHooks,
+     * vtq/standin.h).  Null when the host has none. */
+    void *HostData;
+    uint8_t Reserved[56];          /* zero */
 } VtqExtension;
 
 #ifdef __cplusplus
@@ -312,7 +317,8 @@ VTQ_STATIC_ASSERT(offsetof(VtqExtension, Flags) == 20, "VtqExtension layout");
 VTQ_STATIC_ASSERT(offsetof(VtqExtension, OnMember) == 24, "VtqExtension layout");
 VTQ_STATIC_ASSERT(offsetof(VtqExtension, User) == 32, "VtqExtension layout");
 VTQ_STATIC_ASSERT(offsetof(VtqExtension, NameCharset) == 40, "VtqExtension layout");
-VTQ_STATIC_ASSERT(offsetof(VtqExtension, Reserved) == 104, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, HostData) == 104, "VtqExtension layout");
+VTQ_STATIC_ASSERT(offsetof(VtqExtension, Reserved) == 112, "VtqExtension layout");
 VTQ_STATIC_ASSERT(sizeof(VtqExtension) == 168, "VtqExtension layout");
 
 #endif /* VTQ_TYPES_H */
