@@ -2,9 +2,12 @@
 // filter and the stand-in host, in every mode
 //
 // Each input is written as in/a.zip inside a private directory and
-// extracted five times: composed into a file and into a stream, split into
+// extracted eight times: composed into a file and into a stream, split into
 // a work directory beside the output and through the current directory of
-// a stream extraction, and flat.  The stand-in host is the real one
+// a stream extraction, and flat; then in extended mode (every method,
+// traditional and WinZip AES encryption with the password "vtq-secret", the
+// password of tests/data and of the seeds in regressions/extract) composed
+// into a file with KeepGoing, split through a stream without, and listed.  The stand-in host is the real one
 // (libvtq_txif and friends), so nested archives come back into the filter
 // as they do under ziptext.  After every extraction the harness checks:
 //  - the result is one of the documented codes;
@@ -14,7 +17,11 @@
 //  - the output directory holds only directories, text files (*.txt) and
 //    the log (*.log): extracted member files are always deleted;
 //  - no file descriptor stays open;
-//  - composed output, to a file or a stream, stays within the size limit.
+//  - composed output, to a file or a stream, stays within the size limit;
+//  - extended mode: every member event is a BEGIN or an END of the size the
+//    header gives, BEGIN and END pair up and nest (nested archives inside
+//    their member) and name the same member; a listing leaves the output
+//    directory empty; and without the extended bit no event comes at all.
 // Leaks are left to LeakSanitizer (the fuzz build) or valgrind.
 //
 // The host's allocation cap is lowered to 64 MiB (unless VTQ_MAX_ALLOC is
@@ -24,6 +31,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_common.h"
 #include "vtq/host.h"
@@ -44,6 +52,7 @@ struct Run {
     uint32_t out_code; // output encoding
     uint64_t max_size;
     const char *language;
+    uint32_t ext_flags = 0; // VTQ_EXT_* of an extended run
 };
 
 constexpr uint32_t kLimit = VTQ_FMT_SIZE_LIMIT;
@@ -56,6 +65,37 @@ constexpr Run kRuns[] = {
     {"split, file", Entry::kFile, VTQ_MODE_KEEP_GOING, VTQ_FMT_EOL_LF | kLimit, 0, 1u << 20, ""},
     {"split, stream", Entry::kStream, 0, VTQ_FMT_EOL_LF | kLimit, 3, 1u << 20, "Japanese"},
     {"flat, file", Entry::kFile, VTQ_MODE_FLAT, VTQ_FMT_EOL_CR, 0, 0, ""},
+    {"extended compose, file", Entry::kFile,
+     VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, VTQ_FMT_EOL_LF | kLimit, 0,
+     1u << 20, ""},
+    {"extended split, stream", Entry::kStream, VTQ_MODE_EXTENDED, VTQ_FMT_EOL_LF | kLimit, 0,
+     1u << 20, ""},
+    {"extended list, file", Entry::kFile, VTQ_MODE_EXTENDED | VTQ_MODE_KEEP_GOING, 0, 0, 0, "",
+     VTQ_EXT_LIST_ONLY},
+};
+constexpr char kPassword[] = "vtq-secret";
+
+// The member events of one extended run (see the file comment).
+struct Events {
+    std::string run;
+    std::vector<std::string> open; // names between their BEGIN and END
+    size_t count = 0;
+    static void On(void *user, const VtqMemberEvent *e) {
+        auto *self = static_cast<Events *>(user);
+        const std::string what = self->run + ": member event ";
+        if (e->Size != sizeof *e) Die(what + "of size " + std::to_string(e->Size));
+        const std::string name = e->Name != nullptr ? e->Name : "(null)";
+        if (e->Kind == VTQ_EVENT_BEGIN) {
+            self->open.push_back(name);
+        } else if (e->Kind != VTQ_EVENT_END) {
+            Die(what + "of kind " + std::to_string(e->Kind));
+        } else if (self->open.empty() || self->open.back() != name) {
+            Die(what + "END of " + name + " without its BEGIN");
+        } else {
+            self->open.pop_back();
+        }
+        ++self->count;
+    }
 };
 
 struct Dirs {
@@ -124,9 +164,29 @@ void CheckLimit(const Run &run, size_t written) {
             std::to_string(run.max_size));
 }
 
+// After an extended run: no member left open, and a listing made nothing.
+void CheckEvents(const Dirs &d, const Run &run, const Events &events) {
+    if (!events.open.empty()) Die(std::string(run.label) + ": no END for " + events.open.back());
+    if ((run.mode & VTQ_MODE_EXTENDED) == 0 && events.count != 0)
+        Die(std::string(run.label) + ": member events without the extended mode");
+    if ((run.ext_flags & VTQ_EXT_LIST_ONLY) != 0 && !vtq::fuzz::Listing(d.out).empty())
+        Die(std::string(run.label) + ": a listing left " + vtq::fuzz::Listing(d.out)[0]);
+}
+
 uint32_t Extract(const Dirs &d, const Run &run) {
+    Events events{run.label, {}, 0};
+    VtqExtension ext;
+    std::memset(&ext, 0, sizeof ext);
+    ext.Size = sizeof ext;
+    ext.Version = VTQ_EXTENSION_VERSION;
+    ext.Password = reinterpret_cast<const unsigned char *>(kPassword);
+    ext.PasswordLen = sizeof kPassword - 1;
+    ext.Flags = run.ext_flags;
+    ext.OnMember = Events::On;
+    ext.User = &events;
     TxtOptions opts;
     std::memset(&opts, 0, sizeof opts);
+    opts.Extension = &ext;
     std::strncpy(opts.Language, run.language, sizeof opts.Language - 1);
     opts.OutCode = run.out_code;
     opts.FormatFlags = run.format;
@@ -138,6 +198,7 @@ uint32_t Extract(const Dirs &d, const Run &run) {
         std::error_code ec;
         const auto size = fs::file_size(d.output, ec);
         CheckLimit(run, ec ? 0 : static_cast<size_t>(size));
+        CheckEvents(d, run, events);
         return code;
     }
     // A stream extraction works in the current directory: lend it cwd/
@@ -151,6 +212,7 @@ uint32_t Extract(const Dirs &d, const Run &run) {
         GetTextStreamWithErrCallback(d.archive.c_str(), &stream, &opts, nullptr, 7);
     fs::current_path(home);
     CheckLimit(run, text.size());
+    CheckEvents(d, run, events);
     return code;
 }
 

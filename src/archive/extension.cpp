@@ -37,4 +37,23 @@ uint32_t ReadExtension(const TxtOptions &opts, Extension *out) {
     return VTQ_OK;
 }
 
+Line &Line::Add(const char *text) {
+    while (*text != '\0' && len_ + 1 < sizeof text_) text_[len_++] = *text++;
+    text_[len_] = '\0';
+    return *this;
+}
+
+Line &Line::Add(uint64_t number) {
+    char digits[20];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + number % 10);
+        number /= 10;
+    } while (number != 0);
+    char text[21];
+    for (size_t i = 0; i < n; ++i) text[i] = digits[n - 1 - i];
+    text[n] = '\0';
+    return Add(text);
+}
+
 } // namespace vtq

@@ -35,4 +35,21 @@ struct Extension {
 // VTQ_EXTENSION_VERSION (*out then unspecified).
 uint32_t ReadExtension(const TxtOptions &opts, Extension *out);
 
+// A one-line text of a fixed capacity, for reasons that hold numbers.
+// Appends stop at the capacity; the text stays NUL-terminated.
+class Line {
+public:
+    Line &Add(const char *text);
+    Line &Add(uint64_t number); // in decimal
+    const char *c_str() const { return text_; }
+    void Clear() {
+        len_ = 0;
+        text_[0] = '\0';
+    }
+
+private:
+    char text_[96] = {};
+    size_t len_ = 0;
+};
+
 } // namespace vtq

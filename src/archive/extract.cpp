@@ -13,6 +13,13 @@
 // holder, so that every return releases it; only a success hands the record
 // array over to the caller.
 //
+// In extended mode (VTQ_MODE_EXTENDED) the walk takes its entries from the
+// directory read whole (ext_directory.h) and each member's bytes from the
+// extended member reader (ext_member.h); naming, the member file and the
+// hand-off are the documented ones.  Every file member gets a BEGIN and an
+// END event, and with KeepGoing a member that fails for its own reasons is
+// recorded in DeferredError and skipped.
+//
 // Two rules keep member names from reaching outside the work directory in
 // split mode: a name with a ".." component, and an empty name, are refused
 // like an over-long path (27, or with KeepGoing the next member), and in
@@ -22,6 +29,9 @@
 
 #include <cstring>
 
+#include "archive/ext_directory.h"
+#include "archive/ext_member.h"
+#include "archive/extension.h"
 #include "archive/member_decode.h"
 #include "archive/member_path.h"
 #include "archive/zip_format.h"
@@ -150,6 +160,33 @@ constexpr MemberResult kNamed{Next::kNamed, VTQ_OK};
 constexpr MemberResult kNextEntry{Next::kEntry, VTQ_OK};
 constexpr MemberResult Fail(uint32_t code) { return {Next::kFail, code}; }
 
+// What became of a member from its naming on: 0, the code it failed with
+// (27, 22, 24, 12) or the hand-off's result, and the output bytes counted
+// while it was with the host.
+struct HandOffOutcome {
+    uint32_t code = VTQ_OK;
+    uint64_t text_bytes = 0;
+};
+
+// The reason an END event gives for a hand-off's outcome, where the filter
+// knows one.
+const char *HandOffReason(uint32_t code) {
+    switch (code) {
+    case VTQ_E_PATH:
+        return "its path is too long or leaves the work directory";
+    case VTQ_E_OPEN:
+        return "the member file cannot be created";
+    case VTQ_E_SHORT_WRITE:
+        return "the member file was written short";
+    case VTQ_E_NO_FILTER:
+        return "no text filter";
+    case VTQ_E_SIZE_LIMIT:
+        return "the output size limit was reached";
+    default:
+        return nullptr;
+    }
+}
+
 class Extraction {
 public:
     explicit Extraction(ZipBus *bus)
@@ -165,20 +202,35 @@ private:
 
     // Reads the central entry at pos_ into info_, name_, local_offset_.
     bool ReadEntry();
+    // The documented walk, from the first entry read; 0 or the code to fail
+    // with.
+    uint32_t Walk();
+    // The extended walk over dir_; 0 or the code to fail with.
+    uint32_t WalkExtended();
+    MemberResult ExtendedMember(const ext::Entry &e);
     // Moves pos_ past the current central entry (32-bit arithmetic).
     void AdvancePastEntry() {
         pos_.CentralPos += fmt::kCentralHeaderSize + info_.NameLen + info_.ExtraLen +
                            info_.CommentLen;
     }
     void DirectoryEntry();
+    // Split mode: the directories of the current name under the work
+    // directory.
+    void MakeDirectories();
     MemberResult FileMember();
     uint32_t Decode(bool encrypted);
+    // Names, writes and hands off the member in record, whose bytes are in
+    // member_, and evaluates the hand-off; *outcome says what became of it.
+    MemberResult HandOver(uint32_t record, HandOffOutcome *outcome);
     MemberResult NameMemberFile(uint32_t record);
     MemberResult PathRefused();
     void CleanUpAfterFailedHandOff();
 
     ZipBus *bus_;
     const uint32_t mode_;
+    Extension ext_;   // the extended mode, when ext_.on
+    ext::Directory dir_; // extended mode: the central directory
+    Line line_;       // extended mode: the current member's reason
     HostFile archive_;
     ZipEntryInfo info_{};
     ZipDirPos pos_{};
@@ -189,19 +241,10 @@ private:
     uint32_t handled_ = 0; // file members handled = next record to fill
     NodeList nodes_;
     SplitOutNode *own_node_ = nullptr; // the current member's node (flat mode)
-    // The current member: its buffer, and where its bytes are.  Stored
-    // data that holds the whole member is used where it was read (data_
-    // keeps it), and the member buffer is then never touched.
-    struct Member {
-        HostBuffer buffer;
-        HostBuffer data;
-        const unsigned char *bytes = nullptr;
-        void reset() {
-            bytes = nullptr;
-            buffer.reset();
-            data.reset();
-        }
-    } member_;
+    // The current member's bytes.  Stored data that holds the whole member
+    // is used where it was read, and the member buffer is then never
+    // touched.
+    MemberBytes member_;
     WholeInflater whole_;              // one-call decoding of intact streams
     char path_[VTQ_PATH_MAX];          // the member file
     char scratch_[VTQ_PATH_MAX];       // directory prefixes
@@ -219,44 +262,40 @@ bool Extraction::ReadEntry() {
 }
 
 uint32_t Extraction::Run(const char *archive, uint32_t *count, MemberRecord **members) {
+    if (const uint32_t code = ReadExtension(*bus_->Options, &ext_); code != VTQ_OK) return code;
     archive_.reset(VTQ_FileOpen(archive, "rb"));
     if (!archive_) return VTQ_E_OPEN;
-    if (VTQ_FileTellSize(archive_.get()) == -1) return VTQ_E_IO;
-    // The file must start with a local header, in little-endian order; the
-    // result of the read is not needed, a failed read leaves 0.
-    uint32_t signature = 0;
-    VtqZip_getDoubleWord(archive_.get(), &signature);
-    if (signature != fmt::kLocalHeaderSig) return VTQ_E_NOT_ZIP;
-    if (VtqZip_FormatChk(archive_.get(), &pos_, &entries_) != VTQ_OK) return VTQ_E_STRUCTURE;
-    if (!records_.Allocate(entries_)) return VTQ_E_NO_MEMORY;
-    if (!ReadEntry()) return VTQ_E_STRUCTURE;
+    const int64_t size = VTQ_FileTellSize(archive_.get());
+    if (size == -1) return VTQ_E_IO;
+    if (ext_.on) {
+        // Wherever the archive starts: the directory says where.
+        if (size < 0) return VTQ_E_IO;
+        if (const uint32_t code = dir_.Load(archive_.get(), static_cast<uint64_t>(size));
+            code != VTQ_OK)
+            return code;
+        entries_ = dir_.file_members();
+        if (!records_.Allocate(entries_)) return VTQ_E_NO_MEMORY;
+    } else {
+        // The file must start with a local header, in little-endian order;
+        // the result of the read is not needed, a failed read leaves 0.
+        uint32_t signature = 0;
+        VtqZip_getDoubleWord(archive_.get(), &signature);
+        if (signature != fmt::kLocalHeaderSig) return VTQ_E_NOT_ZIP;
+        if (VtqZip_FormatChk(archive_.get(), &pos_, &entries_) != VTQ_OK) return VTQ_E_STRUCTURE;
+        if (!records_.Allocate(entries_)) return VTQ_E_NO_MEMORY;
+        if (!ReadEntry()) return VTQ_E_STRUCTURE;
+    }
     // Split mode makes the work directory, once per context; zip_makepath
     // may rename it in place, and every path below starts from the result.
     // WorkDirMade says that this call made it (result 0): the entry points
     // prune or remove the directory on that word, and must never do so to
     // one that was there before, such as an existing path whose fresh name
-    // would not fit (27).
-    if (!compose() && !flat() && bus_->WorkDirMade == 0 &&
+    // would not fit (27).  A listing makes nothing.
+    if (!compose() && !flat() && !ext_.list_only() && bus_->WorkDirMade == 0 &&
         zip_makepath(bus_, bus_->DstFileTmp, 1) == 0)
         bus_->WorkDirMade = 1;
 
-    for (;;) {
-        const size_t len = std::strlen(name());
-        if (len > 0 && name()[len - 1] == '/') {
-            DirectoryEntry();
-            if (handled_ == entries_) break;
-        } else {
-            const MemberResult r = FileMember();
-            if (r.next == Next::kFail) return r.code;
-            if (r.next == Next::kFinish) break;
-            ++handled_;
-            if (handled_ == entries_) break;
-            AdvancePastEntry();
-        }
-        if (!ReadEntry()) return VTQ_E_STRUCTURE;
-        member_.reset();
-    }
-
+    if (const uint32_t code = ext_.on ? WalkExtended() : Walk(); code != VTQ_OK) return code;
     member_.reset();
     nodes_.FreeAll();
     archive_.reset();
@@ -265,12 +304,96 @@ uint32_t Extraction::Run(const char *archive, uint32_t *count, MemberRecord **me
     return VTQ_OK;
 }
 
+uint32_t Extraction::Walk() {
+    for (;;) {
+        const size_t len = std::strlen(name());
+        if (len > 0 && name()[len - 1] == '/') {
+            DirectoryEntry();
+            if (handled_ == entries_) return VTQ_OK;
+        } else {
+            const MemberResult r = FileMember();
+            if (r.next == Next::kFail) return r.code;
+            if (r.next == Next::kFinish) return VTQ_OK;
+            ++handled_;
+            if (handled_ == entries_) return VTQ_OK;
+            AdvancePastEntry();
+        }
+        if (!ReadEntry()) return VTQ_E_STRUCTURE;
+        member_.reset();
+    }
+}
+
+uint32_t Extraction::WalkExtended() {
+    for (uint32_t i = 0; i < dir_.size(); ++i) {
+        const ext::Entry &e = dir_[i];
+        // The current name, NUL-terminated, as the documented walk has it.
+        name_.reset(VTQ_malloc(size_t{e.name_len} + 1));
+        if (!name_) return VTQ_E_NO_MEMORY;
+        std::memcpy(name_.get(), e.name, e.name_len);
+        name_.as<char>()[e.name_len] = '\0';
+        if (e.directory) {
+            if (!ext_.list_only()) MakeDirectories();
+            continue;
+        }
+        const MemberResult r = ExtendedMember(e);
+        if (r.next == Next::kFail) return r.code;
+        if (r.next == Next::kFinish) return VTQ_OK;
+        ++handled_;
+        member_.reset();
+    }
+    name_.reset();
+    return VTQ_OK;
+}
+
+// One file member of the extended walk, between its BEGIN and END events.
+// A member that fails before its hand-off for its own reasons is skipped
+// with KeepGoing (DeferredError holds its code), and ends the walk without;
+// a failure of the surroundings always ends it.
+MemberResult Extraction::ExtendedMember(const ext::Entry &e) {
+    VtqMemberEvent event = ext::BeginEvent(e, name());
+    ext_.Send(event);
+    event.Kind = VTQ_EVENT_END;
+    if (ext_.list_only()) {
+        ext_.Send(event);
+        return kNextEntry;
+    }
+    line_.Clear();
+    const char *reason = e.reason;
+    uint32_t code = e.refusal;
+    if (code == VTQ_OK)
+        code = ext::ReadMember({archive_.get(), bus_, &ext_.record, &whole_}, e, &member_, &reason,
+                               &line_);
+    if (code != VTQ_OK) {
+        event.Code = code;
+        event.Reason = reason;
+        ext_.Send(event);
+        if (!keep_going() || !ext::MemberFault(code, reason)) return Fail(code);
+        bus_->DeferredError = code;
+        return kNextEntry;
+    }
+    // The record array has room for every file member of the directory.
+    const uint32_t record = handled_;
+    records_[record].Name = static_cast<char *>(name_.release());
+    records_[record].Size = member_.size;
+    HandOffOutcome outcome;
+    const MemberResult r = HandOver(record, &outcome);
+    event.Code = outcome.code;
+    event.Reason = HandOffReason(outcome.code);
+    event.TextBytes = outcome.text_bytes;
+    ext_.Send(event);
+    return r;
+}
+
 void Extraction::DirectoryEntry() {
     AdvancePastEntry();
     --entries_;
+    MakeDirectories();
+    name_.reset();
+}
+
+void Extraction::MakeDirectories() {
     if (!compose() && !flat() && !HasDotDotComponent(name()))
         MakeDirPrefixes(bus_, name(), scratch_);
-    name_.reset();
 }
 
 // Reads the member's data once, decrypts it, and copies or inflates it into
@@ -321,6 +444,7 @@ uint32_t Extraction::Decode(bool encrypted) {
         // and written where it was read, as the copy would have been.
         if (Crc32(0, in, usize) != info_.Crc32) return VTQ_E_CRC;
         member_.bytes = in;
+        member_.size = usize;
         member_.data.reset(data.release());
         return VTQ_OK;
     }
@@ -329,6 +453,7 @@ uint32_t Extraction::Decode(bool encrypted) {
                                        info_.Crc32);
     if (code != VTQ_OK) return code;
     member_.bytes = member_.buffer.as<const unsigned char>();
+    member_.size = usize;
     data.reset();
     inflater.End();
     return VTQ_OK;
@@ -352,8 +477,15 @@ MemberResult Extraction::FileMember() {
     const uint32_t record = handled_;
     records_[record].Name = static_cast<char *>(name_.release());
     records_[record].Size = info_.UncompressedSize;
+    HandOffOutcome outcome;
+    return HandOver(record, &outcome);
+}
 
-    if (const MemberResult r = NameMemberFile(record); r.next != Next::kNamed) return r;
+MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
+    if (const MemberResult r = NameMemberFile(record); r.next != Next::kNamed) {
+        outcome->code = r.next == Next::kFail ? r.code : VTQ_E_PATH;
+        return r;
+    }
 
     const uint32_t flags = bus_->Options->FormatFlags;
     // The log service takes printf-style text; the trailing 0 is part of how
@@ -367,8 +499,10 @@ MemberResult Extraction::FileMember() {
 
     {
         HostFile file(VTQ_FileOpen(path_, "wb+"));
-        if (!file)
-            return Fail(std::strlen(path_) > kPathLenMax ? VTQ_E_PATH : VTQ_E_OPEN);
+        if (!file) {
+            outcome->code = std::strlen(path_) > kPathLenMax ? VTQ_E_PATH : VTQ_E_OPEN;
+            return Fail(outcome->code);
+        }
         const uint32_t size = records_[record].Size;
         const size_t written = VTQ_FileWrite(member_.bytes, 1, size, file.get());
         file.reset();
@@ -377,11 +511,18 @@ MemberResult Extraction::FileMember() {
         // level would otherwise hold its member's bytes while the levels
         // below it decode theirs.
         member_.reset();
-        if (written != size) return Fail(VTQ_E_SHORT_WRITE);
+        if (written != size) {
+            outcome->code = VTQ_E_SHORT_WRITE;
+            return Fail(outcome->code);
+        }
     }
 
+    // Split mode counts every member from 0.
+    const uint32_t before = compose() ? bus_->Written : 0;
     const uint32_t r = compose() ? DealTxtCompose(bus_, path_, records_[record].Name)
                                  : DealTxtSplit(bus_, path_);
+    outcome->code = r;
+    outcome->text_bytes = bus_->Written - before;
     if (r == VTQ_OK) return kNextEntry;
     if (r == VTQ_E_SIZE_LIMIT) {
         bus_->LimitReached = 1;

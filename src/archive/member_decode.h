@@ -17,7 +17,24 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/services.h"
+
 namespace vtq {
+
+// A member's decoded bytes, as the walk hands them on: size bytes at bytes,
+// inside one of the two buffers (stored data that is the whole member is
+// used where it was read).
+struct MemberBytes {
+    HostBuffer data, buffer;
+    const unsigned char *bytes = nullptr;
+    uint32_t size = 0;
+    void reset() {
+        data.reset();
+        buffer.reset();
+        bytes = nullptr;
+        size = 0;
+    }
+};
 
 // The CRC-32 of ZIP and zlib over p[0..n), continuing crc (0 to start).
 uint32_t Crc32(uint32_t crc, const unsigned char *p, size_t n);

@@ -124,6 +124,23 @@ const char *MethodName(uint32_t method) {
     return m != nullptr ? m->name : nullptr;
 }
 
+bool MethodDecodes(uint32_t method, const char **reason) {
+    *reason = nullptr;
+    switch (method) {
+    case 0:
+    case 8:
+    case 9:
+    case 12:
+    case 14:
+    case 93:
+    case 95:
+        return true;
+    default:
+        if (const MethodInfo *m = Find(method)) *reason = m->reason;
+        return false;
+    }
+}
+
 uint32_t DecodeMethod(uint32_t method, uint32_t flags, const unsigned char *in, size_t in_len,
                       unsigned char *out, size_t out_len, WholeInflater *whole,
                       const char **reason) {

@@ -23,6 +23,11 @@ inline constexpr uint32_t kFlagLzmaEndMarker = 0x0002;
 // listings show it; null for a method without one.
 const char *MethodName(uint32_t method);
 
+// Whether DecodeMethod decodes `method`.  When it does not, *reason is
+// the reason DecodeMethod would give ("compression method 98 (ppmd) is not
+// supported"), or null for a method the table does not name.
+bool MethodDecodes(uint32_t method, const char **reason);
+
 // Decodes the data in[0..in_len) of a member with compression method
 // `method` and general purpose flags `flags` into out[0..out_len), out_len
 // being the member's declared size (out may be null when it is 0).  whole,

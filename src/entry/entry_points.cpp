@@ -84,6 +84,14 @@ void FreeMembers(MemberRecord *members, uint32_t count) {
     VTQ_free(members);
 }
 
+// Extended mode: an archive without file members, or a listing, is a
+// success without text.
+bool NothingToExtract(const ZipBus &bus, uint32_t count) {
+    Extension extension;
+    return ReadExtension(*bus.Options, &extension) == VTQ_OK && extension.on &&
+           (count == 0 || extension.list_only());
+}
+
 void RemoveWorkDir(ZipBus &bus) {
     if (OwnsWorkDir(bus)) (void)Zip_deletepath(bus.DstFileTmp, &bus);
 }
@@ -92,6 +100,7 @@ void RemoveWorkDir(ZipBus &bus) {
 // recorded member failure D (bus.DeferredError) and the member count.  The
 // first rule that applies decides:
 //  - the size limit stopped output: 3005, and whatever was written stays;
+//  - extended mode, nothing failed, and no file member or a listing: 0;
 //  - a top-level compose output that is empty is removed: 6002;
 //  - D = 0 and r = 0: 6002 when no text came out (a nested split-mode level
 //    is exempt: its texts are its enclosing level's business), else 0;
@@ -107,6 +116,7 @@ uint32_t Decide(ZipBus &bus, EntryKind kind, uint32_t r, uint32_t count) {
     const uint32_t d = bus.DeferredError;
 
     if (bus.LimitReached != 0) return VTQ_E_SIZE_LIMIT;
+    if (d == 0 && r == 0 && NothingToExtract(bus, count)) return VTQ_OK;
     if (kind == EntryKind::kTop && compose && VTQ_GetFileSizeByPath(bus.OutPath) == 0) {
         (void)VTQ_ASC_remove(bus.OutPath);
         return VTQ_E_NO_TEXT;

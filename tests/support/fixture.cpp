@@ -116,6 +116,60 @@ uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::strin
     return r;
 }
 
+uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExtension ext,
+                     uint32_t mode, std::vector<Walked> *walked, uint32_t *deferred,
+                     const std::function<uint32_t(MemberCall &)> &nested) {
+    struct Recorder {
+        std::vector<Walked> *walked;
+        std::vector<size_t> open; // members between their BEGIN and END
+        static void OnMember(void *user, const VtqMemberEvent *e) {
+            auto *r = static_cast<Recorder *>(user);
+            EXPECT_EQ(e->Size, sizeof *e);
+            if (e->Kind == VTQ_EVENT_BEGIN) {
+                r->open.push_back(r->walked->size());
+                r->walked->push_back({e->Name, "", "", 0, static_cast<uint32_t>(r->open.size() - 1),
+                                      false, *e});
+                return;
+            }
+            ASSERT_EQ(e->Kind, VTQ_EVENT_END);
+            ASSERT_FALSE(r->open.empty()) << "END without BEGIN";
+            Walked &w = (*r->walked)[r->open.back()];
+            r->open.pop_back();
+            EXPECT_EQ(w.name, e->Name) << "END names another member";
+            w.code = e->Code;
+            w.reason = e->Reason != nullptr ? e->Reason : "";
+            // A member the walk refused says why; the host's codes may come
+            // without a reason.
+            if (e->Code == 0 || !w.handed) {
+                EXPECT_EQ(e->Code != 0, e->Reason != nullptr) << w.name;
+            }
+        }
+    } recorder{walked, {}};
+    walked->clear();
+    ext.OnMember = Recorder::OnMember;
+    ext.User = &recorder;
+    TxtOptions opts{};
+    opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | mode;
+    opts.Extension = &ext;
+    auto bus = LoopBus(&opts, out);
+    const auto saved = host().member;
+    host().member = [&](MemberCall &call) {
+        if (!recorder.open.empty()) {
+            Walked &w = (*walked)[recorder.open.back()];
+            w.content = call.content;
+            w.handed = true;
+        }
+        return nested ? nested(call) : CopyMember(call);
+    };
+    const uint32_t code = RunLoop(archive, bus.get());
+    host().member = saved;
+    EXPECT_TRUE(recorder.open.empty()) << "BEGIN without END";
+    if (deferred != nullptr) *deferred = bus->DeferredError;
+    std::error_code ec;
+    fs::remove(out, ec);
+    return code;
+}
+
 size_t OpenFds() {
     size_t n = 0;
     for ([[maybe_unused]] const auto &e : fs::directory_iterator("/proc/self/fd")) ++n;

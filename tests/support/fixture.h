@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -58,6 +59,29 @@ std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
 // out-parameters alone.  names, when given, gets "name:size" for each
 // record ("-" for an empty one).
 uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::string> *names = nullptr);
+
+// One file member of an extended-mode walk, as its events and the host
+// saw it.
+struct Walked {
+    std::string name, reason, content; // content: what the host got, if anything
+    uint32_t code = 0;                 // END's
+    uint32_t depth = 0;                // enclosing members whose END was still to come
+    bool handed = false;
+    VtqMemberEvent begin{};            // pointers not valid after the event
+};
+
+// Runs the extraction loop in extended compose mode (mode: the ModeFlags
+// besides Enabled, Extended and Compose) on archive, composing into out
+// (removed afterwards), with ext as the
+// extension (its OnMember and User replaced by a recorder); *walked gets
+// the file members in the order of their BEGIN events, *deferred the
+// DeferredError.  Checks that BEGIN and END pair up, name the same member,
+// and that an END says why exactly when it gives a failure.  Returns the
+// loop's code.  The host's per-member hook is borrowed for the call:
+// members are copied, as by default, or handed to nested (when set).
+uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExtension ext,
+                     uint32_t mode, std::vector<Walked> *walked, uint32_t *deferred = nullptr,
+                     const std::function<uint32_t(MemberCall &)> &nested = nullptr);
 
 // Descriptors open in this process.
 size_t OpenFds();

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 
@@ -17,6 +18,18 @@ void Put16(std::string &s, uint32_t v) {
 void Put32(std::string &s, uint32_t v) {
     Put16(s, v & 0xffff);
     Put16(s, v >> 16);
+}
+void Put64(std::string &s, uint64_t v) {
+    Put32(s, static_cast<uint32_t>(v));
+    Put32(s, static_cast<uint32_t>(v >> 32));
+}
+// A ZIP64 extra record of the given 64-bit values.
+std::string Zip64Extra(std::initializer_list<uint64_t> values) {
+    std::string x;
+    Put16(x, 0x0001);
+    Put16(x, static_cast<uint32_t>(8 * values.size()));
+    for (uint64_t v : values) Put64(x, v);
+    return x;
 }
 
 template <typename T, typename U> T Or(const std::optional<T> &o, U v) {
@@ -88,12 +101,19 @@ std::string ZipArchive::Build() const {
         }
         if (m.bit3) flags |= 8;
         if (m.raw) stored = *m.raw;
-        const uint16_t cflags = flags;
+        const uint16_t cflags = Or(m.flags, flags);
         const uint16_t lflags = Or(m.local_flags, cflags);
         const uint32_t ccrc = Or(m.crc, crc);
-        const uint32_t csize = Or(m.compressed_size, stored.size());
-        const uint32_t usize = Or(m.uncompressed_size, m.data.size());
-        const std::string lextra = m.local_extra ? *m.local_extra : m.extra;
+        uint32_t csize = Or(m.compressed_size, stored.size());
+        uint32_t usize = Or(m.uncompressed_size, m.data.size());
+        std::string extra = m.extra;
+        std::string lextra = m.local_extra ? *m.local_extra : m.extra;
+        uint32_t offset = Or(m.local_offset, local_at);
+        if (m.zip64) {
+            extra = Zip64Extra({usize, csize, offset}) + extra;
+            lextra = Zip64Extra({usize, csize}) + lextra;
+            csize = usize = offset = 0xFFFFFFFF;
+        }
 
         // Local file header.
         Put32(out, 0x04034b50);
@@ -127,24 +147,41 @@ std::string ZipArchive::Build() const {
         Put32(central, csize);
         Put32(central, usize);
         Put16(central, Or(m.central_name_len, m.name.size()));
-        Put16(central, static_cast<uint32_t>(m.extra.size()));
+        Put16(central, static_cast<uint32_t>(extra.size()));
         Put16(central, 0);                               // comment length
         Put16(central, 0);                               // disk start
         Put16(central, 0);                               // internal attributes
         Put32(central, m.name.empty() || m.name.back() != '/' ? 0x81a40000u : 0x41ed0010u);
-        Put32(central, Or(m.local_offset, local_at));
+        Put32(central, offset);
         central += m.name;
-        central += m.extra;
+        central += extra;
     }
     const uint32_t cd_at = static_cast<uint32_t>(out.size() - stub.size());
     out += central;
+    if (zip64) {
+        const uint64_t z64_at = out.size() - stub.size();
+        Put32(out, 0x06064b50);
+        Put64(out, 44);                                  // size of the rest
+        Put16(out, 0x031e);                              // made by
+        Put16(out, 45);                                  // version needed
+        Put32(out, 0);                                   // this disk
+        Put32(out, 0);                                   // disk of the directory
+        Put64(out, members.size());
+        Put64(out, members.size());
+        Put64(out, central.size());
+        Put64(out, cd_at);
+        Put32(out, 0x07064b50);                          // locator
+        Put32(out, 0);
+        Put64(out, z64_at);
+        Put32(out, 1);                                   // disks
+    }
     Put32(out, 0x06054b50);
     Put16(out, 0);                                      // this disk
     Put16(out, Or(cd_disk, 0));
-    Put16(out, Or(entries_total, members.size()));
-    Put16(out, Or(entries_total, members.size()));
-    Put32(out, Or(cd_size, central.size()));
-    Put32(out, Or(cd_offset, cd_at));
+    Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));
+    Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));
+    Put32(out, Or(cd_size, zip64 ? 0xFFFFFFFF : central.size()));
+    Put32(out, Or(cd_offset, zip64 ? 0xFFFFFFFF : cd_at));
     Put16(out, static_cast<uint32_t>(comment.size()));
     out += comment;
     return out;

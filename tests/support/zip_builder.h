@@ -1,8 +1,10 @@
 // zip_builder.h - a test-only ZIP writer whose every field can be overridden
 //
 // Builds archives in memory: members (stored or deflated, optionally with
-// traditional encryption), directory entries, a stub in front, a comment,
-// bit-3 local headers and deliberately wrong fields.  Every field starts as
+// traditional encryption; other methods and WinZip AES through raw data,
+// see encoders.h), directory entries, a stub in front, a comment, bit-3
+// local headers, data descriptors, ZIP64 fields and end records, and
+// deliberately wrong fields.  Every field starts as
 // a correct writer would set it; a test overrides what it wants wrong.
 #pragma once
 
@@ -21,8 +23,11 @@ struct ZipMember {
     bool bit3 = false;          // local CRC and sizes zero, flag bit 3 set
     bool data_descriptor = false; // write a data descriptor after the data
     std::string extra;          // central and local extra field
+    // Sizes and local header offset in a ZIP64 extra field (0x0001), the
+    // 32-bit fields all ones, in the central and the local header.
+    bool zip64 = false;
     // Overrides; unset means "as a correct writer would".
-    std::optional<uint16_t> local_flags, local_method;
+    std::optional<uint16_t> flags, local_flags, local_method;
     std::optional<uint32_t> crc, compressed_size, uncompressed_size;
     std::optional<uint32_t> local_crc, local_compressed_size, local_uncompressed_size;
     std::optional<uint16_t> local_name_len, central_name_len;
@@ -37,6 +42,9 @@ struct ZipArchive {
     std::string comment;       // archive comment
     std::optional<uint16_t> cd_disk, entries_total;
     std::optional<uint32_t> cd_size, cd_offset;
+    // A ZIP64 end record and locator before the end record, whose counts,
+    // size and offset are then all ones.
+    bool zip64 = false;
 
     // Adds a member or a directory entry (name ending in "/").
     ZipMember &Add(std::string name, std::string data = {}, uint16_t method = 0) {

@@ -1,0 +1,30 @@
+// encoders.h - the tests' compressors and WinZip AES: each method through
+// its own library's encoder, AES through libcrypto, for archives that
+// ZipArchive builds (unit tests only: the other users of the builder do
+// not link these libraries)
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tests/support/zip_builder.h"
+
+namespace vtq::test {
+
+std::string Bzip2(const std::string &text);
+// The ZIP form: version, properties size 5, properties, raw LZMA1; with or
+// without the end marker (general purpose flag bit 1 says which).
+std::string Lzma(const std::string &text, bool end_marker);
+std::string Xz(const std::string &text);
+std::string Zstd(const std::string &text);
+
+// WinZip AES data of stored (already compressed): salt, password verifier,
+// the data encrypted, authentication code; strength 1-3 for 128-256 bits.
+std::string AesEncrypt(const std::string &stored, const std::string &password, int strength);
+
+// Makes m, holding its text in m.data, a member of method (0, 8, 12, 14,
+// 93, 95) with encryption VTQ_ENC_* under password: m.raw, m.method,
+// m.flags, m.extra and for AES (AE-2, no CRC) m.crc are set.
+void Encode(ZipMember &m, uint16_t method, uint32_t encryption, const std::string &password);
+
+} // namespace vtq::test

@@ -1,0 +1,402 @@
+// test_extended.cc - the extraction loop in extended mode: what common ZIP
+// tools read, salvage with a reason per member, member events, methods and
+// passwords, listings, and the defences against overlapping members and
+// bombs; the corpus as Python's zipfile reads it
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/encoders.h"
+#include "tests/support/fixture.h"
+#include "tests/support/zip_builder.h"
+#include "vtq/zozaz.h"
+
+namespace fs = std::filesystem;
+
+namespace vtq::test {
+namespace {
+
+constexpr uint32_t kKeepGoing = VTQ_MODE_KEEP_GOING;
+using Strings = std::vector<std::string>;
+
+class Extended : public HostTest {
+protected:
+    // Walks a in extended compose mode (mode bits besides), with password
+    // (null: none); walked_ and deferred_ say what happened.
+    uint32_t Walk(const ZipArchive &a, uint32_t mode = kKeepGoing, const char *password = nullptr) {
+        WriteFile(Path("a.zip"), a.Build());
+        return WalkFile(Path("a.zip"), mode, password);
+    }
+    uint32_t WalkFile(const std::string &path, uint32_t mode, const char *password = nullptr) {
+        VtqExtension ext{};
+        ext.Size = sizeof ext;
+        ext.Version = VTQ_EXTENSION_VERSION;
+        ext.Password = reinterpret_cast<const unsigned char *>(password);
+        ext.PasswordLen = password != nullptr ? static_cast<uint32_t>(strlen(password)) : 0;
+        ext.Flags = flags_;
+        const uint32_t code = RunExtended(path, Path("out.txt"), ext, mode, &walked_, &deferred_);
+        EXPECT_EQ(host().live_allocs, 0);
+        return code;
+    }
+    // The contents the host got, in order.
+    Strings Handed() const {
+        Strings v;
+        for (const Walked &w : walked_)
+            if (w.handed) v.push_back(w.content);
+        return v;
+    }
+    std::vector<Walked> walked_;
+    uint32_t deferred_ = 0, flags_ = 0;
+};
+
+// Archives that common tools read and the documented reading refuses: each
+// gives all of its members.
+TEST_F(Extended, ReadsWhatThePeersRead) {
+    const std::string long_text(70000, 'L');
+    const struct {
+        const char *what;
+        std::function<void(ZipArchive &)> edit;
+    } rows[] = {
+        {"plain", [](ZipArchive &) {}},
+        {"a stub in front", [](ZipArchive &a) { a.stub = std::string(5000, 'M'); }},
+        {"the largest comment", [](ZipArchive &a) { a.comment.assign(65535, 'c'); }},
+        // End records in the comment: one of an empty archive whose comment
+        // does not end the file, and one before it whose directory is not
+        // where it says.  The real one before them is taken.
+        {"end records in the comment", [](ZipArchive &a) {
+             const std::string empty = std::string("PK\5\6", 4) + std::string(18, '\0');
+             std::string nowhere = empty;
+             nowhere[12] = 46; // a directory of one entry, right before it
+             a.comment = nowhere + empty + "more comment";
+         }},
+        {"ZIP64 end record and extra fields", [](ZipArchive &a) {
+             a.zip64 = true;
+             for (ZipMember &m : a.members) m.zip64 = true;
+         }},
+        // Streaming writers: bit 3, zero or all-ones local sizes, data
+        // descriptors, a ZIP64 extra on a small member.
+        {"streamed members", [](ZipArchive &a) {
+             for (ZipMember &m : a.members) m.bit3 = m.data_descriptor = true;
+             a.members[2].zip64 = true;
+         }},
+        {"end record counts wrong", [](ZipArchive &a) { a.entries_total = 1; }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ZipArchive a;
+        a.Add("one.txt", "first member");
+        a.Add("dir/");
+        a.Add("dir/two.txt", long_text, 8);
+        a.Add("three.txt", "");
+        row.edit(a);
+        EXPECT_EQ(Walk(a), 0u);
+        EXPECT_EQ(Handed(), (Strings{"first member", long_text, ""}));
+        EXPECT_EQ(deferred_, 0u);
+    }
+    // No entries at all: nothing to do, and that is a success.
+    EXPECT_EQ(Walk(ZipArchive{}), 0u);
+    EXPECT_TRUE(walked_.empty());
+    TxtOptions opts{};
+    opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_COMPOSE;
+    const std::string out = Path("empty.txt");
+    EXPECT_EQ(GetTextWithErrCallback(Path("a.zip").c_str(), out.c_str(), &opts, nullptr, 0), 2001u);
+    opts.ModeFlags |= VTQ_MODE_EXTENDED;
+    EXPECT_EQ(GetTextWithErrCallback(Path("a.zip").c_str(), out.c_str(), &opts, nullptr, 0), 0u);
+}
+
+// A member that fails for its own reasons: with KeepGoing it is reported and
+// skipped, and the members around it are read; without, the walk stops
+// there as documented.  Its bytes never reach the host.
+TEST_F(Extended, SalvagesMembersThatFail) {
+    const struct {
+        const char *what;
+        std::function<void(ZipMember &)> edit;
+        uint32_t code;
+        std::string reason;
+    } rows[] = {
+        {"CRC", [](ZipMember &m) { m.crc = 7; }, 3102, "CRC mismatch, text skipped"},
+        {"PPMd", [](ZipMember &m) { m.method = 98; }, 3101,
+         "compression method 98 (ppmd) is not supported"},
+        {"unknown method", [](ZipMember &m) { m.method = 77; }, 3101,
+         "compression method 77 is not supported"},
+        {"encrypted", [](ZipMember &m) { m.password = "pw"; }, 3001, "encrypted, no password given"},
+        {"damaged", [](ZipMember &m) { m.raw = "\xff\xff\xff"; }, 3101, "deflate data is damaged"},
+        {"stream ends early", [](ZipMember &m) { m.uncompressed_size = 20000; }, 3101,
+         "data ends before the declared size"},
+        {"more than declared", [](ZipMember &m) { m.uncompressed_size = 5; }, 3101,
+         "data holds more than the declared size"},
+        {"on another's header", [](ZipMember &m) { m.local_offset = 0; }, 3100,
+         "overlaps another member's data"},
+        {"past the end", [](ZipMember &m) { m.local_offset = 0x7FFFFFF0; }, 3100,
+         "data runs past the end of the archive"},
+        {"ZIP64 extra missing", [](ZipMember &m) { m.compressed_size = 0xFFFFFFFF; }, 3100,
+         "ZIP64 extra field is missing or too short"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        ZipArchive a;
+        a.Add("a.txt", "alpha");
+        row.edit(a.Add("b.txt", std::string(3000, 'b'), 8));
+        a.Add("c.txt", "gamma");
+        EXPECT_EQ(Walk(a), 0u);
+        EXPECT_EQ(Handed(), (Strings{"alpha", "gamma"}));
+        ASSERT_EQ(walked_.size(), 3u);
+        EXPECT_EQ(walked_[1].code, row.code);
+        EXPECT_EQ(walked_[1].reason, row.reason);
+        EXPECT_EQ(deferred_, row.code);
+        EXPECT_EQ(Walk(a, 0), row.code);
+        EXPECT_EQ(Handed(), Strings{"alpha"});
+        EXPECT_EQ(walked_.size(), 2u);
+        EXPECT_EQ(deferred_, 0u);
+    }
+}
+
+// Every method the filter decodes, plain and under each encryption, with
+// the right password, a wrong one and an empty one; the BEGIN event names
+// the method inside and the encryption.
+TEST_F(Extended, MethodsAndPasswords) {
+    const std::string text = "member text\n" + std::string(5000, 'x') + "the end\n";
+    for (uint16_t method : {uint16_t{0}, uint16_t{8}, uint16_t{12}, uint16_t{14}, uint16_t{93}, uint16_t{95}}) {
+        for (uint32_t enc : {VTQ_ENC_NONE, VTQ_ENC_ZIPCRYPTO, VTQ_ENC_AES128, VTQ_ENC_AES192,
+                             VTQ_ENC_AES256}) {
+            SCOPED_TRACE(std::to_string(method) + " " + std::to_string(enc));
+            ZipArchive a;
+            Encode(a.Add("m.txt", text), method, enc, "se cret");
+            EXPECT_EQ(Walk(a, kKeepGoing, "se cret"), 0u);
+            EXPECT_EQ(Handed(), Strings{text});
+            ASSERT_EQ(walked_.size(), 1u);
+            EXPECT_EQ(walked_[0].begin.Method, method);
+            EXPECT_EQ(walked_[0].begin.Encryption, enc);
+            if (enc == VTQ_ENC_NONE) continue;
+            const struct { const char *password; uint32_t code; const char *reason; } tries[] = {
+                {"secret", 3102, "wrong password"}, {"", 5001, "empty password"}};
+            for (const auto &t : tries) {
+                EXPECT_EQ(Walk(a, kKeepGoing, t.password), 0u);
+                EXPECT_EQ(walked_[0].code, t.code);
+                EXPECT_EQ(walked_[0].reason, t.reason);
+                EXPECT_TRUE(Handed().empty());
+            }
+        }
+    }
+    // An AES authentication code that does not match: nothing is decrypted.
+    ZipArchive a;
+    ZipMember &m = a.Add("m.txt", text);
+    Encode(m, 8, VTQ_ENC_AES256, "pw");
+    m.raw->at(m.raw->size() - 1) ^= 1;
+    EXPECT_EQ(Walk(a, kKeepGoing, "pw"), 0u);
+    EXPECT_EQ(walked_[0].reason, "authentication failed (damaged or wrong password)");
+    // 7-Zip's Deflate64 and AES archives (tests/data) through the walk.
+    const fs::path data = fs::path(__FILE__).parent_path() / "../data";
+    EXPECT_EQ(WalkFile((data / "deflate64.zip").string(), kKeepGoing), 0u);
+    EXPECT_EQ(Handed().size(), 2u);
+    const std::string note = ReadFile((data / "note.txt").string());
+    for (const char *file : {"aes128.zip", "aes192.zip", "aes256.zip", "aes256_stored.zip"}) {
+        EXPECT_EQ(WalkFile((data / file).string(), kKeepGoing, "vtq-secret"), 0u);
+        EXPECT_EQ(Handed(), Strings{note}) << file;
+    }
+}
+
+// 7-Zip at test time: each method it writes, plain, with AES-256 and with
+// traditional encryption, gives the text back; a wrong password gives no
+// text (7-Zip's traditional header is random, so the check byte lets one
+// wrong password in 256 through to the CRC); PPMd is refused by name.
+TEST_F(Extended, SevenZipArchivesOfEveryMethod) {
+    if (std::system("7z i > /dev/null 2>&1") != 0) GTEST_SKIP() << "7z is not installed";
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the member\n";
+    WriteFile(Path("in.txt"), text);
+    for (const char *method : {"Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "PPMd"}) {
+        for (const char *crypt : {"", "-mem=AES256 -pPw0rd", "-mem=ZipCrypto -pPw0rd"}) {
+            SCOPED_TRACE(std::string(method) + " " + crypt);
+            fs::remove(Path("a.zip"));
+            const std::string cmd = "cd '" + dir() + "' && 7z a -tzip -mm=" + method + " " + crypt +
+                                    " a.zip in.txt > /dev/null";
+            ASSERT_EQ(std::system(cmd.c_str()), 0);
+            EXPECT_EQ(WalkFile(Path("a.zip"), kKeepGoing, "Pw0rd"), 0u);
+            ASSERT_EQ(walked_.size(), 1u);
+            if (std::string(method) == "PPMd") {
+                EXPECT_EQ(walked_[0].reason, "compression method 98 (ppmd) is not supported");
+                continue;
+            }
+            EXPECT_EQ(Handed(), Strings{text});
+            if (*crypt == '\0') continue;
+            EXPECT_EQ(WalkFile(Path("a.zip"), kKeepGoing, "wrong"), 0u);
+            EXPECT_NE(walked_[0].code, 0u);
+            EXPECT_TRUE(Handed().empty());
+        }
+    }
+}
+
+// A listing: one BEGIN and END per file member with what the directory
+// says, and nothing read, made or written.
+TEST_F(Extended, ListOnly) {
+    ZipArchive a;
+    a.Add("d/");
+    a.Add("d/big.txt", std::string(100000, 'b'), 8).zip64 = true;
+    Encode(a.Add("secret.txt", "hidden"), 12, VTQ_ENC_AES256, "pw");
+    a.Add("bad.txt", "x").crc = 1;
+    const ZipMember &big = a.members[1];
+    flags_ = VTQ_EXT_LIST_ONLY;
+    EXPECT_EQ(Walk(a), 0u);
+    ASSERT_EQ(walked_.size(), 3u);
+    EXPECT_TRUE(Handed().empty());
+    const VtqMemberEvent &b = walked_[0].begin;
+    EXPECT_EQ(walked_[0].name, "d/big.txt");
+    EXPECT_EQ(b.UncompressedSize, 100000u);
+    EXPECT_EQ(b.CompressedSize, Deflate(big.data).size());
+    EXPECT_EQ(b.Crc32, Crc32(big.data));
+    EXPECT_EQ(b.DosDateTime, 0x00210000u);
+    EXPECT_EQ(walked_[1].begin.Method, 12u);
+    EXPECT_EQ(walked_[1].begin.Encryption, VTQ_ENC_AES256);
+    for (const Walked &w : walked_) EXPECT_EQ(w.code, 0u) << w.name;
+    // Split mode through a nested entry point (no top level to prune
+    // after it): no work directory, success.
+    TxtOptions opts{};
+    opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_EXTENDED;
+    VtqExtension ext{};
+    ext.Size = sizeof ext;
+    ext.Version = VTQ_EXTENSION_VERSION;
+    ext.Flags = VTQ_EXT_LIST_ONLY;
+    opts.Extension = &ext;
+    fs::create_directory(Path("out"));
+    ParentInfo parent{};
+    const std::string out = Path("out/a.txt");
+    std::snprintf(parent.Path, sizeof parent.Path, "%s", out.c_str());
+    EXPECT_EQ(GetText4WithErrCallback(Path("a.zip").c_str(), out.c_str(), &opts, nullptr, &parent, 0),
+              0u);
+    EXPECT_EQ(Tree(), (Strings{"a.zip", "out/"}));
+}
+
+// Bombs.  A 121-byte archive whose one member declares 500 MiB but whose
+// stream makes a few bytes (the documented reading allocates and writes the
+// 500 MiB): refused before anything is allocated, under a cap far below it.
+// Twenty entries on one local header ("overlapping files"): read once.
+TEST_F(Extended, BombsAreRefusedInProportionToTheirSize) {
+    ZipArchive bomb;
+    bomb.Add("bomb.", "hello, bomb", 8).uncompressed_size = 500u << 20;
+    ASSERT_EQ(bomb.Build().size(), 121u);
+    setenv("VTQ_MAX_ALLOC", "1048576", 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Walk(bomb), 0u);
+    const auto took = std::chrono::steady_clock::now() - start;
+    unsetenv("VTQ_MAX_ALLOC");
+    EXPECT_EQ(walked_[0].reason, "data ends before the declared size");
+    EXPECT_LT(took, std::chrono::seconds(1));
+
+    ZipArchive overlap;
+    overlap.Add("kernel.txt", std::string(50000, 'k'), 8);
+    for (int i = 0; i < 19; ++i) overlap.Add("copy" + std::to_string(i), std::string(50000, 'k'), 8).local_offset = 0;
+    EXPECT_EQ(Walk(overlap), 0u);
+    EXPECT_EQ(Handed().size(), 1u);
+    EXPECT_EQ(walked_.size(), 20u);
+    EXPECT_EQ(walked_.back().reason, "overlaps another member's data");
+}
+
+// A member that is an archive: its members' events come between its own
+// BEGIN and END, one level deeper.
+TEST_F(Extended, NestedArchivesBracketTheirMembers) {
+    ZipArchive inner;
+    inner.Add("inner1.txt", "in one");
+    inner.Add("inner2.txt", "in two").crc = 3;
+    ZipArchive outer;
+    outer.Add("before.txt", "b");
+    outer.Add("inner.zip", inner.Build());
+    outer.Add("after.txt", "a");
+    WriteFile(Path("a.zip"), outer.Build());
+    VtqExtension ext{};
+    ext.Size = sizeof ext;
+    ext.Version = VTQ_EXTENSION_VERSION;
+    const auto nested = [](MemberCall &call) -> uint32_t {
+        if (call.content.rfind("PK", 0) != 0) return CopyMember(call);
+        const std::string out = call.path + ".txt";
+        return GetText4WithErrCallback(call.path.c_str(), out.c_str(), call.opts, nullptr,
+                                       call.parent, 0);
+    };
+    EXPECT_EQ(RunExtended(Path("a.zip"), Path("out.txt"), ext, kKeepGoing, &walked_, &deferred_,
+                          nested),
+              0u);
+    Strings order;
+    for (const Walked &w : walked_)
+        order.push_back(std::to_string(w.depth) + " " + w.name + " " + std::to_string(w.code));
+    EXPECT_EQ(order, (Strings{"0 before.txt 0", "0 inner.zip 6003", "1 inner1.txt 0",
+                              "1 inner2.txt 3102", "0 after.txt 0"}));
+}
+
+std::string Sha256(const std::string &bytes) {
+    unsigned char md[32];
+    unsigned int len = 0;
+    EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned i = 0; i < len; ++i) {
+        hex += "0123456789abcdef"[md[i] >> 4];
+        hex += "0123456789abcdef"[md[i] & 15];
+    }
+    return hex;
+}
+
+// Every archive of the corpus that Python's zipfile reads gives, member for
+// member, the bytes zipfile gives (corpus_members.py says which); what
+// zipfile cannot read fails here too, with a code and for a member a reason.
+TEST_F(Extended, CorpusAsPythonReadsIt) {
+    const std::string dir = CorpusDir();
+    if (dir.empty()) GTEST_SKIP() << "no corpus";
+    const std::string script = fs::path(__FILE__).parent_path() / "corpus_members.py";
+    FILE *pipe = popen(("python3 '" + script + "' '" + dir + "' 2>/dev/null").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::map<std::string, std::string> python;
+    for (char line[1 << 16]; std::fgets(line, sizeof line, pipe) != nullptr;) {
+        const std::string l(line);
+        const size_t tab = l.find('\t');
+        if (tab != std::string::npos) python[l.substr(0, tab)] = l.substr(tab + 1, l.size() - tab - 2);
+    }
+    if (pclose(pipe) != 0 || python.empty()) GTEST_SKIP() << "no python3 with zipfile";
+    size_t archives = 0, members = 0, mismatches = 0, refused = 0;
+    for (const auto &[file, words] : python) {
+        SCOPED_TRACE(file);
+        const uint32_t code = WalkFile(dir + "/" + file, kKeepGoing);
+        if (words == "unreadable") {
+            bool failed = code != 0;
+            for (const Walked &w : walked_) failed = failed || w.code != 0;
+            EXPECT_TRUE(failed);
+            refused += failed;
+            continue;
+        }
+        ++archives;
+        std::istringstream in(words);
+        size_t i = 0;
+        for (std::string sha; in >> sha; ++i) {
+            const Walked *w = i < walked_.size() ? &walked_[i] : nullptr;
+            if (sha == "-") continue;
+            // zipfile does not hold a member to its declared size: such a
+            // member is refused here.
+            if (sha[0] == '!') {
+                EXPECT_TRUE(w != nullptr && w->code != 0 && !w->handed) << "member " << i;
+                continue;
+            }
+            ++members;
+            const bool same = w != nullptr && w->code == 0 && Sha256(w->content) == sha;
+            mismatches += !same;
+            EXPECT_TRUE(same) << "member " << i << (w ? " " + w->name + ": " + w->reason : "");
+        }
+        // Every member has its events, unless the archive was refused whole
+        // (then any member zipfile read is a mismatch above).
+        if (code == 0 || !walked_.empty()) {
+            EXPECT_EQ(walked_.size(), i);
+        }
+    }
+    std::printf("corpus: %zu archives zipfile reads, %zu members compared, %zu mismatches; "
+                "%zu of the archives it cannot open refused\n",
+                archives, members, mismatches, refused);
+}
+
+} // namespace
+} // namespace vtq::test
