@@ -56,9 +56,10 @@ void InitKeys(ZipBus *bus, const VtqExtension &record) {
     bus->PasswordLen = password_len;
 }
 
+// A buffer the host refused: the member is too large for its cap.
 const char *TooLarge(Line *line, uint64_t bytes) {
     line->Clear();
-    return line->Add("member of ").Add(bytes).Add(" bytes is larger than the member-size cap").c_str();
+    return line->Add("needs ").Add(bytes).Add(" bytes, more than the member-size cap").c_str();
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/support/encoders.h"
 #include "tests/support/fixture.h"
 #include "tests/support/zip_builder.h"
 #include "vtq/zozaz.h"
@@ -109,6 +110,20 @@ const Scenario kScenarios[] = {
          return a;
      },
      0, 3},
+    // The extended mode with its password "pw": a stub in front, ZIP64
+    // fields, AES and traditional encryption, bzip2, a nested archive, and
+    // a member with a wrong CRC that is skipped (6003 at the end).
+    {"Extended", Via::kTop, VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, 0,
+     [] {
+         ZipArchive a = Archive({{"a.txt", "alpha\n", 0}, {"bad.txt", "crc\n", 0}, {"inner.zip", Inner().Build(), 8}});
+         a.stub = "#!/bin/sh\n";
+         a.members[0].zip64 = true;
+         a.members[1].crc = 1;
+         Encode(a.Add("aes.txt", std::string(700, 'a')), 12, VTQ_ENC_AES256, "pw");
+         Encode(a.Add("crypt.txt", "traditional\n"), 8, VTQ_ENC_ZIPCRYPTO, "pw");
+         return a;
+     },
+     6003, 6},
 };
 
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.label; }
@@ -130,6 +145,7 @@ protected:
         opts_ = TxtOptions{};
         opts_.ModeFlags = VTQ_MODE_ENABLED | s.mode;
         opts_.FormatFlags = s.format | VTQ_FMT_EOL_LF;
+        opts_.Extension = &ext_; // read in extended mode only
         const std::string archive = Path("in/a.zip"), out = Path("out/a.txt");
         if (s.via == Via::kTop)
             return GetTextWithErrCallback(archive.c_str(), out.c_str(), &opts_, nullptr, 0);
@@ -169,6 +185,8 @@ protected:
     }
 
     TxtOptions opts_{};
+    const VtqExtension ext_{sizeof ext_, VTQ_EXTENSION_VERSION, reinterpret_cast<const unsigned char *>("pw"),
+                            2, 0, nullptr, nullptr, {}, {}};
     size_t fds_ = 0;
 };
 
