@@ -186,7 +186,7 @@ protected:
 
     TxtOptions opts_{};
     const VtqExtension ext_{sizeof ext_, VTQ_EXTENSION_VERSION, reinterpret_cast<const unsigned char *>("pw"),
-                            2, 0, nullptr, nullptr, {}, {}};
+                            2, 0, nullptr, nullptr, {}, nullptr, {}};
     size_t fds_ = 0;
 };
 
