@@ -118,12 +118,16 @@ bool utf8_all_valid(const unsigned char *p, std::size_t n) {
     return utf8_valid_prefix(p, n, &bad) == n;
 }
 
+bool starts_like_zip(std::span<const unsigned char> bytes) {
+    static constexpr unsigned char kZipSig[4] = {'P', 'K', 3, 4};
+    return bytes.size() >= 4 && std::memcmp(bytes.data(), kZipSig, 4) == 0;
+}
+
 // An archive starts with a local header signature; text holds no NUL byte
 // and is valid UTF-8 (complete to its last character), or else valid in
 // the legacy set; anything else has no filter.
 MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name) {
-    static constexpr unsigned char kZipSig[4] = {'P', 'K', 3, 4};
-    if (bytes.size() >= 4 && std::memcmp(bytes.data(), kZipSig, 4) == 0) return MemberKind::kZip;
+    if (starts_like_zip(bytes)) return MemberKind::kZip;
 #if defined(__x86_64__)
     // Most members are UTF-8 text: one vector pass shows it, NUL check
     // included, instead of a NUL search and then the UTF-8 check.

@@ -1,10 +1,11 @@
 // internal.h - pieces of the per-member text extraction shared by its files
 //
 // The extraction of one member runs in two steps: classify the file
-// (classify.cpp), then convert it to the output encoding and write it to
-// its destination under the size limit (sink.cpp).  A member that is
-// itself a ZIP archive goes back to the filter instead (nested.cpp).
-// member_text.cpp ties the steps together.
+// (classify.cpp; in extended mode detect its encoding, extended.cpp), then
+// convert it to the output encoding and write it to its destination under
+// the size limit (sink.cpp).  A member that is itself a ZIP archive goes
+// back to the filter instead (nested.cpp).  member_text.cpp ties the steps
+// together.
 #pragma once
 
 #include <iconv.h>
@@ -14,8 +15,10 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "vtq/host.h"
+#include "vtq/standin.h"
 #include "vtq/zozaz.h"
 
 namespace vtq::txif {
@@ -65,8 +68,12 @@ private:
 // host's writes.
 inline constexpr std::size_t kChunk = 64 * 1024;
 
+// True when bytes start with a local file header signature: the host's
+// mark of a ZIP archive, in both modes.
+bool starts_like_zip(std::span<const unsigned char> bytes);
+
 // Decides the kind of a file's bytes; legacy_iconv_name is the character
-// set tried when they are not UTF-8.
+// set tried when they are not UTF-8.  The documented mode's rule.
 MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name);
 
 // Decodes a legacy character set to UTF-8 with iconv, strictly: a byte
@@ -108,12 +115,15 @@ bool utf8_text_avx2(const unsigned char *p, std::size_t n);
 
 // ------------------------------------------------------------ output
 
-// Where a member's text goes: a host file or a host stream.
+// Where a member's text goes: a program's text hook when one is set, else
+// a host stream or a host file.
 struct Sink {
     VTQ_FILE *file = nullptr;
     VTQ_STREAM *stream = nullptr;
-    // Writes all n bytes; false when the host file took fewer (a stream's
-    // result is not examined, as the host stream reports nothing useful).
+    void (*on_text)(void *user, const void *data, std::size_t len) = nullptr;
+    void *text_user = nullptr;
+    // Writes all n bytes; false when the host file took fewer (neither a
+    // stream's nor a hook's answer is examined: they report nothing).
     bool put(const char *p, std::size_t n) const;
 };
 
@@ -174,6 +184,45 @@ private:
 uint32_t write_text(std::span<const unsigned char> bytes, MemberKind kind,
                     const char *legacy_iconv_name, Encoder &encoder, LimitedWriter &writer);
 
+// ------------------------------------------------------------ extended mode
+
+// What VTQ_MODE_EXTENDED asks of a hand-off (see extended.cpp): the
+// program's member-event callback and its text hooks, zero where the
+// records do not have them.  Without the bit: all zero, on false.
+struct Extended {
+    bool on = false;
+    VtqMemberCallback on_member = nullptr;
+    void *member_user = nullptr;
+    uint32_t hook_flags = 0; // VTQ_HOOK_*
+    void (*on_text)(void *user, const void *data, std::size_t len) = nullptr;
+    void (*on_raw)(void *user, const void *data, std::size_t len) = nullptr;
+    void *hook_user = nullptr;
+    bool raw_members() const { return (hook_flags & VTQ_HOOK_RAW_MEMBERS) != 0; }
+};
+
+// Reads opts->Extension (when the bit is set) and the VTQ_TextHooks its
+// HostData points to; a field counts only when it lies wholly within its
+// record's Size.
+Extended read_extended(const TxtOptions &opts);
+
+// Hands the member's DETAIL event to the program, when it has a callback;
+// format and encoding are null or NUL-terminated.
+void send_detail(const Extended &ext, const char *format, const char *encoding);
+
+// What a member file is and how its text is read.
+struct MemberDecision {
+    MemberKind kind;
+    std::string iconv_name; // kLegacyText: the encoding its bytes decode from
+    std::size_t skip = 0;   // bytes of byte-order mark in front of the text
+    std::string format;     // the DETAIL event's Format ("text", "zip"); "": unknown
+    std::string encoding;   // its Encoding, a display name; "": none
+};
+
+// The extended mode's decision: a ZIP archive by its signature, else
+// text in the encoding detect_encoding() finds (charset: the user's, or
+// "" / "auto" for none), else no filter.
+MemberDecision decide_extended(std::span<const unsigned char> bytes, std::string_view charset);
+
 // ------------------------------------------------------------ nested
 
 // Where a nested archive's text goes.
@@ -186,6 +235,9 @@ struct NestedCall {
     Sink sink;            // compose mode (and stream split): the enclosing output
     const char *text_path; // file split mode: the member's text path
     bool keep_bom;         // the nested text starts the enclosing output
+    // The program's text hook takes the members' texts: the nested level's
+    // own count of them, not only what reaches the sink, is carried on.
+    bool texts_to_hook;
 };
 
 // Hands a ZIP member back to the filter (GetText4WithErrCallback) and

@@ -6,6 +6,11 @@
 // host stream; ZIP members go back to the filter; everything else has no
 // filter (6000).  The running byte count lives in ParentInfo.Written and
 // is continued here, so the size limit holds across members and levels.
+//
+// In extended mode a member's encoding is detected (detect.h) instead of
+// assumed, the program hears what each member was found to be (a DETAIL
+// event), and its text hooks may take the texts, or the members' bytes
+// untouched, instead of the outputs.
 #include <cstring>
 #include <optional>
 #include <string>
@@ -26,9 +31,20 @@ struct HostFileCloser {
 };
 using HostFilePtr = std::unique_ptr<VTQ_FILE, HostFileCloser>;
 
+// What a member file is: in extended mode what decide_extended() finds,
+// else the documented rule with the source set chosen from opts.
+MemberDecision decide(std::span<const unsigned char> bytes, const TxtOptions &opts, bool extended) {
+    if (extended) return decide_extended(bytes, field_text(opts.Charset, sizeof opts.Charset));
+    const CharsetGroup &group = source_group(opts);
+    return {classify(bytes, group.iconv_name), group.iconv_name, 0, "", ""};
+}
+
+const char *null_if_empty(const std::string &s) { return s.empty() ? nullptr : s.c_str(); }
+
 // One hand-off: where the text goes is given by exactly one of out (a host
 // file, compose mode) and stream; in file split mode both are null and the
-// text file is made here.
+// text file is made here.  In extended mode a program's text hook takes
+// the text instead of any of them.
 uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtOptions *opts,
                  ParentInfo *parent, uint32_t mode, uint64_t user_data) {
     if (path == nullptr || opts == nullptr || parent == nullptr) return VTQ_E_NO_RECORD;
@@ -47,14 +63,22 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     case FileBytes::Load::kIncomplete: // the filter's write of it fell short
         return VTQ_E_IO;
     }
-    const CharsetGroup &group = source_group(*opts);
-    const MemberKind kind = classify(member.bytes(), group.iconv_name);
-    if (kind == MemberKind::kNoFilter) return VTQ_E_NO_FILTER;
+    const Extended ext = read_extended(*opts);
+    if (ext.raw_members()) {
+        // The program reads the member itself: nothing is decided, opened
+        // or written.  An empty member still comes with a valid pointer.
+        const auto bytes = member.bytes();
+        static constexpr unsigned char kNone[1] = {};
+        if (ext.on_raw != nullptr)
+            ext.on_raw(ext.hook_user, bytes.empty() ? kNone : bytes.data(), bytes.size());
+        return VTQ_OK;
+    }
+    const MemberDecision what = decide(member.bytes(), *opts, ext.on);
+    send_detail(ext, null_if_empty(what.format), null_if_empty(what.encoding));
+    if (what.kind == MemberKind::kNoFilter) return VTQ_E_NO_FILTER;
 
-    bool file_split = mode == 1 && stream == nullptr;
-    std::string text_path;
-    if (file_split && !split_text_path(path, text_path)) return VTQ_E_PATH;
-
+    const bool to_hook = ext.on_text != nullptr;
+    const bool file_split = mode == 1 && stream == nullptr;
     // A byte-order mark belongs at the start of an output only: every
     // split text file starts one; a composed file gets one when it is
     // still empty; a stream cannot be asked, so a composed stream gets one
@@ -68,7 +92,12 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     else if (mode == 2)
         at_start = parent->Written == 0 && (opts->ModeFlags & VTQ_MODE_NO_LABELS) != 0;
 
-    if (kind == MemberKind::kZip) {
+    std::string text_path;
+    if (file_split && (what.kind == MemberKind::kZip || !to_hook) &&
+        !split_text_path(path, text_path))
+        return VTQ_E_PATH;
+
+    if (what.kind == MemberKind::kZip) {
         member.release();
         NestedCall call{path,
                         opts,
@@ -77,22 +106,25 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
                         user_data,
                         Sink{out, stream},
                         file_split ? text_path.c_str() : nullptr,
-                        at_start};
+                        at_start,
+                        to_hook};
         return nested_archive(call);
     }
 
     HostFilePtr text_file;
-    Sink sink{out, stream};
-    if (file_split) {
+    Sink sink{out, stream, ext.on_text, ext.hook_user};
+    if (file_split && !to_hook) {
         uint32_t code = VTQ_OK;
         text_file.reset(create_text_file(text_path, &code));
         if (!text_file) return code;
         sink.file = text_file.get();
     }
     Encoder encoder(*opts);
-    if (at_start) encoder.start_of_output();
+    // A text hook gets texts without a mark: they are pieces, not an output.
+    if (at_start && !to_hook) encoder.start_of_output();
     LimitedWriter writer(sink, *opts, parent->Written);
-    uint32_t rc = write_text(member.bytes(), kind, group.iconv_name, encoder, writer);
+    uint32_t rc = write_text(member.bytes().subspan(what.skip), what.kind, what.iconv_name.c_str(),
+                             encoder, writer);
     parent->Written = writer.count();
     // Bytes the file system takes back at the close (a full disk) are as
     // lost as a short write.

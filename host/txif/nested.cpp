@@ -63,11 +63,13 @@ private:
 // Copies the nested output into the enclosing sink, leaving out a leading
 // byte-order mark unless keep_bom (the nested level's first label carries
 // one, but inside an output that already started it would be noise).
-// *appended gets the bytes written.  0, or 24 when the sink took fewer
-// bytes or the nested level's writes did not all reach its output.
+// *appended gets the bytes written, *left_out those of the mark left out.
+// 0, or 24 when the sink took fewer bytes or the nested level's writes did
+// not all reach its output.
 uint32_t append_file(const std::string &path, const Sink &sink, const std::string &bom,
-                     std::size_t *appended) {
+                     std::size_t *appended, std::size_t *left_out) {
     *appended = 0;
+    *left_out = 0;
     FileBytes file;
     switch (file.load(path.c_str())) {
     case FileBytes::Load::kOk:
@@ -87,6 +89,7 @@ uint32_t append_file(const std::string &path, const Sink &sink, const std::strin
             skip = bom.size();
         if (!sink.put(p + at + skip, got - skip)) return VTQ_E_SHORT_WRITE;
         *appended += got - skip;
+        *left_out += skip;
         at += got;
     }
     return VTQ_OK;
@@ -142,13 +145,20 @@ uint32_t nested_archive(const NestedCall &call) {
                             call.user_data);
     if (rc == VTQ_E_REFUSED || rc == VTQ_E_NOT_ENABLED)
         vtq_logfclose(call.opts->FormatFlags, log_ref);
-    std::size_t appended = 0;
-    const uint32_t appended_rc = append_file(out.path(), call.sink, bom, &appended);
+    const uint64_t nested_count = parent.Written;
+    std::size_t appended = 0, left_out = 0;
+    const uint32_t appended_rc = append_file(out.path(), call.sink, bom, &appended, &left_out);
     // The running count is what really reached the enclosing output.
     // Under the size limit that equals the nested level's own count; a
     // nested level that failed and removed its output leaves nothing to
-    // count.
-    parent.Written = before + appended;
+    // count.  With a text hook the members' texts went to the program, not
+    // into that output: the nested level's count stands, less the mark
+    // left out (labels of an output it removed stay counted, which only
+    // makes the limit stricter).
+    if (call.texts_to_hook && nested_count >= before + left_out)
+        parent.Written = nested_count - left_out;
+    else
+        parent.Written = before + appended;
     if (appended_rc != VTQ_OK) return appended_rc;
     // An archive without file members gives no text, like an empty member.
     if (rc == VTQ_E_NO_TEXT) return VTQ_OK;

@@ -26,6 +26,10 @@ std::size_t utf8_whole_prefix(const unsigned char *p, std::size_t n) {
 
 bool Sink::put(const char *p, std::size_t n) const {
     if (n == 0) return true;
+    if (on_text != nullptr) {
+        on_text(text_user, p, n);
+        return true;
+    }
     if (stream != nullptr) {
         // The stream takes 32-bit lengths; our chunks are far smaller, but
         // a caller's large block is split rather than truncated.
