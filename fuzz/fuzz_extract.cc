@@ -18,9 +18,10 @@
 //    the log (*.log): extracted member files are always deleted;
 //  - no file descriptor stays open;
 //  - composed output, to a file or a stream, stays within the size limit;
-//  - extended mode: every member event is a BEGIN or an END of the size the
-//    header gives, BEGIN and END pair up and nest (nested archives inside
-//    their member) and name the same member; a listing leaves the output
+//  - extended mode: every member event is a BEGIN, an END or a DETAIL of
+//    the size the header gives, BEGIN and END pair up and nest (nested
+//    archives inside their member) and name the same member, a DETAIL comes
+//    only between a BEGIN and its END; a listing leaves the output
 //    directory empty; and without the extended bit no event comes at all.
 // Leaks are left to LeakSanitizer (the fuzz build) or valgrind.
 //
@@ -87,6 +88,9 @@ struct Events {
         const std::string name = e->Name != nullptr ? e->Name : "(null)";
         if (e->Kind == VTQ_EVENT_BEGIN) {
             self->open.push_back(name);
+        } else if (e->Kind == VTQ_EVENT_DETAIL) {
+            // The host's word on the member being read: only inside one.
+            if (self->open.empty()) Die(what + "DETAIL outside a member");
         } else if (e->Kind != VTQ_EVENT_END) {
             Die(what + "of kind " + std::to_string(e->Kind));
         } else if (self->open.empty() || self->open.back() != name) {
