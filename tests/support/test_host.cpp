@@ -1,6 +1,7 @@
 // test_host.cpp - fault-injecting, recording host for the unit tests
 #include "tests/support/test_host.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <fstream>
@@ -113,7 +114,10 @@ VTQ_FILE *VTQ_FileOpen(const char *path, const char *mode) {
 }
 int VTQ_FileClose(VTQ_FILE *file) { return os::file_close(file); }
 size_t VTQ_FileRead(void *buf, size_t size, size_t count, VTQ_FILE *file) {
-    return Fault(T::kRead) ? 0 : os::file_read(buf, size, count, file);
+    if (Fault(T::kRead)) return 0;
+    const size_t limit = host().read_limit;
+    if (limit != 0 && size != 0) count = std::min(count, std::max<size_t>(1, limit / size));
+    return os::file_read(buf, size, count, file);
 }
 size_t VTQ_FileWrite(const void *buf, size_t size, size_t count, VTQ_FILE *file) {
     return Fault(T::kWrite) ? 0 : os::file_write(buf, size, count, file);

@@ -84,6 +84,9 @@ struct Host {
     bool adopt = true;
     // Every memory file opened through the host, for leftover checks.
     std::set<std::string> memory_files;
+    // Nonzero: every VTQ_FileRead delivers at most this many bytes (at
+    // least one item), as a pipe or a network file may.
+    size_t read_limit = 0;
     // The log takes its text argument literally, as a host's log may,
     // instead of as a printf format.
     bool literal_log = false;
