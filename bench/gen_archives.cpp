@@ -5,8 +5,12 @@
 // makes DIR/big.zip (8 text members of 32 MiB, deflated), DIR/many.zip
 // (20,000 text members of 0.5-4 KiB, deflated), DIR/stored.zip (4 text
 // members of 64 MiB, stored) and DIR/nested.zip (50 deflated archives of 20
-// deflated text members each).  --small makes the same four shapes a few
-// hundred KiB in all, for the harness's smoke test.
+// deflated text members each), DIR/tiny.zip (60,000 text members of 16-24
+// bytes in 60 folders, deflated or stored, whichever is smaller, as zip
+// tools choose) and DIR/tiny200k.zip (200,000 tiny members in 4 deflated
+// inner archives of 50,000, as an archive's own count stops at 65,535: memory
+// must not grow with the member count).  --small makes
+// the same shapes a few hundred KiB in all, for the harness's smoke test.
 //
 // The text is pseudo-English from a fixed vocabulary, valid UTF-8 with a
 // little accented and CJK text in it, so that a text filter passes it
@@ -169,6 +173,16 @@ Member MakeMember(std::string name, const std::string &content, bool deflate) {
     return m;
 }
 
+// A member deflated when that makes it smaller, else stored.
+Member MakeSmallest(std::string name, const std::string &content) {
+    Member m = MakeMember(std::move(name), content, true);
+    if (m.data.size() >= content.size()) {
+        m.method = 0;
+        m.data.assign(content.begin(), content.end());
+    }
+    return m;
+}
+
 // A ZIP writer into memory: local headers and data as members come, the
 // central directory and the end record at Finish().  Fixed DOS time, no
 // extra fields, no data descriptors.
@@ -271,9 +285,27 @@ struct Shape {
     uint32_t many_members;
     uint32_t stored_members, stored_size;
     uint32_t nested_inner, nested_members;
+    uint32_t tiny_members, tiny_count_members; // tiny.zip, tiny200k.zip
 };
-constexpr Shape kFull{8, 32u << 20, 20000, 4, 64u << 20, 50, 20};
-constexpr Shape kSmall{2, 64u << 10, 40, 2, 64u << 10, 3, 4};
+constexpr Shape kFull{8, 32u << 20, 20000, 4, 64u << 20, 50, 20, 60000, 200000};
+constexpr Shape kSmall{2, 64u << 10, 40, 2, 64u << 10, 3, 4, 60, 200};
+
+// The tiny shape: count members of 16 to 24 bytes, 1,000 to a folder (at
+// least two folders).
+Bytes TinyArchive(const Vocabulary &v, uint32_t count, uint64_t seed) {
+    const uint32_t per_folder = count >= 2000 ? 1000 : (count + 1) / 2;
+    auto members = MakeMembers(count, [&](uint32_t i) {
+        Rng rng(seed + i);
+        std::string text;
+        MakeText(v, seed + i, 16 + rng.Below(9), text);
+        char n[64];
+        std::snprintf(n, sizeof n, "tiny/f%03u/t%06u.txt", i / per_folder, i);
+        return MakeSmallest(n, text);
+    });
+    ZipWriter zip;
+    for (const Member &m : members) zip.Add(m);
+    return zip.Finish();
+}
 
 // A small member of 512 to 4096 bytes, its content from seed.
 Member SmallMember(const Vocabulary &v, std::string name, uint64_t seed) {
@@ -357,6 +389,16 @@ int main(int argc, char **argv) {
             zip.Add(m);
         }
         if (!WriteFile(d + "/nested.zip", zip.Finish())) return 1;
+    }
+    if (!WriteFile(d + "/tiny.zip", TinyArchive(vocab, shape->tiny_members, 5000000))) return 1;
+    {
+        ZipWriter zip;
+        for (uint32_t i = 0; i < 4; ++i) {
+            const Bytes inner = TinyArchive(vocab, shape->tiny_count_members / 4, 6000000 + 100000ull * i);
+            std::snprintf(name, sizeof name, "part%u.zip", i);
+            zip.Add(MakeMember(name, std::string(inner.begin(), inner.end()), true));
+        }
+        if (!WriteFile(d + "/tiny200k.zip", zip.Finish())) return 1;
     }
     return 0;
 }

@@ -2,13 +2,16 @@
 # run.sh - time ziptext against unzip, bsdtar and the floor, side by side
 #
 # Usage:
-#   bench/run.sh [--reps N]
+#   bench/run.sh [--reps N] [--no-jobs] [--before ZIPTEXT]
 #       Builds the bench preset (Release, build/bench), installs bsdtar
 #       (libarchive-tools) and Google Benchmark when they are missing,
-#       generates the four benchmark archives into $BENCH_DIR (default
+#       generates the benchmark archives into $BENCH_DIR (default
 #       /tmp/vtq-bench; made once, kept for the next run), times every tool
 #       N times (default 5) on each archive, alternating, and prints the
-#       table and the targets.  The micro-benchmarks are in
+#       table (fastest peer, ratios, peak RSS) and the targets, met or not;
+#       then ziptext --jobs 1 and 2 over 40 copies of many (--no-jobs
+#       skips that).  --before ZIPTEXT times another build of ziptext
+#       alongside ("before -o").  The micro-benchmarks are in
 #       build/bench/bin/vtq_micro_bench.
 #   bench/run.sh --smoke --ziptext PATH --gen PATH --floor PATH --runner PATH
 #       The harness's own test (CTest runs it): tiny archives in a fresh
@@ -23,11 +26,15 @@ root="$(cd "$here/.." && pwd)"
 
 smoke=0
 reps=5
+nojobs=""
+before=()
 ziptext="" gen="" floor="" runner=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --smoke) smoke=1 ;;
     --reps) reps="$2"; shift ;;
+    --no-jobs) nojobs=--no-jobs ;;
+    --before) before=(--before "$(realpath "$2")"); shift ;;
     --ziptext) ziptext="$2"; shift ;;
     --gen) gen="$2"; shift ;;
     --floor) floor="$2"; shift ;;
@@ -78,7 +85,7 @@ mkdir -p "$dir/archives" "$dir/scratch"
 # when it changed (or an archive is missing).
 stamp="$(sha256sum "$here/gen_archives.cpp" | cut -c1-16)"
 if [ "$(cat "$dir/archives/STAMP" 2>/dev/null)" != "$stamp" ] ||
-   ! ls "$dir"/archives/{big,stored,many,nested}.zip > /dev/null 2>&1; then
+   ! ls "$dir"/archives/{big,stored,many,tiny,nested,tiny200k}.zip > /dev/null 2>&1; then
   echo "run.sh: generating the benchmark archives in $dir/archives"
   rm -f "$dir/archives/STAMP"
   "$bin/vtq_bench_gen" "$dir/archives"
@@ -94,4 +101,4 @@ echo "tools: $("$bin/ziptext" --version 2>/dev/null | head -1), $(unzip -v | hea
 echo
 python3 "$here/timing.py" --ziptext "$bin/ziptext" --floor "$bin/vtq_bench_floor" --floor-zlib \
   --runner "$bin/vtq_bench_run" \
-  --archives "$dir/archives" --scratch "$dir/scratch" --reps "$reps"
+  --archives "$dir/archives" --scratch "$dir/scratch" --reps "$reps" $nojobs "${before[@]}"
