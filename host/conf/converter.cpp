@@ -3,6 +3,14 @@
 // One conversion is init -> change_charset -> convert (once or more) ->
 // term.  Everything it needs between those calls lives in the caller's
 // ConvState::Private, so conversions on different threads share nothing.
+//
+// The filter runs a whole conversion for every label, member name and line
+// break of a composed output, tens of thousands per archive of small files.
+// Opening iconv descriptors (a module search, several allocations) was
+// most of that work, so each thread keeps the descriptors its finished
+// conversions released and hands them to its next ones; and the ASCII
+// bytes of the six source groups, which all of them read as themselves,
+// are decoded here rather than by iconv.
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -25,6 +33,7 @@ struct Conv {
     iconv_t to;           // UTF-32LE -> output, for the legacy output sets
     iconv_t from;         // source -> UTF-32LE, for an iconv source
     SourceKind source;
+    bool ascii_identity;  // an iconv source that reads bytes below 0x80 as themselves
     bool bom_pending;     // the first-output flag, until a convert uses it
     bool line_breaks;     // LineBreakConv
     bool utf8_rule;       // read valid non-ASCII UTF-8 as UTF-8
@@ -32,6 +41,7 @@ struct Conv {
     uint8_t break_len;
     uint8_t subst[8];     // the substitution character, encoded
     uint8_t line_break[16]; // the line-break sequence, encoded
+    char from_name[40];   // the source's iconv name, for the descriptor cache
 };
 
 // ConvState is 8-aligned and Private starts at 44, so the record starts at
@@ -53,10 +63,76 @@ Conv *live(ConvState *st) {
     return c->magic == kMagic ? c : nullptr;
 }
 
+constexpr char kUnicodeSide[] = "UTF-32LE";
+
+// The descriptors that this thread's finished conversions released, by
+// name pair.  A descriptor is either in one conversion or here, so
+// conversions that overlap on one thread never share one; it is reset
+// before it is handed out again.
+class DescriptorCache {
+public:
+    DescriptorCache() = default;
+    DescriptorCache(const DescriptorCache &) = delete;
+    DescriptorCache &operator=(const DescriptorCache &) = delete;
+    ~DescriptorCache() {
+        for (Slot &s : slots_)
+            if (s.cd != kNoIconv) iconv_close(s.cd);
+    }
+
+    // A descriptor from `from` to `to`, kept or new; kNoIconv when iconv
+    // has no such converter.
+    iconv_t open(const char *to, const char *from) {
+        for (Slot &s : slots_) {
+            if (s.cd != kNoIconv && s.to == to && std::strcmp(s.from, from) == 0) {
+                iconv_t cd = s.cd;
+                s.cd = kNoIconv;
+                iconv(cd, nullptr, nullptr, nullptr, nullptr);
+                return cd;
+            }
+        }
+        return iconv_open(to, from);
+    }
+    // Keeps cd for a later open of the same pair (to is a name of this
+    // library's tables, compared by address; from, shorter than 40 bytes,
+    // is copied), closing the oldest kept one when all slots are full.
+    void close(iconv_t cd, const char *to, const char *from) {
+        if (cd == kNoIconv) return;
+        const size_t len = std::strlen(from);
+        Slot *slot = nullptr;
+        for (Slot &s : slots_)
+            if (s.cd == kNoIconv) slot = &s;
+        if (slot == nullptr) {
+            slot = &slots_[next_];
+            next_ = (next_ + 1) % kSlots;
+            iconv_close(slot->cd);
+        }
+        slot->cd = cd;
+        slot->to = to;
+        std::memcpy(slot->from, from, len + 1);
+    }
+
+private:
+    static constexpr size_t kSlots = 8;
+    struct Slot {
+        iconv_t cd = kNoIconv;
+        const char *to = nullptr;
+        char from[sizeof Conv::from_name] = {};
+    };
+    Slot slots_[kSlots];
+    size_t next_ = 0;
+};
+
+thread_local DescriptorCache t_descriptors;
+
 void close_from(Conv *c) {
-    if (c->from != kNoIconv) iconv_close(c->from);
+    if (c->from_name[0] != '\0')
+        t_descriptors.close(c->from, kUnicodeSide, c->from_name);
+    else if (c->from != kNoIconv)
+        iconv_close(c->from);
     c->from = kNoIconv;
+    c->from_name[0] = '\0';
     c->source = SourceKind::kNone;
+    c->ascii_identity = false;
 }
 
 // The six source group names and what they are read as.  Shift_JIS is read
@@ -100,12 +176,14 @@ struct Sink {
 };
 
 // Code points of the source, one at a time, with one of look-ahead (for
-// "\r\n").  An invalid source sequence comes out as kInvalid.
+// "\r\n").  An invalid source sequence comes out as kInvalid.  With
+// ascii_identity a byte below 0x80 at a character boundary is its own code
+// point, without a call into iconv.
 constexpr char32_t kInvalid = 0xFFFFFFFF;
 class Reader {
 public:
-    Reader(SourceKind kind, iconv_t from, const uint8_t *src, size_t len)
-        : kind_(kind), from_(from), src_(src), left_(len) {}
+    Reader(SourceKind kind, iconv_t from, bool ascii_identity, const uint8_t *src, size_t len)
+        : kind_(kind), from_(from), ascii_identity_(ascii_identity), src_(src), left_(len) {}
     bool next(char32_t *cp) {
         if (!fill()) return false;
         *cp = step_.invalid ? kInvalid : step_.cp[at_];
@@ -123,7 +201,11 @@ private:
     bool fill() {
         while (at_ >= count()) {
             if (left_ == 0) return false;
-            step_ = decode_next(kind_, from_, src_, left_);
+            if (ascii_identity_ && *src_ < 0x80) {
+                step_ = DecodeStep{{*src_, 0, 0, 0}, 1, false, 1};
+            } else {
+                step_ = decode_next(kind_, from_, src_, left_);
+            }
             src_ += step_.consumed;
             left_ -= step_.consumed;
             at_ = 0;
@@ -134,6 +216,7 @@ private:
 
     SourceKind kind_;
     iconv_t from_;
+    bool ascii_identity_;
     const uint8_t *src_;
     size_t left_;
     DecodeStep step_{};
@@ -150,7 +233,7 @@ int init_convert(ConvState *st, ConvParams *params, const TxtOptions *opts) {
     if (enc == nullptr) return 1;
     iconv_t to = kNoIconv;
     if (enc->iconv_name != nullptr) {
-        to = iconv_open(enc->iconv_name, "UTF-32LE");
+        to = t_descriptors.open(enc->iconv_name, kUnicodeSide);
         if (to == kNoIconv) return 1;
     }
     Conv *c = new (st->Private + kConvOffset) Conv{};
@@ -223,9 +306,16 @@ int change_charset(ConvState *st, ConvSource *, const char *charset) {
         c->source = SourceKind::kUtf8;
         return 0;
     }
-    c->from = iconv_open("UTF-32LE", iconv_name);
+    c->from = t_descriptors.open(kUnicodeSide, iconv_name);
     if (c->from == kNoIconv) return 1;
+    // A name too long to keep leaves from_name empty: the descriptor is
+    // closed, not kept, at the end.
+    const size_t len = std::strlen(iconv_name);
+    if (len < sizeof c->from_name) std::memcpy(c->from_name, iconv_name, len + 1);
     c->source = SourceKind::kIconv;
+    // The six groups' sets are ASCII-compatible, with lead bytes of 0x81
+    // and up.
+    c->ascii_identity = g != nullptr;
     return 0;
 }
 
@@ -253,7 +343,7 @@ int convert(ConvState *st) {
         kind = SourceKind::kUtf8;
     if (kind == SourceKind::kIconv) iconv(c->from, nullptr, nullptr, nullptr, nullptr);
 
-    Reader reader(kind, c->from, src, st->SrcLen);
+    Reader reader(kind, c->from, kind == SourceKind::kIconv && c->ascii_identity, src, st->SrcLen);
     char32_t cp;
     while (ok && reader.next(&cp)) {
         if (cp == kInvalid) {
@@ -278,7 +368,7 @@ int term_convert(ConvState *st) {
     Conv *c = live(st);
     if (c == nullptr) return 0;
     close_from(c);
-    if (c->to != kNoIconv) iconv_close(c->to);
+    t_descriptors.close(c->to, c->enc->iconv_name, kUnicodeSide);
     c->magic = 0;
     c->~Conv();
     return 0;

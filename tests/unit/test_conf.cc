@@ -122,6 +122,9 @@ TEST(Conf, Conversions) {
         {"Shift_JIS, cp932 circled 1", {.charset = "Shift_JIS", .source = "Shift_JIS"}, "\x87\x40", "\xE2\x91\xA0"},
         {"WINDOWS31J", {.charset = "WINDOWS31J", .source = "WINDOWS31J"}, "\x93\xFA", kSun},
         {"CP866", {.charset = "CP866", .source = "CP866"}, "\x80", "\xD0\x90"},
+        {"UTF-16LE: its ASCII is not bytes", {.source = "UTF-16LE"}, "A\0\xE5\x65"s, x},
+        {"Shift_JIS, a trail byte in ASCII's range", {.charset = "Shift_JIS", .source = "Shift_JIS"},
+         "a\x95\x5C" "b", "a\xE8\xA1\xA8" "b"},
         // Names of the alias table, in any spelling, read as the family's
         // superset; some are names iconv itself does not know.
         {"shift-jis as CP932", {.source = "shift-jis"}, "\x87\x40", "\xE2\x91\xA0"},
