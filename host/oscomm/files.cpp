@@ -339,6 +339,19 @@ size_t file_read(void *buf, size_t size, size_t count, VTQ_FILE *file) {
         file->pos += r;
         return static_cast<size_t>(r) / size;
     }
+    if (want == 1 && file->out_len == 0) {
+        // The filter's header fields, a byte per call: straight from the
+        // window that holds it (the last one, as the loop below takes).
+        Window *hit = nullptr;
+        for (Window &w : file->windows)
+            if (w.Holds(file->pos)) hit = &w;
+        if (hit != nullptr) {
+            *dst = hit->data[static_cast<size_t>(file->pos - hit->start)];
+            hit->used = ++file->tick;
+            ++file->pos;
+            return 1;
+        }
+    }
     if (!Flush(file)) return 0;
     size_t done = 0;
     while (done < want) {
