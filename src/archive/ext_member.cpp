@@ -80,12 +80,12 @@ Kind KindOf(const Entry &e) {
     return k;
 }
 
-VtqMemberEvent BeginEvent(const Entry &e, const char *name) {
+VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_name) {
     const Kind kind = KindOf(e);
     VtqMemberEvent event{};
     event.Kind = VTQ_EVENT_BEGIN;
     event.Name = name;
-    event.DisplayName = name;
+    event.DisplayName = display_name;
     event.CompressedSize = e.compressed_size;
     event.UncompressedSize = e.uncompressed_size;
     event.Method = kind.method;

@@ -41,9 +41,10 @@ struct Source {
     WholeInflater *whole;
 };
 
-// The BEGIN event of the member e named name (NUL-terminated): the entry's
-// sizes, flags, CRC-32 and time, KindOf's method and encryption.
-VtqMemberEvent BeginEvent(const Entry &e, const char *name);
+// The BEGIN event of the member e, named name as stored and display_name
+// in UTF-8 (both NUL-terminated): the entry's sizes, flags, CRC-32 and
+// time, KindOf's method and encryption.
+VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_name);
 
 // Reads the member e (its refusal already dealt with), decrypts and decodes
 // it and checks its CRC-32 (not for WinZip AE-2, whose authentication code

@@ -14,11 +14,12 @@
 // array over to the caller.
 //
 // In extended mode (VTQ_MODE_EXTENDED) the walk takes its entries from the
-// directory read whole (ext_directory.h) and each member's bytes from the
-// extended member reader (ext_member.h); naming, the member file and the
-// hand-off are the documented ones.  Every file member gets a BEGIN and an
-// END event, and with KeepGoing a member that fails for its own reasons is
-// recorded in DeferredError and skipped.
+// directory read whole (ext_directory.h), each name decoded to UTF-8
+// (ext_name.h), and each member's bytes from the extended member reader
+// (ext_member.h); naming, the member file and the hand-off are the
+// documented ones, with the decoded name.  Every file member gets a BEGIN
+// and an END event, and with KeepGoing a member that fails for its own
+// reasons is recorded in DeferredError and skipped.
 //
 // Two rules keep member names from reaching outside the work directory in
 // split mode: a name with a ".." component, and an empty name, are refused
@@ -31,6 +32,7 @@
 
 #include "archive/ext_directory.h"
 #include "archive/ext_member.h"
+#include "archive/ext_name.h"
 #include "archive/extension.h"
 #include "archive/member_decode.h"
 #include "archive/member_path.h"
@@ -207,7 +209,7 @@ private:
     uint32_t Walk();
     // The extended walk over dir_; 0 or the code to fail with.
     uint32_t WalkExtended();
-    MemberResult ExtendedMember(const ext::Entry &e);
+    MemberResult ExtendedMember(const ext::Entry &e, const char *stored);
     // Moves pos_ past the current central entry (32-bit arithmetic).
     void AdvancePastEntry() {
         pos_.CentralPos += fmt::kCentralHeaderSize + info_.NameLen + info_.ExtraLen +
@@ -326,16 +328,16 @@ uint32_t Extraction::Walk() {
 uint32_t Extraction::WalkExtended() {
     for (uint32_t i = 0; i < dir_.size(); ++i) {
         const ext::Entry &e = dir_[i];
-        // The current name, NUL-terminated, as the documented walk has it.
-        name_.reset(VTQ_malloc(size_t{e.name_len} + 1));
-        if (!name_) return VTQ_E_NO_MEMORY;
-        std::memcpy(name_.get(), e.name, e.name_len);
-        name_.as<char>()[e.name_len] = '\0';
+        // The current name, in UTF-8, with the name as stored behind it.
+        const char *stored = nullptr;
+        if (const uint32_t code = ext::DecodeName(e, *bus_->Options, ext_.record, &name_, &stored);
+            code != VTQ_OK)
+            return code;
         if (e.directory) {
             if (!ext_.list_only()) MakeDirectories();
             continue;
         }
-        const MemberResult r = ExtendedMember(e);
+        const MemberResult r = ExtendedMember(e, stored);
         if (r.next == Next::kFail) return r.code;
         if (r.next == Next::kFinish) return VTQ_OK;
         ++handled_;
@@ -349,8 +351,8 @@ uint32_t Extraction::WalkExtended() {
 // A member that fails before its hand-off for its own reasons is skipped
 // with KeepGoing (DeferredError holds its code), and ends the walk without;
 // a failure of the surroundings always ends it.
-MemberResult Extraction::ExtendedMember(const ext::Entry &e) {
-    VtqMemberEvent event = ext::BeginEvent(e, name());
+MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored) {
+    VtqMemberEvent event = ext::BeginEvent(e, stored, name());
     ext_.Send(event);
     event.Kind = VTQ_EVENT_END;
     if (ext_.list_only()) {

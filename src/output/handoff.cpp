@@ -74,7 +74,8 @@ extern "C" VTQ_FILTER_API uint32_t DealTxtSplit(ZipBus *bus, const char *member_
 }
 
 // Compose mode: the member goes into the one output, as a "Filename: " line
-// with member_name, a "Content: " line (both left out with the no-labels
+// with member_name (read in UTF-8 in extended mode, else in the set
+// GetSrcGroupName_zip chooses), a "Content: " line (both left out with the no-labels
 // mode flag), the host's text and a line break after it when the host
 // succeeded or stopped at the limit.  Returns the host's result unchanged,
 // or 12 when the label buffer could not be had (no host call then).  The
@@ -94,7 +95,10 @@ extern "C" VTQ_FILTER_API uint32_t DealTxtCompose(ZipBus *bus, const char *membe
         // The writes' results are not needed: a write the limit refuses
         // leaves LimitReached set for the caller to see.
         vtq::WriteLabel(bus, label.as<char>(), vtq::kFilenameLabel);
-        WriteStrToFile(bus, member_name, static_cast<uint32_t>(std::strlen(member_name)), nullptr);
+        // The extended walk hands over names it has decoded to UTF-8.
+        const bool decoded = (bus->Options->ModeFlags & VTQ_MODE_EXTENDED) != 0;
+        WriteStrToFile(bus, member_name, static_cast<uint32_t>(std::strlen(member_name)),
+                       decoded ? "UTF-8" : nullptr);
         WriteCRLFToFile(bus);
         vtq::WriteLabel(bus, label.as<char>(), vtq::kContentLabel);
         WriteCRLFToFile(bus);

@@ -340,6 +340,103 @@ TEST_F(Extended, NestedArchivesBracketTheirMembers) {
                               "1 inner2.txt 3102", "0 after.txt 0"}));
 }
 
+// Names in extended mode come out in UTF-8, the same in the member events,
+// the compose labels and the member files of split mode: from the UTF-8
+// flag, a Unicode Path field made for the name, a name that is valid UTF-8,
+// else the set the options choose; what the set cannot decode is escaped.
+TEST_F(Extended, NamesComeOutInUtf8) {
+    const std::string corpus = CorpusDir();
+    // A Unicode Path extra field (version 1) holding utf8, made for a name
+    // of CRC-32 crc.
+    const auto unicode_path = [](const std::string &utf8, uint32_t crc) {
+        std::string field = std::string("\x75\x70\0\0\1", 5) + std::string(4, '\0') + utf8;
+        field[2] = static_cast<char>(field.size() - 4);
+        for (int i = 0; i < 4; ++i) field[5 + i] = static_cast<char>(crc >> (8 * i));
+        return field;
+    };
+    const std::string bad = "bad\xff\xe4\xb8\x96.txt";
+    const struct {
+        const char *what;
+        std::string corpus_file; // or one member built from the next three
+        std::string stored;
+        uint16_t flags;
+        std::string extra;
+        const char *name_charset, *charset, *language;
+        Strings names;
+    } rows[] = {
+        {"CP866 by language", "libarchive-filename_cp866.zip", "", 0, "", "", "", "Russian",
+         {"ПРИВЕТ", "привет"}},
+        {"CP932 by language, a trail byte like a backslash", "libarchive-filename_cp932.zip", "", 0,
+         "", "", "", "Japanese", {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
+        {"CP437 when the choice is auto", "cpython-zip_cp437_header.zip", "", 0, "", "", "Auto", "",
+         {"filename_with_æoå.txt", "filename_without.txt"}},
+        {"Unicode Path fields", "libarchive-7075_utf8_paths.zip", "", 0, "", "", "", "",
+         {"File 1.txt", "File 2 - ö.txt", "File 3 - ä.txt", "File 4 - å.txt"}},
+        {"UTF-8 without the flag", "go-utf8-osx.zip", "", 0, "", "", "", "Japanese", {"世界"}},
+        {"UTF-8 flag, GBK chosen", "libarchive-filename_utf8_jp.zip", "", 0, "", "", "ChineseGBK", "",
+         {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
+        {"UTF-8 flag, bytes that are not", "", bad, 0x800, "", "CP1252", "", "", {"bad%FF世.txt"}},
+        {"no flag, the chosen set", "", bad, 0, "", "CP1252", "", "", {"badÿä¸–.txt"}},
+        {"a name the set cannot decode", "", "x\x81 .txt", 0, "", "", "", "Japanese", {"x%81 .txt"}},
+        {"Unicode Path for this name", "", "caf\x82.txt", 0,
+         unicode_path("naïve.txt", Crc32("caf\x82.txt")), "", "", "Japanese", {"naïve.txt"}},
+        {"Unicode Path for another name", "", "caf\x82.txt", 0,
+         unicode_path("naïve.txt", Crc32("cafe.txt")), "", "", "", {"café.txt"}},
+    };
+    struct Seen {
+        Strings names;
+        static void OnMember(void *user, const VtqMemberEvent *e) {
+            if (e->Kind == VTQ_EVENT_BEGIN) static_cast<Seen *>(user)->names.push_back(e->DisplayName);
+        }
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string archive = Path("a.zip");
+        if (!row.corpus_file.empty()) {
+            if (corpus.empty()) continue;
+            archive = corpus + "/" + row.corpus_file;
+        } else {
+            ZipArchive a;
+            ZipMember &m = a.Add(row.stored, "text");
+            m.flags = row.flags;
+            m.extra = row.extra;
+            WriteFile(archive, a.Build());
+        }
+        Seen seen;
+        VtqExtension ext{};
+        ext.Size = sizeof ext;
+        ext.Version = VTQ_EXTENSION_VERSION;
+        ext.OnMember = Seen::OnMember;
+        ext.User = &seen;
+        std::snprintf(ext.NameCharset, sizeof ext.NameCharset, "%s", row.name_charset);
+        TxtOptions opts{};
+        std::snprintf(opts.Charset, sizeof opts.Charset, "%s", row.charset);
+        std::snprintf(opts.Language, sizeof opts.Language, "%s", row.language);
+        opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | kKeepGoing;
+        opts.Extension = &ext;
+        const std::string out = Path("out.txt");
+        EXPECT_EQ(GetTextWithErrCallback(archive.c_str(), out.c_str(), &opts, nullptr, 0), 0u);
+        EXPECT_EQ(seen.names, row.names);
+        Strings labels;
+        std::istringstream text(ReadFile(out));
+        for (std::string line; std::getline(text, line);)
+            if (line.rfind("Filename: ", 0) == 0) labels.push_back(line.substr(10, line.size() - 11));
+        EXPECT_EQ(labels, row.names);
+        // Split mode: the member files are named so.
+        host().member_calls.clear();
+        opts.ModeFlags &= ~VTQ_MODE_COMPOSE;
+        fs::create_directories(Path("split"));
+        EXPECT_EQ(GetTextWithErrCallback(archive.c_str(), Path("split/a.txt").c_str(), &opts, nullptr, 0), 0u);
+        Strings files;
+        const std::string split = Path("split/");
+        for (const MemberCall &c : host().member_calls) {
+            const std::string under = c.path.substr(c.path.rfind(split, 0) == 0 ? split.size() : 0);
+            files.push_back(under.substr(under.find('/') + 1)); // below the work directory
+        }
+        EXPECT_EQ(files, row.names);
+    }
+}
+
 std::string Sha256(const std::string &bytes) {
     unsigned char md[32];
     unsigned int len = 0;
