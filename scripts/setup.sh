@@ -20,6 +20,9 @@ packages+=(libbz2-dev liblzma-dev libzstd-dev libssl-dev pkg-config p7zip-full)
 # The second compiler of CI (.ci/run) and the format check
 # (scripts/check-format.sh).
 packages+=(clang clang-format)
+# The extended mode's documents: libxml2 (HTML, XML, Office and OpenDocument
+# parts), GMime (e-mail).
+packages+=(libxml2-dev libgmime-3.0-dev)
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in "${packages[@]}"; do

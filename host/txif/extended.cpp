@@ -46,25 +46,42 @@ Extended read_extended(const TxtOptions &opts) {
     return ext;
 }
 
-void send_detail(const Extended &ext, const char *format, const char *encoding) {
+void send_detail(const Extended &ext, const char *format, const char *encoding,
+                 const char *reason) {
     if (ext.on_member == nullptr) return;
     VtqMemberEvent event{};
     event.Size = sizeof event;
     event.Kind = VTQ_EVENT_DETAIL;
     event.Format = format;
     event.Encoding = encoding;
+    event.Reason = reason;
     ext.on_member(ext.member_user, &event);
 }
 
 MemberDecision decide_extended(std::span<const unsigned char> bytes, std::string_view charset) {
-    if (starts_like_zip(bytes)) return {MemberKind::kZip, "", 0, "zip", ""};
-    TextEncoding enc = detect_encoding(bytes, charset);
-    if (!enc.text()) return {MemberKind::kNoFilter, "", 0, "", ""};
-    // UTF-8, its mark aside, goes out as it stands; every other encoding
-    // through iconv, as the legacy sets do.
-    const MemberKind kind =
-        enc.iconv_name == "UTF-8" ? MemberKind::kUtf8Text : MemberKind::kLegacyText;
-    return {kind, std::move(enc.iconv_name), enc.bom_len, "text", std::move(enc.display_name)};
+    MemberFormat found = sniff_member(bytes, charset);
+    MemberDecision d{MemberKind::kNoFilter, "", 0, found.name ? found.name : "", "", {}};
+    if (found.encoding.text()) d.encoding = found.encoding.display_name;
+    switch (found.format) {
+    case DocFormat::kNone:
+        break;
+    case DocFormat::kZip:
+        d.kind = MemberKind::kZip;
+        break;
+    case DocFormat::kText:
+        // UTF-8, its mark aside, goes out as it stands; every other
+        // encoding through iconv, as the legacy sets do.
+        d.kind =
+            found.encoding.iconv_name == "UTF-8" ? MemberKind::kUtf8Text : MemberKind::kLegacyText;
+        d.iconv_name = found.encoding.iconv_name;
+        d.skip = found.encoding.bom_len;
+        break;
+    default:
+        d.kind = MemberKind::kDocument;
+        d.document = std::move(found);
+        break;
+    }
+    return d;
 }
 
 } // namespace vtq::txif

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/txif/documents.h"
 #include "vtq/host.h"
 #include "vtq/standin.h"
 #include "vtq/zozaz.h"
@@ -29,6 +30,7 @@ enum class MemberKind {
     kUtf8Text,   // empty, or no NUL byte and valid UTF-8
     kLegacyText, // no NUL byte and valid in the source character set
     kZip,        // starts with a local file header signature
+    kDocument,   // extended mode: a format of documents.h (PDF, DOCX, HTML, ...)
     kNoFilter,   // anything else
 };
 
@@ -206,21 +208,26 @@ struct Extended {
 Extended read_extended(const TxtOptions &opts);
 
 // Hands the member's DETAIL event to the program, when it has a callback;
-// format and encoding are null or NUL-terminated.
-void send_detail(const Extended &ext, const char *format, const char *encoding);
+// format, encoding and reason (why the member gives no text) are null or
+// NUL-terminated.
+void send_detail(const Extended &ext, const char *format, const char *encoding,
+                 const char *reason = nullptr);
 
 // What a member file is and how its text is read.
 struct MemberDecision {
     MemberKind kind;
     std::string iconv_name; // kLegacyText: the encoding its bytes decode from
     std::size_t skip = 0;   // bytes of byte-order mark in front of the text
-    std::string format;     // the DETAIL event's Format ("text", "zip"); "": unknown
+    std::string format;     // the DETAIL event's Format ("text", "zip", "pdf"); "": unknown
     std::string encoding;   // its Encoding, a display name; "": none
+    MemberFormat document;  // kDocument: what sniff_member() found
 };
 
-// The extended mode's decision: a ZIP archive by its signature, else
-// text in the encoding detect_encoding() finds (charset: the user's, or
-// "" / "auto" for none), else no filter.
+// The extended mode's decision, by content (sniff_member): a ZIP archive
+// (not an Office or OpenDocument package), text in the encoding
+// detect_encoding() finds (charset: the user's, or "" / "auto" for none),
+// a document, else no filter; Format then names the kind of file when its
+// signature tells ("png").
 MemberDecision decide_extended(std::span<const unsigned char> bytes, std::string_view charset);
 
 // ------------------------------------------------------------ nested

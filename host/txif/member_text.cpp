@@ -31,12 +31,70 @@ struct HostFileCloser {
 };
 using HostFilePtr = std::unique_ptr<VTQ_FILE, HostFileCloser>;
 
+// A document's text on its way to the member's destination: converted to
+// the output encoding and written under the size limit.  The first refusal
+// is kept as the member's result.
+class EncodedOut : public TextOut {
+public:
+    EncodedOut(Encoder &encoder, LimitedWriter &writer) : encoder_(encoder), writer_(writer) {}
+
+    bool put(std::string_view utf8) override {
+        if (rc_ != VTQ_OK) return false;
+        std::string_view out = utf8;
+        if (!encoder_.passthrough()) {
+            encoded_.clear();
+            if (!encoder_.convert(utf8.data(), utf8.size(), encoded_)) {
+                rc_ = VTQ_E_NO_TEXT;
+                return false;
+            }
+            out = encoded_;
+        }
+        switch (writer_.write(out.data(), out.size())) {
+        case LimitedWriter::Result::kOk:
+            return true;
+        case LimitedWriter::Result::kCut:
+            rc_ = VTQ_E_SIZE_LIMIT;
+            return false;
+        case LimitedWriter::Result::kWriteFailed:
+            rc_ = VTQ_E_SHORT_WRITE;
+            return false;
+        }
+        return false;
+    }
+    uint32_t rc() const { return rc_; }
+
+private:
+    Encoder &encoder_;
+    LimitedWriter &writer_;
+    std::string encoded_;
+    uint32_t rc_ = VTQ_OK;
+};
+
+// Writes the text of a kDocument member through encoder and writer, as
+// write_text() writes text: 0, 3005, 6002 or 24 as write_text() gives them,
+// or 6000 with reason set when the document's parser gave up (the text
+// before that point has gone out).  ctx carries the depth.
+uint32_t write_document(const MemberFormat &format, std::span<const unsigned char> bytes,
+                        const char *path, DocContext &ctx, Encoder &encoder, LimitedWriter &writer,
+                        std::string &reason) {
+    EncodedOut out(encoder, writer);
+    TextBuilder builder(out);
+    DocResult r = document_text(format, bytes, path, ctx, builder);
+    builder.finish();
+    // A full output or a failed write says more than a parser that was
+    // stopped half-way and complained.
+    if (out.rc() != VTQ_OK) return out.rc();
+    if (r.ok) return VTQ_OK;
+    reason = std::move(r.reason);
+    return VTQ_E_NO_FILTER;
+}
+
 // What a member file is: in extended mode what decide_extended() finds,
 // else the documented rule with the source set chosen from opts.
 MemberDecision decide(std::span<const unsigned char> bytes, const TxtOptions &opts, bool extended) {
     if (extended) return decide_extended(bytes, field_text(opts.Charset, sizeof opts.Charset));
     const CharsetGroup &group = source_group(opts);
-    return {classify(bytes, group.iconv_name), group.iconv_name, 0, "", ""};
+    return {classify(bytes, group.iconv_name), group.iconv_name, 0, "", "", {}};
 }
 
 const char *null_if_empty(const std::string &s) { return s.empty() ? nullptr : s.c_str(); }
@@ -74,8 +132,14 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
         return VTQ_OK;
     }
     const MemberDecision what = decide(member.bytes(), *opts, ext.on);
+    if (what.kind == MemberKind::kNoFilter) {
+        // A kind known by its signature is named, for the program to say.
+        const std::string why = what.format.empty() ? "" : "no text filter for " + what.format;
+        send_detail(ext, null_if_empty(what.format), null_if_empty(what.encoding),
+                    null_if_empty(why));
+        return VTQ_E_NO_FILTER;
+    }
     send_detail(ext, null_if_empty(what.format), null_if_empty(what.encoding));
-    if (what.kind == MemberKind::kNoFilter) return VTQ_E_NO_FILTER;
 
     const bool to_hook = ext.on_text != nullptr;
     const bool file_split = mode == 1 && stream == nullptr;
@@ -123,8 +187,19 @@ uint32_t extract(const char *path, VTQ_FILE *out, VTQ_STREAM *stream, const TxtO
     // A text hook gets texts without a mark: they are pieces, not an output.
     if (at_start && !to_hook) encoder.start_of_output();
     LimitedWriter writer(sink, *opts, parent->Written);
-    uint32_t rc = write_text(member.bytes().subspan(what.skip), what.kind, what.iconv_name.c_str(),
-                             encoder, writer);
+    uint32_t rc;
+    if (what.kind == MemberKind::kDocument) {
+        // A parser that gives up says why in a second DETAIL event: the
+        // first one went out before its text.
+        DocContext ctx{opts, parent};
+        std::string why;
+        rc = write_document(what.document, member.bytes(), path, ctx, encoder, writer, why);
+        if (!why.empty())
+            send_detail(ext, null_if_empty(what.format), null_if_empty(what.encoding), why.c_str());
+    } else {
+        rc = write_text(member.bytes().subspan(what.skip), what.kind, what.iconv_name.c_str(),
+                        encoder, writer);
+    }
     parent->Written = writer.count();
     // Bytes the file system takes back at the close (a full disk) are as
     // lost as a short write.

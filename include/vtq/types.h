@@ -212,7 +212,11 @@ typedef struct VtqMemberEvent {
      * stopped the member's text. */
     uint32_t Code;
     /* END: null, or why, as one line of UTF-8 ("compression method 98
-     * (ppmd) is not supported", "CRC mismatch, text skipped"). */
+     * (ppmd) is not supported", "CRC mismatch, text skipped").  DETAIL:
+     * null, or why the host gives the member no text, in words more
+     * precise than the code's ("no text filter for png", "encrypted PDF");
+     * a member whose parser gives up after its text began gets a second
+     * DETAIL event that says so. */
     const char *Reason;
     /* END: the output bytes counted while the member was with the host (in
      * compose mode its labels and line break included); 0 when it failed

@@ -310,7 +310,7 @@ TEST_F(Extended, TextHooks) {
          0,
          sizeof(VTQ_TextHooks),
          6000,
-         "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|- - |text UTF-8 gamma\n|",
+         "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|png - |text UTF-8 gamma\n|",
          {},
          false},
         {"raw members",
@@ -324,7 +324,7 @@ TEST_F(Extended, TextHooks) {
          0,
          offsetof(VTQ_TextHooks, OnText),
          6000,
-         "text UTF-8 |zip - |text UTF-8 |- - |text UTF-8 |",
+         "text UTF-8 |zip - |text UTF-8 |png - |text UTF-8 |",
          {},
          true},
     };
