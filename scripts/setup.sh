@@ -21,8 +21,11 @@ packages+=(libbz2-dev liblzma-dev libzstd-dev libssl-dev pkg-config p7zip-full)
 # (scripts/check-format.sh).
 packages+=(clang clang-format)
 # The extended mode's documents: libxml2 (HTML, XML, Office and OpenDocument
-# parts), GMime (e-mail).
-packages+=(libxml2-dev libgmime-3.0-dev)
+# parts), GMime (e-mail), poppler's C++ interface (the PDF plug-in); and the
+# Python packages the end-to-end test makes its documents with (it skips
+# the formats whose package is missing).
+packages+=(libxml2-dev libgmime-3.0-dev libpoppler-cpp-dev)
+packages+=(python3-docx python3-openpyxl python3-reportlab python3-odf)
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in "${packages[@]}"; do
