@@ -7,7 +7,7 @@
 // faster on long documents, but poppler joins words hyphenated at a line
 // end, is a shared library in Debian (MuPDF comes only as static
 // archives: our measuring program linked with them is 44 MB) and is
-// GPL-2.0-or-later rather than AGPL-3.0.
+// GPL (version 2 or 3) rather than AGPL-3.0.
 //
 // Reading order is poppler's "non-raw, non-physical" layout, the one its
 // pdftotext uses by default: blocks and columns in reading order, not the

@@ -3,9 +3,10 @@
  * The per-member text extraction (libvtq_txif) loads this library with
  * dlopen the first time a member is a PDF, and finds its two functions by
  * name; when it is not installed, PDF members have no text filter.  The
- * plug-in is built on poppler and is therefore distributed under the GNU
- * GPL, version 2 or later (host/pdf/COPYING); nothing else in the project
- * links it, so the rest keeps its own licence.  Plain C.
+ * plug-in is built on poppler (GPL version 2 or 3) and is therefore
+ * distributed under the GNU GPL: its own source version 2 or later
+ * (host/pdf/COPYING), the built library as poppler allows.  Nothing else in
+ * the project links it, so the rest keeps its own licence.  Plain C.
  */
 #ifndef VTQ_PDF_H
 #define VTQ_PDF_H
