@@ -199,7 +199,7 @@ typedef struct VtqMemberEvent {
     /* BEGIN and END (zero in DETAIL events): the member as the central
      * directory describes it. */
     const char *Name;        /* as stored, cut at its first NUL byte */
-    const char *DisplayName; /* the name for people, UTF-8; Name for now */
+    const char *DisplayName; /* UTF-8, as labels and member files have it (%XX: undecodable) */
     uint64_t CompressedSize; /* the data as stored, encryption overhead included */
     uint64_t UncompressedSize;
     uint32_t Method;         /* compression method; for WinZip AES the one inside */
