@@ -55,6 +55,9 @@ public:
 private:
     bool reserve(size_t end);
     bool spill();
+    // Writes the pending appends into the memfd; false (file damaged) when
+    // that failed.
+    bool flush_tail();
 
     unsigned char *heap_ = nullptr; // from mem_alloc, cap_ bytes
     size_t cap_ = 0;
@@ -62,6 +65,11 @@ private:
     void *map_ = nullptr;           // view() of the memfd
     size_t map_len_ = 0;
     bool sealed_ = false;           // the memfd can no longer shrink
+    // Small appends to a spilled file, not yet in the memfd: the last
+    // tail_len_ bytes of the file.  A nested level's output grows by
+    // labels and line breaks of a few bytes each, a system call apiece.
+    unsigned char *tail_ = nullptr; // from mem_alloc, kTailSize bytes
+    size_t tail_len_ = 0;
     uint64_t size_ = 0;
     bool damaged_ = false;
 };

@@ -328,45 +328,55 @@ TEST_F(Oscomm, AllocationCapAndLargeBlocks) {
 // A handle opened "wb+" through a long pseudo-random mix of small and
 // window-sized reads and writes, seeks (past the end too) and size queries,
 // against a string that models the file; the handle's windows are 64 KiB,
-// so the file spans several and transfers cross their edges.
+// so the file spans several and transfers cross their edges.  The same for
+// a memory file, which moves into a memfd at 1 MiB and then gathers small
+// appends.
 TEST_F(Oscomm, HandlesMatchAPlainModelOfTheFile) {
-    const std::string path = Path("model");
-    VTQ_FILE *f = os::file_open(path.c_str(), "wb+");
-    ASSERT_NE(f, nullptr);
-    std::string model, buf;
-    size_t pos = 0;
-    uint32_t s = 7;
-    auto next = [&s](uint32_t n) { return ((s = s * 1103515245u + 12345u) >> 8) % n; };
-    for (int step = 0; step < 3000; ++step) {
-        const uint32_t op = next(10);
-        const size_t len = next(4) == 0 ? 60000 + next(80000) : next(300);
-        if (op < 4) {
-            buf.assign(len, static_cast<char>('a' + step % 26));
-            ASSERT_EQ(os::file_write(buf.data(), 1, len, f), len) << step;
-            if (model.size() < pos + len) model.resize(pos + len, '\0');
-            model.replace(pos, len, buf);
-            pos += len;
-        } else if (op < 7) { // items of 3 bytes
-            buf.assign(len + 3, '?');
-            const size_t items = os::file_read(buf.data(), 3, len / 3 + 1, f);
-            const size_t got = std::min(pos < model.size() ? model.size() - pos : 0, 3 * (len / 3 + 1));
-            ASSERT_EQ(items, got / 3) << step;
-            ASSERT_TRUE(got == 0 || buf.compare(0, got, model, pos, got) == 0) << step; // pos may be past the end
-            pos += got;
-        } else if (op < 9) {
-            pos = next(static_cast<uint32_t>(model.size() + 20000) + 1);
-            ASSERT_EQ(os::file_seek(f, static_cast<int64_t>(pos), 0), 0);
-        } else {
-            ASSERT_EQ(os::file_tell_size(f), static_cast<int64_t>(model.size())) << step;
+    char name[4096];
+    for (const std::string &path : {Path("model"), std::string(os::tmp_name(name))}) {
+        VTQ_FILE *f = os::file_open(path.c_str(), "wb+");
+        ASSERT_NE(f, nullptr);
+        std::string model, buf;
+        size_t pos = 0;
+        uint32_t s = 7;
+        auto next = [&s](uint32_t n) { return ((s = s * 1103515245u + 12345u) >> 8) % n; };
+        for (int step = 0; step < 3000; ++step) {
+            const uint32_t op = next(10);
+            const size_t len = next(4) == 0 ? 60000 + next(80000) : next(300);
+            if (op < 4) {
+                buf.assign(len, static_cast<char>('a' + step % 26));
+                ASSERT_EQ(os::file_write(buf.data(), 1, len, f), len) << step;
+                if (model.size() < pos + len) model.resize(pos + len, '\0');
+                model.replace(pos, len, buf);
+                pos += len;
+            } else if (op < 7) { // items of 3 bytes
+                buf.assign(len + 3, '?');
+                const size_t items = os::file_read(buf.data(), 3, len / 3 + 1, f);
+                const size_t got = std::min(pos < model.size() ? model.size() - pos : 0, 3 * (len / 3 + 1));
+                ASSERT_EQ(items, got / 3) << step;
+                ASSERT_TRUE(got == 0 || buf.compare(0, got, model, pos, got) == 0) << step; // pos may be past the end
+                pos += got;
+            } else if (op < 9) {
+                pos = next(static_cast<uint32_t>(model.size() + 20000) + 1);
+                ASSERT_EQ(os::file_seek(f, static_cast<int64_t>(pos), 0), 0);
+            } else {
+                ASSERT_EQ(os::file_tell_size(f), static_cast<int64_t>(model.size())) << step;
+            }
         }
+        ASSERT_GT(model.size(), size_t{200000});
+        EXPECT_EQ(os::file_seek(f, -1, 0), -1);
+        EXPECT_EQ(os::file_seek(f, -3, 2), 0);
+        EXPECT_EQ(os::file_read(buf.data(), 1, 8, f), 3u);
+        EXPECT_EQ(buf.compare(0, 3, model, model.size() - 3, 3), 0);
+        EXPECT_EQ(os::file_close(f), 0);
+        const unsigned char *data = nullptr;
+        uint64_t size = 0;
+        if (os::store_view(path.c_str(), &data, &size) == 1)
+            EXPECT_TRUE(std::string_view(reinterpret_cast<const char *>(data), size) == model);
+        else
+            EXPECT_TRUE(ReadFile(path) == model);
+        os::remove_file(path.c_str());
     }
-    ASSERT_GT(model.size(), size_t{200000});
-    EXPECT_EQ(os::file_seek(f, -1, 0), -1);
-    EXPECT_EQ(os::file_seek(f, -3, 2), 0);
-    EXPECT_EQ(os::file_read(buf.data(), 1, 8, f), 3u);
-    EXPECT_EQ(buf.compare(0, 3, model, model.size() - 3, 3), 0);
-    EXPECT_EQ(os::file_close(f), 0);
-    EXPECT_TRUE(ReadFile(path) == model);
 }
 
 // What each mode allows, as stdio does, and appending.
