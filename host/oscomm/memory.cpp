@@ -30,11 +30,6 @@ namespace vtq::oscomm {
 namespace {
 
 constexpr size_t kDefaultCap = size_t{512} << 20; // 512 MiB
-// Requests up to this size are granted without asking the cap: the cap is
-// for the large blocks that declared sizes ask for, and reading the
-// environment for each of the small ones (several per member) was a tenth
-// of the time on archives of tiny members.
-constexpr size_t kNeverCapped = 4096;
 constexpr size_t kHugePage = size_t{2} << 20;
 #if defined(__SANITIZE_ADDRESS__)
 // AddressSanitizer guards only what malloc hands out: keep it watching the
@@ -95,7 +90,7 @@ size_t alloc_cap() {
 // Large blocks come zero-filled from the kernel; callers must not count on
 // that, small ones are not.
 void *mem_alloc(size_t size) {
-    if (size > kNeverCapped && size > alloc_cap()) return nullptr;
+    if (size > kUncappedAlloc && size > alloc_cap()) return nullptr;
     if (size >= kLargeBlock) return map_large(size);
     auto *h = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + size));
     if (h == nullptr) return nullptr;
