@@ -67,8 +67,9 @@ constexpr char kUnicodeSide[] = "UTF-32LE";
 
 // The descriptors that this thread's finished conversions released, by
 // name pair.  A descriptor is either in one conversion or here, so
-// conversions that overlap on one thread never share one; it is reset
-// before it is handed out again.
+// conversions that overlap on one thread never share one.  It is handed out
+// as it was left: convert() resets a source descriptor that may keep state,
+// and the output sets (Shift_JIS, EUC-JP, GBK, BIG5, CP949) keep none.
 class DescriptorCache {
 public:
     DescriptorCache() = default;
@@ -86,7 +87,6 @@ public:
             if (s.cd != kNoIconv && s.to == to && std::strcmp(s.from, from) == 0) {
                 iconv_t cd = s.cd;
                 s.cd = kNoIconv;
-                iconv(cd, nullptr, nullptr, nullptr, nullptr);
                 return cd;
             }
         }
@@ -341,7 +341,9 @@ int convert(ConvState *st) {
     SourceKind kind = c->source;
     if (c->utf8_rule && kind != SourceKind::kUtf8 && is_utf8_with_non_ascii(src, st->SrcLen))
         kind = SourceKind::kUtf8;
-    if (kind == SourceKind::kIconv) iconv(c->from, nullptr, nullptr, nullptr, nullptr);
+    // The six groups' sets keep no state between characters (and a decode
+    // error resets the descriptor); any other set may.
+    if (kind == SourceKind::kIconv && !c->ascii_identity) iconv(c->from, nullptr, nullptr, nullptr, nullptr);
 
     Reader reader(kind, c->from, kind == SourceKind::kIconv && c->ascii_identity, src, st->SrcLen);
     char32_t cp;
