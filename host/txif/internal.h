@@ -143,6 +143,9 @@ public:
 
     uint64_t count() const { return count_; }
     bool cut() const { return cut_; }
+    // True when a write of any size goes out as one: no limit to cut at,
+    // no hook that is handed the text in pieces.
+    bool takes_any_size() const { return !limit_on_ && sink_.on_text == nullptr; }
 
 private:
     Sink sink_;

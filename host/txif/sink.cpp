@@ -166,6 +166,14 @@ uint32_t write_text(std::span<const unsigned char> bytes, MemberKind kind,
         if (!legacy->ok()) return VTQ_E_NO_TEXT;
     }
     const auto *p = reinterpret_cast<const char *>(bytes.data());
+    if (kind == MemberKind::kUtf8Text && encoder.passthrough() && writer.takes_any_size()) {
+        // UTF-8 text to a UTF-8 output that neither cuts nor hands out
+        // pieces: the chunks would add up to the member's bytes, so they
+        // go out in one write, straight from where they lie.
+        if (!bytes.empty() && writer.write(p, bytes.size()) != LimitedWriter::Result::kOk)
+            return VTQ_E_SHORT_WRITE;
+        return VTQ_OK;
+    }
     // Chunks end where the file's reads of kChunk bytes once ended, cut
     // back to the last whole character; the rest goes with the next chunk.
     std::size_t start = 0, read_end = 0;
