@@ -12,24 +12,46 @@ const std::string kBinary("\x89PNG\0\0\0\x0d", 8);
 class Failures : public ZiptextTest {};
 
 // KeepGoing (the default) extracts every member that can be read and
-// reports the failed one; --stop-on-error stops there, and a composed
-// output file is then removed.
+// reports the failed ones, each on a line of its own and then counted
+// (--quiet: only the count), or --strict with the documented line;
+// --stop-on-error stops there, and a composed output file is then removed.
 TEST_F(Failures, KeepGoingAndStopOnError) {
-    test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"bin.dat", kBinary}, {"c.txt", "gamma\n"}}));
+    test::ZipArchive z;
+    z.Add("a.txt", "alpha\n", 8);
+    z.Add("bin.dat", kBinary, 8);
+    z.Add("bad.txt", "beta\n", 8).crc = 1;
+    z.Add("n.zip", Zip({{"x.dat", kBinary}, {"y.txt", "yes\n"}}));
+    z.Add("c.txt", "gamma\n", 8);
+    test::WriteFile(Work("a.zip"), z.Build());
+    const std::string composed = Block("a.txt", "alpha\n") + "Filename: bin.dat\nContent: \n" +
+                                 "Filename: n.zip\nContent: \nFilename: x.dat\nContent: \n" + Block("y.txt", "yes\n") +
+                                 Block("c.txt", "gamma\n");
+    const std::string count = "ziptext: a.zip: 3 of 7 members failed\n";
     RunResult r = Run({"a.zip"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ziptext: a.zip: bin.dat: no text filter (code 6000)\n"
+                     "ziptext: a.zip: bad.txt: CRC mismatch, text skipped (code 3102)\n"
+                     "ziptext: a.zip: n.zip: x.dat: no text filter (code 6000)\n" + count);
+    EXPECT_EQ(r.out, composed);
+    r = Run({"--quiet", "a.zip"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, count);
+    EXPECT_EQ(r.out, composed);
+    test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"bin.dat", kBinary}, {"c.txt", "gamma\n"}}));
+    r = Run({"--strict", "a.zip"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ziptext: a.zip: a member has no text filter (neither text nor an archive) (code 6000)\n");
     EXPECT_EQ(r.out, Block("a.txt", "alpha\n") + "Filename: bin.dat\nContent: \n" + Block("c.txt", "gamma\n"));
-    r = Run({"--stop-on-error", "a.zip"});
+    r = Run({"--strict", "--stop-on-error", "a.zip"});
     EXPECT_EQ(r.Code(), 6000u);
     EXPECT_EQ(r.out.find("gamma"), std::string::npos);
-    EXPECT_EQ(Run({"--stop-on-error", "a.zip", "-o", "out.txt"}).Code(), 6000u);
+    EXPECT_EQ(Run({"--strict", "--stop-on-error", "a.zip", "-o", "out.txt"}).Code(), 6000u);
     EXPECT_EQ(Tree(Work()), Strings{"a.zip"});
     // One member without a filter: split mode removes the useless work
     // directory; composed without labels the empty output goes (6002).
     test::WriteFile(Work("b.zip"), Zip({{"bin.dat", kBinary}}));
-    EXPECT_EQ(Run({"--split", "b.zip"}).Code(), 6000u);
-    EXPECT_EQ(Run({"--no-labels", "b.zip", "-o", "out.txt"}).Code(), 6002u);
+    EXPECT_EQ(Run({"--strict", "--split", "b.zip"}).Code(), 6000u);
+    EXPECT_EQ(Run({"--strict", "--no-labels", "b.zip", "-o", "out.txt"}).Code(), 6002u);
     EXPECT_EQ(Tree(Work()), (Strings{"a.zip", "b.zip"}));
 }
 
@@ -48,6 +70,7 @@ TEST_P(BadArchives, ReportOneLineWithTheCode) {
     if (!c.bytes.empty()) test::WriteFile(Work("x.zip"), c.bytes);
     for (bool to_file : {false, true}) {
         Strings args = c.extra_args;
+        args.insert(args.begin(), "--strict");
         args.push_back("x.zip");
         if (to_file) args.insert(args.end(), {"-o", "out.txt"});
         const RunResult r = Run(args);
@@ -83,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Failures, UsageErrorsExitWithTwo) {
     test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}}));
-    for (const Strings &args : {Strings{}, Strings{"--bogus", "a.zip"}, Strings{"--encoding", "ebcdic", "a.zip"},
+    for (const Strings &args : {Strings{"-", "-"}, Strings{"--bogus", "a.zip"},
+                                Strings{"--strict", "--password", "pw", "a.zip"}, Strings{"--json", "--split", "a.zip"}, Strings{"--encoding", "ebcdic", "a.zip"},
                                 Strings{"--eol", "lfcr", "a.zip"}, Strings{"--max-size", "4294967296", "a.zip"},
                                 Strings{"--jobs", "0", "--out-dir", "o", "a.zip"}, Strings{"a.zip", "a.zip"},
                                 Strings{"list", "a.zip", "a.zip"}}) {

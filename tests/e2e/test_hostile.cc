@@ -246,6 +246,7 @@ TEST_P(Hostile, EndsWithItsCodeAndNothingOutside) {
     test::WriteFile(Work("a.zip"), row.archive(Work()));
     fs::create_directory(Work("out"));
     Strings args = row.args;
+    args.insert(args.begin(), "--strict");
     args.insert(args.end(), {"-o", "out/a.txt", "a.zip"});
     const RunResult r = Run(args, {}, row.seconds);
     ASSERT_FALSE(r.timed_out) << "still running after " << row.seconds << " s";

@@ -92,6 +92,7 @@ TEST_P(Text, IsReadAndWrittenInTheChosenSets) {
     const bool enc = c.iconv != nullptr;
     test::WriteFile(Work("a.zip"), Zip({{"m.txt", enc ? c.member + "\nline\n" : c.member}}));
     Strings args = c.args;
+    args.insert(args.begin(), "--strict");
     args.push_back("a.zip");
     const RunResult r = Run(args);
     EXPECT_EQ(r.Code(), c.code) << r.err;
@@ -137,12 +138,13 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"latin1", Enc("latin1", "lf"), "café", 0, Labelled("café", "\n"), "ISO-8859-1"}),
     [](const auto &row) { return std::string(row.param.label); });
 
-// The bundled sample: a nested archive and a Shift_JIS member name, which
-// list reads the same way (and in English as ISO-8859-1).
+// The bundled sample with --strict, as the documented behaviour gives it: a
+// nested archive and a Shift_JIS member name, which list reads the same way
+// (and in English as ISO-8859-1).
 TEST_F(Modes, SampleArchiveAndList) {
     const std::string sample =
         (std::filesystem::path(__FILE__).parent_path() / "../../samples/sample.zip").string();
-    RunResult r = Run({sample});
+    RunResult r = Run({"--strict", sample});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
               Block("README.txt", "This is the sample archive of ziptext.\n"
@@ -151,11 +153,11 @@ TEST_F(Modes, SampleArchiveAndList) {
                   Block("docs/inner.zip",
                         Block("inner/hello.txt", "Hello from the archive inside the archive.\n")) +
                   Block("報告.txt", "これはShift_JISで書かれた報告です。\n"));
-    r = Run({"list", sample});
+    r = Run({"list", "--strict", sample});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("  no   docs/inner.zip\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("  no   報告.txt\n"), std::string::npos) << r.out;
-    r = Run({"list", "--language", "English", sample});
+    r = Run({"list", "--strict", "--language", "English", sample});
     EXPECT_NE(r.out.find("  no   \xc2\x95\xc3\xb1\xc2\x8d\xc2\x90.txt\n"), std::string::npos) << r.out;
 }
 

@@ -28,7 +28,7 @@ TEST_F(Nested, ThreeLevelsShareTheSizeLimitAndTheLog) {
                          text.find("Filename: b2.txt"), full - 1, full, full + 1}) {
         for (bool to_file : {false, true}) {
             SCOPED_TRACE("limit " + std::to_string(limit) + (to_file ? " file" : " stdout"));
-            std::vector<std::string> args{"--max-size", std::to_string(limit), "a.zip"};
+            std::vector<std::string> args{"--strict", "--max-size", std::to_string(limit), "a.zip"};
             if (to_file) args.insert(args.end(), {"-o", "out.txt", "--log", "run.log"});
             const RunResult r = Run(args);
             EXPECT_EQ(to_file ? ReadFile(Work("out.txt")) : r.out, text.substr(0, std::min(limit, full)));
@@ -62,7 +62,7 @@ TEST_F(Nested, DepthIsBoundedAtSixteenLevels) {
     RunResult r = Run({"--no-labels", "d16.zip"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("level 16"), std::string::npos);
-    r = Run({"--no-labels", "d17.zip"});
+    r = Run({"--strict", "--no-labels", "d17.zip"});
     EXPECT_EQ(r.Code(), 6000u) << r.err;
     EXPECT_NE(r.out.find("level 16"), std::string::npos);
     EXPECT_EQ(r.out.find("level 17"), std::string::npos);
@@ -82,7 +82,7 @@ class NestedOutcome : public ZiptextTest, public ::testing::WithParamInterface<I
 TEST_P(NestedOutcome, BecomesTheMembersCode) {
     const InnerCase &c = GetParam();
     test::WriteFile(Work("a.zip"), Zip({{"in.zip", c.inner}, {"z.txt", "last\n"}}));
-    const RunResult r = Run({"--no-labels", "a.zip"});
+    const RunResult r = Run({"--strict", "--no-labels", "a.zip"});
     EXPECT_EQ(r.Code(), c.code) << r.err;
     EXPECT_NE(r.out.find("last\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(c.inner_text), std::string::npos) << r.out;

@@ -1,10 +1,10 @@
 // jobs.cpp - several archives, each to DIR/<name>.txt, on worker threads
 //
-// The filter and the host keep no global state, so extractions run side by
-// side in one process.  Each worker takes the next archive from a shared
-// index until none is left.  A nested archive is a nested call on the same
-// thread, so a worker's stack must hold the deepest nesting the host
-// allows; see kWorkerStack.
+// The filter, the host and libziptext keep no global state, so extractions
+// run side by side in one process.  Each worker takes the next archive from
+// a shared index until none is left.  A nested archive is a nested call on
+// the same thread, so a worker's stack must hold the deepest nesting the
+// host allows; see kWorkerStack.
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +19,6 @@
 
 #include "tools/ziptext/commands.h"
 #include "tools/ziptext/interrupt.h"
-#include "tools/ziptext/messages.h"
 #include "vtq/host.h"
 #include "vtq/standin.h"
 
@@ -33,33 +32,51 @@ namespace {
 // times that, enough for sanitizer builds, iconv and zlib underneath.
 constexpr std::size_t kWorkerStack = 8u * 1024 * 1024;
 
+struct Pool {
+    std::size_t count;
+    void (*fn)(void *, std::size_t);
+    void *user;
+    std::atomic<std::size_t> next{0};
+};
+
+void *worker(void *arg) {
+    Pool &pool = *static_cast<Pool *>(arg);
+    for (std::size_t i; (i = pool.next.fetch_add(1)) < pool.count;) pool.fn(pool.user, i);
+    return nullptr;
+}
+
 struct Job {
-    std::string archive;
+    Input input;
     Target target;
 };
 
 // Shared by the workers of one run; lives on run_jobs' stack.
 struct Run {
-    const FilterApi *api;
-    const TxtOptions *txt;
+    const Options *opts;
+    const zt_options *base;
     std::vector<Job> *jobs;
-    std::atomic<std::size_t> next{0};
     std::atomic<bool> any_failed{false};
     std::mutex print_lock; // status lines and the progress line
     std::size_t done = 0;  // under print_lock
     bool progress = false; // stderr is a terminal
 };
 
-void finish_one(Run &run, const Job &job, const Outcome &o) {
+void one_archive(void *user, std::size_t i) {
+    Run &run = *static_cast<Run *>(user);
+    Job &job = (*run.jobs)[i];
+    ArchiveRun a;
+    a.archive = job.input.name;
+    a.quiet = run.opts->quiet;
+    extract_archive(job.input, job.target, *run.opts, *run.base, a);
     std::lock_guard<std::mutex> lock(run.print_lock);
     ++run.done;
     if (run.progress) std::fputs("\r\033[K", stderr); // clear the progress line
-    if (o.lines.empty()) {
-        std::fprintf(stdout, "%s: ok (%s)\n", job.archive.c_str(), job.target.path.c_str());
+    if (!a.failed) {
+        std::fprintf(stdout, "%s: ok (%s)\n", job.input.name.c_str(), job.target.path.c_str());
         flush_stdout();
     } else {
         run.any_failed = true;
-        for (const std::string &line : o.lines) std::fprintf(stderr, "%s\n", line.c_str());
+        for (const std::string &line : a.lines) std::fprintf(stderr, "%s\n", line.c_str());
     }
     if (run.progress) {
         std::fprintf(stderr, "ziptext: %zu/%zu archives done", run.done, run.jobs->size());
@@ -67,26 +84,34 @@ void finish_one(Run &run, const Job &job, const Outcome &o) {
     }
 }
 
-void *worker(void *arg) {
-    Run &run = *static_cast<Run *>(arg);
-    for (;;) {
-        std::size_t i = run.next.fetch_add(1);
-        if (i >= run.jobs->size()) break;
-        Job &job = (*run.jobs)[i];
-        finish_one(run, job, extract_archive(*run.api, job.archive, job.target, *run.txt));
-    }
-    return nullptr;
-}
-
 } // namespace
 
-int run_jobs(const FilterApi &api, const Options &opts) {
+void run_pool(std::size_t count, unsigned workers, void (*fn)(void *, std::size_t), void *user) {
+    Pool pool{count, fn, user};
+    std::size_t n = workers == 0 ? 1 : workers;
+    if (n > count) n = count;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, kWorkerStack);
+    std::vector<pthread_t> threads;
+    for (std::size_t i = 0; i < n; ++i) {
+        pthread_t t;
+        if (pthread_create(&t, &attr, worker, &pool) != 0) break;
+        threads.push_back(t);
+    }
+    pthread_attr_destroy(&attr);
+    // With no thread at all, the calling thread does the work itself.
+    if (threads.empty()) worker(&pool);
+    for (pthread_t t : threads) pthread_join(t, nullptr);
+}
+
+int run_jobs(const Options &opts, const zt_options &base) {
     const std::string &dir = *opts.out_dir;
     std::vector<Job> jobs;
     std::set<std::string> seen;
     const Inputs inputs(opts.archives);
     for (const std::string &archive : opts.archives) {
-        Job job{archive, {}};
+        Job job{{archive, archive}, {}};
         const std::string out_path = text_name_in(dir, archive);
         // Two archives with one base name would write one output file
         // from two threads at once.
@@ -97,7 +122,7 @@ int run_jobs(const FilterApi &api, const Options &opts) {
         }
         std::string error;
         if (!plan_target(&out_path, archive, opts.split, &job.target, &error) ||
-            !refuse_inputs(api, job.target, archive, opts.flat, inputs, &error)) {
+            !refuse_inputs(job.target, archive, opts.flat, inputs, opts.strict, &error)) {
             std::fprintf(stderr, "ziptext: %s\n", error.c_str());
             return 2;
         }
@@ -114,28 +139,12 @@ int run_jobs(const FilterApi &api, const Options &opts) {
         return 1;
     }
 
-    TxtOptions txt = make_txt_options(opts);
     Run run;
-    run.api = &api;
-    run.txt = &txt;
+    run.opts = &opts;
+    run.base = &base;
     run.jobs = &jobs;
-    run.progress = ::isatty(STDERR_FILENO) == 1;
-
-    std::size_t workers = opts.jobs == 0 ? 1 : opts.jobs;
-    if (workers > jobs.size()) workers = jobs.size();
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, kWorkerStack);
-    std::vector<pthread_t> threads;
-    for (std::size_t i = 0; i < workers; ++i) {
-        pthread_t t;
-        if (pthread_create(&t, &attr, worker, &run) != 0) break;
-        threads.push_back(t);
-    }
-    pthread_attr_destroy(&attr);
-    // With no thread at all, the main thread does the work itself.
-    if (threads.empty()) worker(&run);
-    for (pthread_t t : threads) pthread_join(t, nullptr);
+    run.progress = ::isatty(STDERR_FILENO) == 1 && !opts.quiet;
+    run_pool(jobs.size(), opts.jobs, &one_archive, &run);
     {
         std::lock_guard<std::mutex> lock(install_lock());
         VTQ_HostKeepCreated(); // the output directory

@@ -1,149 +1,106 @@
-// list.cpp - "ziptext list": one line per central directory entry
+// list.cpp - "ziptext list": one line per member, as the extraction walks them
 //
-// Reads the central directory with the filter's own reader, so the list
-// shows exactly the entries, in the order, that an extraction walks.
-// Format (stable; columns separated by spaces, the name last so that it
-// may hold spaces):
+// Extended mode lists the file members the filter's listing reports, with
+// 64-bit sizes, the method and encryption by name and the modification
+// time, and a total line (columns separated by spaces, the name last so
+// that it may hold spaces):
+//
+//         Size       Packed  Method    Enc         CRC-32  Modified             Name
+//           12           12  stored    -         3610a686  2024-01-02 03:04:06  hello.txt
+// ------------ ------------                                                     -------
+//           12           12                                                     1 file
+//
+// --verbose adds a "Names" column before the name: the character set the
+// name was read in, where known.  --strict keeps the documented reader's
+// list exactly: every central entry, directories included, as many as the
+// end record counts:
 //
 //       Size     Packed  Method     CRC-32  Enc  Name
 //         12         12  stored   3610a686  no   hello.txt
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdio>
+#include <string>
 
-#include "host/txif/charsets.h"
-#include "tools/ziptext/central.h"
 #include "tools/ziptext/commands.h"
 #include "tools/ziptext/interrupt.h"
-#include "vtq/host.h"
 
 namespace ziptext {
 namespace {
 
-struct MethodName {
-    uint32_t method;
-    const char *name;
-};
-constexpr MethodName kMethods[] = {
-    {0, "stored"}, {8, "deflate"}, {9, "deflate64"}, {12, "bzip2"}, {14, "lzma"},
-    {93, "zstd"},  {95, "xz"},     {98, "ppmd"},     {99, "aes"},
-};
+struct Listing {
+    bool strict, verbose;
+    uint64_t files = 0, size = 0, packed = 0;
+    bool headed = false;
 
-std::string method_name(uint32_t method) {
-    for (const MethodName &m : kMethods)
-        if (m.method == method) return m.name;
-    return std::to_string(method);
-}
-
-// Decodes raw in the iconv character set from, to UTF-8; a byte that does
-// not decode becomes "?" and decoding goes on after it.
-std::string decode_lossy(const std::string &raw, const char *from) {
-    iconv_t cd = iconv_open("UTF-8", from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return raw;
-    std::string out;
-    std::string buf(raw.size() * 4 + 16, '\0');
-    char *src = const_cast<char *>(raw.data());
-    std::size_t left = raw.size();
-    while (left > 0) {
-        char *dst = buf.data();
-        std::size_t room = buf.size();
-        std::size_t r = iconv(cd, &src, &left, &dst, &room);
-        out.append(buf.data(), buf.size() - room);
-        if (r != static_cast<std::size_t>(-1)) break;
-        // Undecodable or cut off at the end: one "?" for the byte.
-        out += '?';
-        ++src;
-        --left;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // The header comes once the directory is found (the first progress
+    // report, or the first line): an archive that cannot be read gets none.
+    void header() {
+        if (headed) return;
+        headed = true;
+        if (strict)
+            std::printf("%10s %10s  %-9s %8s  %-3s  %s\n", "Size", "Packed", "Method", "CRC-32", "Enc", "Name");
+        else
+            std::printf("%12s %12s  %-9s %-9s %8s  %-19s  %s%s\n", "Size", "Packed", "Method", "Enc",
+                        "CRC-32", "Modified", verbose ? "Names         " : "", "Name");
     }
-    iconv_close(cd);
-    return out;
-}
 
-bool valid_utf8(const std::string &s) {
-    iconv_t cd = iconv_open("UTF-8", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string buf(s.size() + 16, '\0');
-    char *src = const_cast<char *>(s.data());
-    std::size_t left = s.size();
-    char *dst = buf.data();
-    std::size_t room = buf.size();
-    bool ok = iconv(cd, &src, &left, &dst, &room) != static_cast<std::size_t>(-1) && left == 0;
-    iconv_close(cd);
-    return ok;
-}
+    static void line(void *user, const zt_member *m) {
+        auto *self = static_cast<Listing *>(user);
+        self->header();
+        const std::string name = shown(m->path[m->depth]);
+        if (self->strict) {
+            std::printf("%10u %10u  %-9s %08x  %-3s  %s\n", static_cast<uint32_t>(m->uncompressed_size),
+                        static_cast<uint32_t>(m->compressed_size), m->method_name, m->crc32,
+                        (m->general_flags & 1u) ? "yes" : "no", name.c_str());
+            return;
+        }
+        std::string when = m->modified[0] != '\0' ? m->modified : "-";
+        if (when.size() > 10 && when[10] == 'T') when[10] = ' ';
+        std::printf("%12llu %12llu  %-9s %-9s %08x  %-19s  ",
+                    static_cast<unsigned long long>(m->uncompressed_size),
+                    static_cast<unsigned long long>(m->compressed_size), m->method_name,
+                    m->encryption_name != nullptr ? m->encryption_name : "-", m->crc32, when.c_str());
+        if (self->verbose) std::printf("%-12s  ", m->name_encoding != nullptr ? m->name_encoding : "-");
+        std::printf("%s\n", name.c_str());
+        ++self->files;
+        self->size += m->uncompressed_size;
+        self->packed += m->compressed_size;
+    }
+    static void found(void *user, const zt_progress *) { static_cast<Listing *>(user)->header(); }
+    // The width of the columns before the name.
+    int name_column() const { return verbose ? 92 : 78; }
+};
 
 } // namespace
 
-std::string display_name(const std::string &raw, const TxtOptions &opts) {
-    bool ascii = true;
-    for (unsigned char c : raw) ascii = ascii && c < 0x80;
-    std::string text;
-    if (ascii || (!vtq::txif::charset_explicit(opts) && valid_utf8(raw)))
-        text = raw;
-    else
-        text = decode_lossy(raw, vtq::txif::source_group(opts).iconv_name);
-    // A control character would break the one-line-per-entry format.
-    std::string shown;
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02x", c);
-            shown += esc;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    return shown;
-}
-
-bool CentralWalk::open(const std::string &archive, uint32_t *code) {
-    file_.reset(VTQ_FileOpen(archive.c_str(), "rb"));
-    if (!file_) {
-        *code = VTQ_E_OPEN;
-        return false;
-    }
-    *code = api_.format_chk(file_.get(), &pos_, &entries_);
-    return *code == VTQ_OK;
-}
-
-bool CentralWalk::next(ZipEntryInfo *info, std::string *raw, uint32_t *code) {
-    *code = VTQ_OK;
-    if (index_ >= entries_ && !(index_ == 0 && entries_ == 0)) return false;
-    uint32_t local_offset = 0, data_offset = 0;
-    char *name = nullptr;
-    *code = api_.current_file_info(file_.get(), pos_, info, &local_offset, &data_offset, &name);
-    if (*code != VTQ_OK) return false;
-    raw->assign(name, info->NameLen);
-    VTQ_free(name);
-    ++index_;
-    // The next central header follows the name, extra field and comment;
-    // positions wrap at 4 GiB like the reader's own.
-    pos_.CentralPos += 46u + info->NameLen + info->ExtraLen + info->CommentLen;
-    return entries_ != 0; // the entry is there, but not counted
-}
-
-int run_list(const FilterApi &api, const Options &opts) {
-    const std::string &archive = opts.archives.front();
-    TxtOptions txt = make_txt_options(opts);
-    CentralWalk walk(api);
-    uint32_t rc = VTQ_OK;
-    if (!walk.open(archive, &rc)) {
-        report_failure(archive, rc);
+int run_list(const Options &opts, const zt_options &base) {
+    Input in{opts.archives.front(), opts.archives.front()};
+    std::string error;
+    if (in.name == "-" && !read_standard_input(&in, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::printf("%10s %10s  %-9s %8s  %-3s  %s\n", "Size", "Packed", "Method", "CRC-32", "Enc",
-                "Name");
-    ZipEntryInfo info{};
-    std::string raw;
-    while (walk.next(&info, &raw, &rc))
-        std::printf("%10u %10u  %-9s %08x  %-3s  %s\n", info.UncompressedSize, info.CompressedSize,
-                    method_name(info.Method).c_str(), info.Crc32,
-                    (info.Flags & 1u) ? "yes" : "no", display_name(raw, txt).c_str());
-    if (rc != VTQ_OK) {
+    Listing listing{opts.strict, opts.verbose};
+    zt_options o = base;
+    o.archive_name = in.name.c_str();
+    o.on_member = &Listing::line;
+    o.on_progress = &Listing::found;
+    o.user = &listing;
+    zt_summary s{};
+    s.size = sizeof s;
+    zt_list(in.path.c_str(), &o, &s);
+    if (s.code == 0) listing.header();
+    if (!opts.strict && s.code == 0) {
+        std::printf("------------ ------------%*s-------\n", listing.name_column() - 25, "");
+        std::printf("%12llu %12llu%*s%llu file%s\n", static_cast<unsigned long long>(listing.size),
+                    static_cast<unsigned long long>(listing.packed), listing.name_column() - 25, "",
+                    static_cast<unsigned long long>(listing.files), listing.files == 1 ? "" : "s");
+    }
+    if (s.code != 0) {
         std::fflush(stdout);
-        report_failure(archive, rc);
+        ArchiveRun run;
+        run.archive = in.name;
+        run.live = true;
+        run.close(s);
         return 1;
     }
     return flush_stdout() ? 0 : 1;

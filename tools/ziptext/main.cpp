@@ -1,4 +1,6 @@
 // main.cpp - ziptext: the text of the members of ZIP archives
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,7 +19,7 @@ int main(int argc, char **argv) {
     using namespace ziptext;
     Options opts;
     std::string error;
-    if (!parse_options(argc, argv, &opts, &error)) {
+    if (!parse_options(argc, argv, isatty(STDIN_FILENO) == 1, &opts, &error)) {
         std::fprintf(stderr, "ziptext: %s\n", error.c_str());
         return 2;
     }
@@ -37,10 +39,14 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
+    std::optional<std::string> password;
+    if (!read_password(opts, &password, &error)) {
+        std::fprintf(stderr, "ziptext: %s\n", error.c_str());
+        return 2;
+    }
     // The host reads these once per extraction; set them before the first
     // one, and before any worker thread exists (setenv is not thread-safe).
-    if (opts.max_member_size)
-        setenv("VTQ_MAX_ALLOC", std::to_string(*opts.max_member_size).c_str(), 1);
+    if (opts.max_member_size) zt_set_member_size_cap(*opts.max_member_size);
     if (opts.log_file) setenv("VTQ_LOG_FILE", opts.log_file->c_str(), 1);
 
 #if defined(__GLIBC__)
@@ -60,12 +66,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "ziptext: cannot start the signal thread\n");
         return 1;
     }
-    FilterApi api;
-    if (!api.load(&error)) {
-        std::fprintf(stderr, "ziptext: cannot load the ZIP filter: %s\n", error.c_str());
-        return 1;
-    }
-    if (opts.command == Command::kList) return run_list(api, opts);
-    if (opts.out_dir) return run_jobs(api, opts);
-    return run_single(api, opts);
+    const zt_options base = make_zt_options(opts, password);
+    if (opts.command == Command::kList) return run_list(opts, base);
+    if (opts.json) return run_json(opts, base);
+    if (opts.out_dir) return run_jobs(opts, base);
+    return run_single(opts, base);
 }

@@ -1,20 +1,17 @@
-// target.cpp - classify, check, open and install the output of one archive
+// target.cpp - classify, check and open the output of one archive
 #include "tools/ziptext/target.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <mutex>
 #include <string_view>
 
-#include "tools/ziptext/central.h"
-#include "tools/ziptext/interrupt.h"
+#include "lib/ziptext/out_file.h"
 #include "tools/ziptext/options.h"
-#include "vtq/standin.h"
+#include "ziptext.h"
 
 namespace ziptext {
 namespace {
@@ -60,87 +57,13 @@ std::string text_name(const std::string &base) {
     return text == base ? text + ".txt" : text;
 }
 
-// Why the host refused a call, as the failure record of kind tells it.
-int host_errno(uint32_t kind) {
-    VTQ_HostFailure rec;
-    return VTQ_HostFailureGet(kind, &rec) ? rec.Errno : errno;
-}
-
-std::string cannot(const char *verb, const std::string &path, int err) {
-    return "ziptext: cannot " + std::string(verb) + " '" + path + "': " + std::strerror(err);
-}
-
-// Picks a free name beside path for the extraction to write: the host
-// creates it exclusively, which proves that the name is free and the folder
-// writable, and it is removed again at once.  The filter then creates it
-// afresh when it has output to write, so that an extraction that never
-// opens its output still ends with its own result and not with "empty".
-bool reserve_fresh_name(Target *t, std::string *error) {
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    const std::size_t slash = t->path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : t->path.substr(0, slash + 1);
-    // Keep the name well within the 255 bytes a file name may have.
-    // Appended piece by piece: GCC 12 at -O3 (the bench preset) reports a
-    // false overlap in the "." + string form.
-    std::string stem = ".";
-    stem += base_of(t->path).substr(0, 200);
-    stem += ".ziptext-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned char random[6];
-        if (getrandom(random, sizeof random, 0) != sizeof random) break;
-        std::string name = dir + stem;
-        for (unsigned char r : random) name += kAlphabet[r % (sizeof kAlphabet - 1)];
-        VTQ_FILE *f = VTQ_FileOpen(name.c_str(), "wb");
-        if (f == nullptr) {
-            const int err = host_errno(VTQ_HOST_FAIL_OPEN);
-            if (err == EEXIST) continue;
-            *error = cannot("create", t->path, err);
-            return false;
-        }
-        VTQ_FileClose(f);
-        VTQ_ASC_remove(name.c_str());
-        t->temp = std::move(name);
-        return true;
-    }
-    *error = cannot("create", t->path, EEXIST);
-    return false;
-}
-
-// Puts the extraction's file in place of t->path.  True when it was not
-// there to install (the filter removed it, or never wrote one) or is
-// installed; false with a message when the rename failed or the file there
-// is no longer the one the extraction made.
-bool install(Target *t, std::string *error) {
-    const int fd = ::open(t->temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return true;
-        *error = cannot("replace", t->path, errno);
-        return false;
-    }
-    struct stat st;
-    bool ours = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    // An old file's permissions go to its replacement, so that a private
-    // output stays private.
-    if (ours && t->existed) fchmod(fd, t->old.st_mode & 07777);
-    ::close(fd);
-    if (!ours) {
-        *error =
-            "ziptext: cannot replace '" + t->path + "': '" + t->temp + "' is not a regular file";
-        return false;
-    }
-    if (::rename(t->temp.c_str(), t->path.c_str()) != 0) {
-        *error = cannot("replace", t->path, errno);
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 Inputs::Inputs(const std::vector<std::string> &archives) {
     for (const std::string &a : archives) {
         struct stat st;
-        if (::stat(a.c_str(), &st) == 0) list.push_back({st.st_dev, st.st_ino, a});
+        if (a == "-" ? fstat(STDIN_FILENO, &st) == 0 : ::stat(a.c_str(), &st) == 0)
+            list.push_back({st.st_dev, st.st_ino, a == "-" ? "standard input" : a});
     }
 }
 
@@ -181,8 +104,6 @@ bool plan_target(const std::string *path, const std::string &archive, bool split
     const bool exists = ::lstat(t->path.c_str(), &st) == 0;
     if (!exists || S_ISREG(st.st_mode)) {
         t->kind = split ? Target::Kind::kSplit : Target::Kind::kFile;
-        t->existed = exists;
-        t->old = st;
         return true;
     }
     if (S_ISDIR(st.st_mode)) return refuse("it is a directory");
@@ -202,8 +123,24 @@ bool plan_target(const std::string *path, const std::string &archive, bool split
     return true;
 }
 
-bool refuse_inputs(const FilterApi &api, const Target &t, const std::string &archive, bool flat,
-                   const Inputs &inputs, std::string *error) {
+namespace {
+
+// The top-level member names of archive, as stored and as shown, for
+// refuse_inputs: zt_list hands them over one by one.
+struct TopNames {
+    std::vector<std::string> names;
+    static void add(void *user, const zt_member *m) {
+        if (m->depth != 0) return;
+        auto *self = static_cast<TopNames *>(user);
+        self->names.emplace_back(m->name);
+        self->names.emplace_back(m->path[0]);
+    }
+};
+
+} // namespace
+
+bool refuse_inputs(const Target &t, const std::string &archive, bool flat, const Inputs &inputs,
+                   bool strict, std::string *error) {
     const Inputs::Input *hit = nullptr;
     struct stat st;
     switch (t.kind) {
@@ -215,7 +152,7 @@ bool refuse_inputs(const FilterApi &api, const Target &t, const std::string &arc
         hit = inputs.find(t.path);
         break;
     case Target::Kind::kSplit: {
-        const std::string dir = folder_of(filter_out_path(t));
+        const std::string dir = folder_of(t.path.find('/') == std::string::npos ? "./" + t.path : t.path);
         if (!flat) {
             // An existing name gets a fresh one ("DIR" appended), except
             // when that would not fit the filter's 4095 bytes.
@@ -223,15 +160,18 @@ bool refuse_inputs(const FilterApi &api, const Target &t, const std::string &arc
             if (work.size() + 3 > 4095) hit = inputs.find(work);
             break;
         }
-        CentralWalk walk(api);
-        ZipEntryInfo info{};
-        std::string raw;
-        uint32_t code = 0;
-        // An archive that cannot be read fails before any member is written.
-        if (!walk.open(archive, &code)) break;
-        while (hit == nullptr && walk.next(&info, &raw, &code)) {
-            const std::string base = base_of(raw);
-            if (base.empty()) continue; // a directory entry
+        // An archive that cannot be read fails before any member is
+        // written: the names it gives are all there is to check.
+        TopNames top;
+        zt_options o{};
+        o.size = sizeof o;
+        o.flags = strict ? ZT_STRICT : 0;
+        o.on_member = &TopNames::add;
+        o.user = &top;
+        zt_list(archive.c_str(), &o, nullptr);
+        for (const std::string &name : top.names) {
+            const std::string base = base_of(name);
+            if (base.empty() || hit != nullptr) continue; // a directory entry
             hit = inputs.find(dir + base);
             if (hit == nullptr) hit = inputs.find(dir + text_name(base));
         }
@@ -243,18 +183,7 @@ bool refuse_inputs(const FilterApi &api, const Target &t, const std::string &arc
     return false;
 }
 
-std::string filter_out_path(const Target &t) {
-    if (t.kind == Target::Kind::kFile) return t.temp;
-    // The filter places nested split-mode work directories from the
-    // directory of this path; a bare file name has none, and would put
-    // them at the root of the file system.
-    if (t.kind == Target::Kind::kSplit && t.path.find('/') == std::string::npos)
-        return "./" + t.path;
-    return t.path;
-}
-
 bool open_target(Target *t, std::string *error) {
-    if (t->kind == Target::Kind::kFile) return reserve_fresh_name(t, error);
     if (t->kind != Target::Kind::kStream) return true;
     if (t->source_fd >= 0) {
         t->fd = fcntl(t->source_fd, F_DUPFD_CLOEXEC, 3);
@@ -274,23 +203,15 @@ bool open_target(Target *t, std::string *error) {
     if (fstat(t->fd, &st) != 0 || !is_stream_kind(st.st_mode)) {
         ::close(t->fd);
         t->fd = -1;
-        *error = "ziptext: cannot open '" + t->path + "': no longer a FIFO or device";
+        *error = "cannot open '" + t->path + "': no longer a FIFO or device";
         return false;
     }
     return true;
 }
 
-bool finish_target(Target *t, bool written, std::string *error) {
+void close_target(Target *t) {
     if (t->fd >= 0) ::close(t->fd);
     t->fd = -1;
-    bool ok = true;
-    std::lock_guard<std::mutex> lock(install_lock());
-    if (t->kind == Target::Kind::kFile && !t->temp.empty()) {
-        if (written) ok = install(t, error);
-        if (!written || !ok) VTQ_ASC_remove(t->temp.c_str());
-    }
-    VTQ_HostKeepCreated();
-    return ok;
 }
 
 } // namespace ziptext
