@@ -17,6 +17,8 @@ done
 # The member decoders' libraries (bzip2, LZMA and xz, zstd; libcrypto for
 # AES) and 7-Zip, whose archives some tests read back (they skip without it).
 packages+=(libbz2-dev liblzma-dev libzstd-dev libssl-dev pkg-config p7zip-full)
+# The man page (made from --help).
+packages+=(help2man)
 # The second compiler of CI (.ci/run) and the format check
 # (scripts/check-format.sh).
 packages+=(clang clang-format)
