@@ -17,8 +17,9 @@ done
 # The member decoders' libraries (bzip2, LZMA and xz, zstd; libcrypto for
 # AES) and 7-Zip, whose archives some tests read back (they skip without it).
 packages+=(libbz2-dev liblzma-dev libzstd-dev libssl-dev pkg-config p7zip-full)
-# The man page (made from --help).
-packages+=(help2man)
+# The Python package's tests (tests/python), the man page and the bash
+# completion's test.
+packages+=(python3-pytest python3-dask python3-distributed help2man)
 # The second compiler of CI (.ci/run) and the format check
 # (scripts/check-format.sh).
 packages+=(clang clang-format)
