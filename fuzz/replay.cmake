@@ -27,7 +27,19 @@ add_executable(fuzz_replay_extract ${VTQ_FUZZ_DIR}/fuzz_extract.cc
 target_link_libraries(fuzz_replay_extract PRIVATE vtq_zozaz vtq_txif vtq_oscomm vtq_comm vtq_conf)
 add_dependencies(fuzz_replay_extract vtq_zozaz)
 
-foreach(harness central_dir inflate extract methods)
+# The document dispatch: the host's own objects, the filter by dlopen.
+add_executable(fuzz_replay_documents ${VTQ_FUZZ_DIR}/fuzz_documents.cc
+               ${VTQ_FUZZ_DIR}/fuzz_common.cc ${VTQ_FUZZ_DIR}/replay_main.cc
+               $<TARGET_OBJECTS:vtq_txif_impl>)
+target_link_libraries(fuzz_replay_documents PRIVATE vtq_txif vtq_oscomm vtq_comm vtq_conf
+                      PkgConfig::UCHARDET ${VTQ_DOCUMENT_LIBS})
+add_dependencies(fuzz_replay_documents vtq_zozaz)
+# Its seeds are the committed sample documents.
+add_test(NAME fuzz_regressions_documents
+         COMMAND fuzz_replay_documents ${CMAKE_SOURCE_DIR}/tests/data/documents)
+set_tests_properties(fuzz_regressions_documents PROPERTIES LABELS fuzz)
+
+foreach(harness central_dir inflate extract methods documents)
   target_include_directories(fuzz_replay_${harness} PRIVATE ${VTQ_INCLUDE} ${CMAKE_SOURCE_DIR}
                              ${CMAKE_SOURCE_DIR}/src)
   target_link_libraries(fuzz_replay_${harness} PRIVATE ${VTQ_FILTER_LINK_LIBS} Threads::Threads

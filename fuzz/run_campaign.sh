@@ -2,7 +2,7 @@
 # run_campaign.sh - build a harness with libFuzzer and fuzz it for a while
 #
 # Usage: fuzz/run_campaign.sh HARNESS SECONDS [libFuzzer options...]
-#   HARNESS  central_dir, inflate, methods or extract
+#   HARNESS  central_dir, inflate, methods, extract or documents
 #   SECONDS  length of the campaign (libFuzzer -max_total_time)
 #
 # One fuzzing process, one worker.  The campaign keeps its working corpus
@@ -21,8 +21,8 @@ harness="${1:?usage: run_campaign.sh HARNESS SECONDS [libFuzzer options]}"
 seconds="${2:?usage: run_campaign.sh HARNESS SECONDS [libFuzzer options]}"
 shift 2
 case "$harness" in
-  central_dir | inflate | methods | extract) ;;
-  *) echo "run_campaign: unknown harness $harness (central_dir, inflate, methods, extract)" >&2; exit 2 ;;
+  central_dir | inflate | methods | extract | documents) ;;
+  *) echo "run_campaign: unknown harness $harness (central_dir, inflate, methods, extract, documents)" >&2; exit 2 ;;
 esac
 build="$(realpath -m "${FUZZ_BUILD:-$src/build/fuzz}")" # absolute: the fuzzer runs from inside it
 
@@ -43,8 +43,10 @@ shared="$src/../shared/corpus"
 seed_dirs=("$seeds")
 [ -d "$here/regressions/$harness" ] && seed_dirs+=("$here/regressions/$harness")
 [ -d "$shared" ] && [ "$harness" != inflate ] && [ "$harness" != methods ] && seed_dirs+=("$shared")
-# The methods harness starts from its seeds in regressions/methods alone.
+# The methods harness starts from its seeds in regressions/methods alone,
+# the documents harness from the sample documents of tests/data.
 [ "$harness" = methods ] && seed_dirs=("$here/regressions/methods")
+[ "$harness" = documents ] && seed_dirs=("$src/tests/data/documents")
 
 log="$build/logs/$harness-$(date +%Y%m%d-%H%M%S).log"
 echo "run_campaign: $harness for $seconds s, log $log"
