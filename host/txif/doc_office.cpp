@@ -395,8 +395,11 @@ bool sheet_text(const std::string &xml, const std::vector<std::string> &strings,
         // A tab for every column boundary crossed since the last value
         // (leading empty columns too); a cell out of order, or without a
         // reference, is still one cell further.
+        // The builder keeps at most 256 tabs in a row: a row of cells far
+        // apart costs no more than that each.
         const long col = cell_col > prev_col ? cell_col : prev_col + 1;
-        for (long k = prev_col < 0 ? 0 : prev_col; k < col; ++k) out.tab();
+        const long from = prev_col < 0 ? 0 : prev_col;
+        for (long k = from; k < col && k - from <= 256; ++k) out.tab();
         out.text(value);
         prev_col = col;
     }

@@ -308,6 +308,19 @@ TEST(Documents, StopsAndFails) {
     EXPECT_FALSE(
         txif::package_text(DocFormat::kDocx, {{"word/document.xml", "<w:document"}}, damaged).ok);
     EXPECT_FALSE(txif::package_text(DocFormat::kOdt, {}, damaged).ok);
+
+    // An e-mail that could nest more than 100 parts deep never reaches
+    // GMime, a folded Content-Type counted too.
+    for (const int levels : {99, 100}) {
+        std::string mail =
+            "From: a@example.com\nDate: x\nContent-Type: multipart/mixed; boundary=b\n";
+        for (int i = 0; i < levels; ++i)
+            mail += "\n--b\nContent-Type:\n Multipart/Mixed; boundary=b\n";
+        TxtOptions opts{};
+        ParentInfo parent{};
+        txif::DocContext ctx{&opts, &parent};
+        EXPECT_EQ(txif::mail_text(Bytes(mail), ctx, damaged).ok, levels < 100) << levels;
+    }
 }
 
 } // namespace
