@@ -1,14 +1,17 @@
 // ext_name.cpp - member names decoded to UTF-8 in extended mode (see
 // ext_name.h)
 //
-// A legacy name goes once through the host's converter, asked for UTF-8.
-// The converter puts a substitute where it cannot read the source; the
-// substitute asked for here is a control character that no decoded name
-// keeps, so that its presence says the name did not decode, and such a
-// name is shown byte for byte instead, with its non-ASCII bytes as "%XX":
-// two names that differ in bytes the set cannot read stay two names.
+// A name that is not ASCII goes through the host's converter, asked for
+// UTF-8: read as UTF-8 first, then, unless the entry says it is UTF-8, in
+// the legacy set.  The converter puts a substitute where it cannot read
+// the source; the substitute asked for here is a control character that no
+// decoded name keeps, so that its presence says the name did not decode,
+// and such a name is shown byte for byte instead, with its non-ASCII bytes
+// as "%XX": two names that differ in bytes the set cannot read stay two
+// names.
 #include "archive/ext_name.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -36,61 +39,21 @@ constexpr char kFormatSet[] = "CP437";
 
 constexpr uint32_t kOutUtf8 = 0; // the OutCode of UTF-8
 constexpr char kUndecodable = 0x1A;
+constexpr char kUtf8[] = "UTF-8";
 
-// The length of the well-formed UTF-8 sequence at p (n bytes left), 0 when
-// none starts there: no overlong forms, surrogates or code points past
-// U+10FFFF.
-size_t SequenceAt(const unsigned char *p, size_t n) {
-    const unsigned c = p[0];
-    if (c < 0x80) return 1;
-    size_t len = 0;
-    unsigned lo = 0x80, hi = 0xBF; // the second byte's range
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (n < len || p[1] < lo || p[1] > hi) return 0;
-    for (size_t i = 2; i < len; ++i)
-        if (p[i] < 0x80 || p[i] > 0xBF) return 0;
-    return len;
-}
-
-bool ValidUtf8(const unsigned char *p, size_t n) {
-    for (size_t i = 0; i < n;) {
-        const size_t k = SequenceAt(p + i, n - i);
-        if (k == 0) return false;
-        i += k;
-    }
-    return true;
-}
-
-// Writes p[0..n) to out: ASCII as it is, well-formed UTF-8 sequences as
-// they are when keep_utf8, every other byte as "%XX".  Returns the bytes
+// Writes p[0..n) to out, every non-ASCII byte as "%XX".  Returns the bytes
 // written, at most 3n.
-size_t Escape(const unsigned char *p, size_t n, bool keep_utf8, char *out) {
+size_t Escape(const unsigned char *p, size_t n, char *out) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     size_t len = 0;
-    for (size_t i = 0; i < n;) {
-        const size_t k = keep_utf8 ? SequenceAt(p + i, n - i) : p[i] < 0x80 ? 1 : 0;
-        if (k > 0) {
-            std::memcpy(out + len, p + i, k);
-            len += k;
-            i += k;
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] < 0x80) {
+            out[len++] = static_cast<char>(p[i]);
             continue;
         }
         out[len++] = '%';
         out[len++] = kHex[p[i] >> 4];
         out[len++] = kHex[p[i] & 15];
-        ++i;
     }
     return len;
 }
@@ -191,9 +154,6 @@ uint32_t DecodeName(const Entry &e, const TxtOptions &opts, const VtqExtension &
             utf8 = true;
         }
     }
-    // Most tools today write UTF-8 without saying so; a name in a legacy
-    // set is seldom valid UTF-8 by chance.
-    if (!utf8) utf8 = ValidUtf8(e.name, e.name_len);
     // The decoded name takes at most 4 bytes per byte (3 when escaped).
     const size_t room = 4 * n + 1;
     out->reset(VTQ_malloc(room + e.name_len + 1));
@@ -202,10 +162,17 @@ uint32_t DecodeName(const Entry &e, const TxtOptions &opts, const VtqExtension &
     char *raw = text + room;
     if (e.name_len > 0) std::memcpy(raw, e.name, e.name_len);
     raw[e.name_len] = '\0';
-    size_t len = utf8 ? 0 : Convert(e.name, e.name_len, LegacySet(opts, record), opts, text);
-    if (len == 0) len = Escape(from, n, utf8, text);
-    text[len] = '\0';
     *stored = raw;
+    // An ASCII name is itself; Escape copies it.  Most tools today write
+    // UTF-8 without saying so, and a name in a legacy set is seldom valid
+    // UTF-8 by chance: UTF-8 is tried before the legacy set.
+    size_t len = 0;
+    if (std::find_if(from, from + n, [](unsigned char c) { return c >= 0x80; }) != from + n) {
+        len = Convert(from, n, kUtf8, opts, text);
+        if (len == 0 && !utf8) len = Convert(from, n, LegacySet(opts, record), opts, text);
+    }
+    if (len == 0) len = Escape(from, n, text);
+    text[len] = '\0';
     return VTQ_OK;
 }
 

@@ -23,9 +23,9 @@ namespace vtq::ext {
 // CRC-32 is the stored name's), or when the stored name is valid UTF-8;
 // otherwise it is read in record.NameCharset, else in opts.Charset unless
 // that is "" or "auto", else in the set of opts.Language, else in CP437,
-// the set the ZIP format names.  Bytes the UTF-8 cannot hold, and every
-// non-ASCII byte of a name the set cannot decode whole, come out as "%XX".
-// Returns 0, or 12 when the buffer cannot be had (*out empty then).
+// the set the ZIP format names.  A name that does not decode whole comes
+// out with every non-ASCII byte as "%XX".  Returns 0, or 12 when the
+// buffer cannot be had (*out empty then).
 uint32_t DecodeName(const Entry &e, const TxtOptions &opts, const VtqExtension &record,
                     HostBuffer *out, const char **stored);
 
