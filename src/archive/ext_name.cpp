@@ -104,10 +104,9 @@ const char *LegacySet(const TxtOptions &opts, const VtqExtension &record) {
 
 // Converts p[0..n) (n > 0), read in set, to UTF-8 at out, which has room
 // for 4n bytes.  Returns the bytes produced; 0 when the converter cannot
-// be set up for the set, or the set does not decode every byte into a
-// character other than NUL.  Never inlined: the converter's records take
-// some 21 KiB of stack, which must not stay in the walk's frame while a
-// member is with the host.
+// be set up for the set, or the set does not decode every byte.  Never
+// inlined: the converter's records take some 21 KiB of stack, which must
+// not stay in the walk's frame while a member is with the host.
 [[gnu::noinline]] size_t Convert(const unsigned char *p, size_t n, const char *set,
                                  const TxtOptions &opts, char *out) {
     ConvParams params;
@@ -133,9 +132,7 @@ const char *LegacySet(const TxtOptions &opts, const VtqExtension &record) {
         if (cconvConvert(&st) == 0 && st.Produced <= cap) produced = st.Produced;
     }
     cconvTermConvert(&st);
-    if (std::memchr(out, kUndecodable, produced) != nullptr ||
-        std::memchr(out, 0, produced) != nullptr)
-        return 0;
+    if (std::memchr(out, kUndecodable, produced) != nullptr) return 0;
     return produced;
 }
 

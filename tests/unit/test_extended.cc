@@ -354,7 +354,7 @@ TEST_F(Extended, NamesComeOutInUtf8) {
         for (int i = 0; i < 4; ++i) field[5 + i] = static_cast<char>(crc >> (8 * i));
         return field;
     };
-    const std::string bad = "bad\xff\xe4\xb8\x96.txt";
+    const std::string bad = "bad\x80\xe4\xb8\x96.txt";
     const struct {
         const char *what;
         std::string corpus_file; // or one member built from the next three
@@ -375,8 +375,8 @@ TEST_F(Extended, NamesComeOutInUtf8) {
         {"UTF-8 without the flag", "go-utf8-osx.zip", "", 0, "", "", "", "Japanese", {"世界"}},
         {"UTF-8 flag, GBK chosen", "libarchive-filename_utf8_jp.zip", "", 0, "", "", "ChineseGBK", "",
          {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
-        {"UTF-8 flag, bytes that are not", "", bad, 0x800, "", "CP1252", "", "", {"bad%FF%E4%B8%96.txt"}},
-        {"no flag, the chosen set", "", bad, 0, "", "CP1252", "", "", {"badÿä¸–.txt"}},
+        {"UTF-8 flag, bytes that are not", "", bad, 0x800, "", "CP1252", "", "", {"bad%80%E4%B8%96.txt"}},
+        {"no flag, the chosen set", "", bad, 0, "", "CP1252", "", "", {"bad€ä¸–.txt"}},
         {"a name the set cannot decode", "", "x\x81 .txt", 0, "", "", "", "Japanese", {"x%81 .txt"}},
         {"Unicode Path for this name", "", "caf\x82.txt", 0,
          unicode_path("naïve.txt", Crc32("caf\x82.txt")), "", "", "Japanese", {"naïve.txt"}},
