@@ -56,6 +56,8 @@ protected:
 
     // A command that runs ziptext (its arguments follow), such as setpriv.
     std::vector<std::string> launcher_;
+    // A file of work/ that ziptext reads as standard input; "": the test's own.
+    std::string stdin_;
 
 private:
     std::string root_;

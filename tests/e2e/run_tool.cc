@@ -87,6 +87,10 @@ pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd,
     if (pid == 0) { // setenv is safe here: no other thread touches the environment
         int fd_err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd_err < 0 || chdir(work.c_str()) != 0) _exit(127);
+        if (!stdin_.empty()) {
+            const int fd_in = open(stdin_.c_str(), O_RDONLY);
+            if (fd_in < 0 || dup2(fd_in, 0) < 0) _exit(127);
+        }
         dup2(out_fd, 1);
         dup2(fd_err, 2);
         setenv("TMPDIR", tmp.c_str(), 1);

@@ -5,6 +5,7 @@
 // end with a documented code (never a crash or a hang), leave no file
 // behind, and list the same entries, in the same order, as Python's zipfile.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -160,6 +161,60 @@ TEST_F(Corpus, ListMatchesPythonZipfile) {
         ++compared;
     }
     EXPECT_GT(compared, 60u);
+}
+
+// --json on every archive: each line parses with Python's json module, the
+// members' objects come first and the archive's last, and every member's
+// text is the text the composed output gives after that member's labels, in
+// the same order.
+TEST_F(Corpus, JsonParsesAndEachTextIsTheComposedOne) {
+    setenv("ZIPTEXT_PY", R"(
+import sys, json, os
+d, bad, texts = sys.argv[1], 0, 0
+for f in sorted(n[:-5] for n in os.listdir(d) if n.endswith('.json')):
+    raw = open(os.path.join(d, f + '.json'), 'rb').read()
+    composed = open(os.path.join(d, f + '.txt'), 'rb').read()
+    try:
+        objs = [json.loads(l) for l in raw.decode('utf-8').splitlines()]
+        *members, summary = objs
+        assert set(summary) == {'archive', 'members', 'failed', 'code', 'bytes', 'error'}, summary
+        assert summary['members'] == len(members), summary
+        at = 0
+        for m in members:
+            assert m['code'] == 0 or m['error'], m
+            if m['text'] is None:
+                continue
+            block = ('Filename: ' + m['path'][-1] + '\nContent: \n' + m['text']).encode()
+            at = composed.index(block, at) + len(block)
+            texts += 1
+    except Exception as e:
+        bad += 1
+        print(f, repr(e)[:300])
+print('texts', texts, 'bad', bad)
+)", 1);
+    size_t runs = 0;
+    for (const CorpusEntry &e : entries_) {
+        SCOPED_TRACE(e.file);
+        const RunResult j = Run({"--json", At(e.file), "-o", e.file + ".json"}, {}, 30);
+        const RunResult c = Run({At(e.file), "-o", e.file + ".txt"}, {}, 30);
+        ASSERT_TRUE(j.signal == 0 && c.signal == 0 && !j.timed_out && !c.timed_out);
+        EXPECT_EQ(j.status, c.status) << j.err << c.err;
+        // An output that the extraction left empty is not written.
+        if (!std::filesystem::exists(Work(e.file + ".txt"))) test::WriteFile(Work(e.file + ".txt"), "");
+        runs += j.status <= 1;
+    }
+    FILE *p = popen(("python3 -c \"$ZIPTEXT_PY\" '" + Work() + "'").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string report;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) report.append(buf, n);
+    pclose(p);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(report, m, std::regex(R"(texts ([0-9]+) bad 0\n$)"))) << report;
+    EXPECT_GT(std::stoul(m[1]), 120u) << report;
+    EXPECT_EQ(runs, entries_.size());
+    std::filesystem::remove_all(Work());
+    std::filesystem::create_directory(Work());
 }
 
 } // namespace
