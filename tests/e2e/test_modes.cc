@@ -221,6 +221,15 @@ TEST_F(Modes, PasswordsFromEachSourceAndStandardInput) {
     EXPECT_NE(Run({"list", "aes.zip"}).out.find("  aes256 "), std::string::npos);
 }
 
+// --json escapes what JSON does not allow raw, in names and texts alike.
+TEST_F(Modes, JsonEscapesControlCharacters) {
+    test::WriteFile(Work("a.zip"), Zip({{"a\x01" "b.txt", "tab\t\"q\" \\ \x1b[0m\n"}}));
+    const RunResult r = Run({"--json", "a.zip"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(R"("path":["a\u0001b.txt"],)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(R"("text":"tab\t\"q\" \\ \u001b[0m\n"})"), std::string::npos) << r.out;
+}
+
 // list in extended mode: an archive behind a stub with ZIP64 records, sizes,
 // method and encryption by name, the DOS time, and a total line as unzip -l
 // gives; --verbose adds the set each name was read in.
