@@ -25,6 +25,8 @@ struct Input {
 // member-size cap.  False with a message line (with "ziptext: ") when it
 // cannot be read or is larger; in->path then stays empty.
 bool read_standard_input(Input *in, std::string *error);
+// Frees the memory file standard input was read into, if in is that input.
+void release_input(const Input &in);
 
 // Everything the library's callbacks reach while one archive runs, and the
 // lines for standard error it gives, in order.

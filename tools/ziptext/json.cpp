@@ -218,6 +218,7 @@ int run_json(const Options &opts, const zt_options &base) {
     run.inputs = &list;
     run.out = &out;
     run_pool(list.size(), opts.jobs, &one_archive, &run);
+    for (const Input &in : list) release_input(in);
     bool failed = run.any_failed;
     const bool closed = ::close(target.fd) == 0;
     target.fd = -1;

@@ -88,6 +88,7 @@ int run_list(const Options &opts, const zt_options &base) {
     zt_summary s{};
     s.size = sizeof s;
     zt_list(in.path.c_str(), &o, &s);
+    release_input(in);
     if (s.code == 0) listing.header();
     if (!opts.strict && s.code == 0) {
         std::printf("------------ ------------%*s-------\n", listing.name_column() - 25, "");

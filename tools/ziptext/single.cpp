@@ -76,6 +76,7 @@ int run_single(const Options &opts, const zt_options &base) {
         run.progress = progress.get();
     }
     extract_archive(in, target, opts, base, run);
+    release_input(in);
     return run.failed ? 1 : 0;
 }
 
