@@ -19,12 +19,15 @@ constexpr MethodName kMethods[] = {
 
 const char *kEncryptions[] = {nullptr, "zipcrypto", "aes128", "aes192", "aes256"};
 
-// The reason of a failed member: the walk's or the host's own words, else
-// what the host found it to be, else the code's meaning.
+// The reason of a failed member.  For a member without text the host knows
+// best ("encrypted PDF"; else what it found the member to be: "no text
+// filter for png"); otherwise the walk's own words, else the code's meaning.
 std::string reason_of(const VtqMemberEvent &e, const Record &r) {
+    if (e.Code == VTQ_E_NO_FILTER) {
+        if (r.host_reason) return *r.host_reason;
+        if (r.format && *r.format != "text" && *r.format != "zip") return "no text filter for " + *r.format;
+    }
     if (e.Reason != nullptr && *e.Reason != '\0') return e.Reason;
-    if (e.Code == VTQ_E_NO_FILTER && r.format && *r.format != "text" && *r.format != "zip")
-        return "no text filter for " + *r.format;
     const char *reason = zt_code_reason(e.Code);
     return reason != nullptr ? reason : "result " + std::to_string(e.Code);
 }
@@ -76,6 +79,8 @@ void Collector::on_event(void *user, const VtqMemberEvent *event) {
         case VTQ_EVENT_DETAIL:
             if (self->open_.empty()) break;
             if (event->Format != nullptr) self->open_.back().record.format = event->Format;
+            if (event->Reason != nullptr && *event->Reason != '\0')
+                self->open_.back().record.host_reason = event->Reason;
             if (event->Encoding == nullptr) break;
             if (self->listing_) self->open_.back().record.name_encoding = event->Encoding;
             else self->open_.back().record.encoding = event->Encoding;

@@ -27,6 +27,7 @@ struct Record {
     uint32_t method = 0, encryption = 0, crc32 = 0, dos_date_time = 0, general_flags = 0;
     uint32_t code = 0;
     std::optional<std::string> error, encoding, format, name_encoding;
+    std::optional<std::string> host_reason; // a DETAIL event's reason
     std::string text;
     bool got_text = false;
     uint32_t nested = 0;

@@ -7,7 +7,7 @@ namespace {
 using e2e::PrintTo;
 using Strings = std::vector<std::string>;
 
-const std::string kBinary("\x89PNG\0\0\0\x0d", 8);
+const std::string kBinary("\x89PNG\r\n\x1a\n\0\0\0\x0d", 12);
 
 class Failures : public ZiptextTest {};
 
@@ -29,9 +29,9 @@ TEST_F(Failures, KeepGoingAndStopOnError) {
     const std::string count = "ziptext: a.zip: 3 of 7 members failed\n";
     RunResult r = Run({"a.zip"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "ziptext: a.zip: bin.dat: no text filter (code 6000)\n"
+    EXPECT_EQ(r.err, "ziptext: a.zip: bin.dat: no text filter for png (code 6000)\n"
                      "ziptext: a.zip: bad.txt: CRC mismatch, text skipped (code 3102)\n"
-                     "ziptext: a.zip: n.zip: x.dat: no text filter (code 6000)\n" + count);
+                     "ziptext: a.zip: n.zip: x.dat: no text filter for png (code 6000)\n" + count);
     EXPECT_EQ(r.out, composed);
     r = Run({"--quiet", "a.zip"});
     EXPECT_EQ(r.status, 1);
