@@ -340,6 +340,7 @@ archive, ZIP64, bzip2, LZMA, zstd, xz, Deflate64, encrypted members), goes
 on past members it cannot read and names each on standard error:
   ziptext: a.zip: docs/b.pdf: no text filter (code 6000)
   ziptext: a.zip: 1 of 40 members failed
+
   --strict            the documented behaviour exactly: stored and deflate
                       only, no password, one line for the whole archive
   -q, --quiet         leave out the lines of single members (the summary stays)
