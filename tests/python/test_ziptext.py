@@ -45,7 +45,7 @@ def check_compose(archive, tool_args, **kw):
         assert text.encode() == run.stdout
 
 
-@pytest.mark.parametrize("archive", ARCHIVES, ids=os.path.basename)
+@pytest.mark.parametrize("archive", ARCHIVES, ids=[os.path.basename(a) for a in ARCHIVES])
 def test_corpus(archive, corpus_json):
     records, summary = corpus_json[archive]
     check_members(*run_members(archive), records, summary)
