@@ -42,6 +42,7 @@ int VTQ_HostWriteFailure(VTQ_HostFailure *out) { return os::write_failure(out); 
 void VTQ_HostFailureClear(void) { os::failure_clear(); }
 void VTQ_HostKeepCreated(void) { os::keep_created(); }
 uint32_t VTQ_HostRemoveCreated(void) { return os::remove_all_created(); }
+uint64_t VTQ_HostAllocCap(void) { return os::alloc_cap(); }
 int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *size) {
     return os::store_view(path, data, size);
 }

@@ -108,6 +108,11 @@ VTQ_HOST_API uint32_t VTQ_HostRemoveCreated(void);
 
 /* -------------------------------------------------------- memory files */
 
+/* The largest single allocation the host grants, and so the largest member
+ * file it holds: $VTQ_MAX_ALLOC as a whole decimal number of bytes, 512 MiB
+ * when unset or unreadable.  Read on every call. */
+VTQ_HOST_API uint64_t VTQ_HostAllocCap(void);
+
 /* The bytes of the memory file at path, in place: *data and *size are set
  * and the bytes stay valid, unchanged, until that file is next written,
  * opened with a "w" mode or removed (a handle still open on it keeps it

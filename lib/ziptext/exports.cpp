@@ -161,16 +161,7 @@ uint32_t zt_check_options(const zt_options *opts, char *why, size_t cap) {
     return VTQ_E_NO_RECORD;
 }
 
-uint64_t zt_member_size_cap(void) {
-    constexpr uint64_t kDefault = 512ull * 1024 * 1024;
-    // Read as the host reads it: a whole decimal number, else the default.
-    const char *env = std::getenv("VTQ_MAX_ALLOC");
-    if (env == nullptr || *env < '0' || *env > '9') return kDefault;
-    errno = 0;
-    char *end = nullptr;
-    const unsigned long long v = std::strtoull(env, &end, 10);
-    return errno == 0 && *end == '\0' ? v : kDefault;
-}
+uint64_t zt_member_size_cap(void) { return VTQ_HostAllocCap(); }
 
 void zt_set_member_size_cap(uint64_t bytes) {
     char text[24];
