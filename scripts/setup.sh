@@ -17,6 +17,8 @@ done
 # The member decoders' libraries (bzip2, LZMA and xz, zstd; libcrypto for
 # AES) and 7-Zip, whose archives some tests read back (they skip without it).
 packages+=(libbz2-dev liblzma-dev libzstd-dev libssl-dev pkg-config p7zip-full)
+# The other writers and readers of scripts/peer_matrix.py (its --check is a test).
+packages+=(libarchive-tools zstd)
 # The Python package's tests (tests/python), the man page and the bash
 # completion's test.
 packages+=(python3-pytest python3-dask python3-distributed help2man)
