@@ -79,8 +79,9 @@ typedef struct zt_options {
      * mode knows only the sets of its six documented groups. */
     char charset[64];
     /* English, Japanese, Korean, "Simplified Chinese", "Traditional
-     * Chinese" (or en, ja, ko, zh-cn, zh-tw); "": from the locale (LC_ALL,
-     * LC_CTYPE, LANG), strict mode: the documented default. */
+     * Chinese", Russian (not strict) (or en, ja, ko, zh-cn, zh-tw, ru); "":
+     * from the locale (LC_ALL, LC_CTYPE, LANG), strict mode: the
+     * documented default. */
     char language[32];
     /* Output encoding: utf-8 (""), utf-8-bom, utf-16le, utf-16be, utf-32le,
      * utf-32be, shift_jis, euc-jp, gbk, big5, euc-kr, iso-8859-1 (and

@@ -47,6 +47,8 @@ constexpr Alias kLanguages[] = {
     {"traditional chinese", "Traditional Chinese"},
     {"zh-tw", "Traditional Chinese"},
     {"zh-hant", "Traditional Chinese"},
+    {"russian", "Russian"},
+    {"ru", "Russian"},
 };
 
 // The documented mode reads names in one of six groups.  A name of a
@@ -92,6 +94,7 @@ const char *language_of_locale(const char *locale) {
     if (starts("ko")) return "Korean";
     if (starts("zh_CN") || starts("zh_SG")) return "Simplified Chinese";
     if (starts("zh_TW") || starts("zh_HK")) return "Traditional Chinese";
+    if (starts("ru")) return "Russian";
     return "English";
 }
 
@@ -152,6 +155,13 @@ bool read_settings(const zt_options *given, Settings *s, std::string *why) {
         if (same(language, a.alias)) s->language = a.canonical;
     if (s->language.empty() && !language.empty()) {
         *why = "unknown language '" + std::string(language) + "'";
+        return false;
+    }
+    // The documented mode knows five languages; Russian (names in cp866,
+    // as DOS and Windows archivers in Russian wrote them) is the extended
+    // mode's.
+    if (s->strict && s->language == "Russian") {
+        *why = "the language 'Russian' needs the extended mode (not with strict)";
         return false;
     }
     if (language.empty() && !s->strict) {

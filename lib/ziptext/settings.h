@@ -44,7 +44,7 @@ TxtOptions txt_options(const Settings &s, uint32_t mode);
 
 // The language a locale name ("ja_JP.UTF-8") stands for: Japanese, Korean,
 // Simplified Chinese (zh_CN, zh_SG), Traditional Chinese (zh_TW, zh_HK),
-// else English.
+// Russian (ru), else English.
 const char *language_of_locale(const char *locale);
 
 } // namespace ziptext

@@ -375,8 +375,8 @@ Input:
                       auto (default: detected per member).  --strict: only
                       iso-8859-1, gbk, big5, euc-kr, shift_jis, cp932
   --language NAME     English, Japanese, Korean, "Simplified Chinese",
-                      "Traditional Chinese" (default: from LC_ALL, LC_CTYPE or
-                      LANG; --strict: Japanese rules)
+                      "Traditional Chinese", Russian (default: from LC_ALL,
+                      LC_CTYPE or LANG; --strict: Japanese rules, no Russian)
   --password-file FILE   the password of encrypted members: FILE's first line
   --password-fd N     the same, from descriptor N
   --password WORD     the same; other users can see WORD in the process list.
