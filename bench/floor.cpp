@@ -193,7 +193,8 @@ int main(int argc, char **argv) {
         }
     }
     if (path == nullptr) {
-        std::fprintf(stderr, "usage: vtq_bench_floor [--engine zlib|libdeflate] [--fresh] ARCHIVE\n");
+        std::fprintf(stderr,
+                     "usage: vtq_bench_floor [--engine zlib|libdeflate] [--fresh] ARCHIVE\n");
         return 2;
     }
     const int fd = open(path, O_RDONLY | O_CLOEXEC);

@@ -57,12 +57,14 @@ private:
 class Vocabulary {
 public:
     Vocabulary() {
-        static const char *const kOnsets[] = {"b", "c", "d", "f", "g", "h", "l", "m", "n", "p",
-                                              "r", "s", "t", "v", "w", "st", "tr", "ch", "th", "pl"};
+        static const char *const kOnsets[] = {"b", "c",  "d",  "f",  "g",  "h", "l",
+                                              "m", "n",  "p",  "r",  "s",  "t", "v",
+                                              "w", "st", "tr", "ch", "th", "pl"};
         static const char *const kVowels[] = {"a", "e", "i", "o", "u", "ea", "ou", "ai"};
         static const char *const kCodas[] = {"", "", "n", "r", "s", "t", "l", "nd", "ck"};
-        static const char *const kAccents[] = {"\xC3\xA9", "\xC3\xB6", "\xC3\xB1", "\xC3\xA7",
-                                               "\xC3\xBC"}; // e-acute, o-umlaut, n-tilde, c-cedilla, u-umlaut
+        static const char *const kAccents[] = {
+            "\xC3\xA9", "\xC3\xB6", "\xC3\xB1", "\xC3\xA7",
+            "\xC3\xBC"}; // e-acute, o-umlaut, n-tilde, c-cedilla, u-umlaut
         static const char *const kCjk[] = {"\xE6\x97\xA5", "\xE6\x9C\xAC", "\xE8\xAA\x9E",
                                            "\xE6\x96\x87", "\xE5\xAD\x97"};
         Rng rng(7);
@@ -115,7 +117,8 @@ void MakeText(const Vocabulary &vocab, uint64_t seed, size_t size, std::string &
         }
         size_t at = out.size();
         out += w;
-        if (sentence_start && out[at] >= 'a' && out[at] <= 'z') out[at] = static_cast<char>(out[at] - 32);
+        if (sentence_start && out[at] >= 'a' && out[at] <= 'z')
+            out[at] = static_cast<char>(out[at] - 32);
         sentence_start = false;
         uint32_t r = rng.Below(16);
         if (r == 0) {
@@ -163,8 +166,8 @@ Member MakeMember(std::string name, const std::string &content, bool deflate) {
     Member m;
     m.name = std::move(name);
     m.method = deflate ? 8 : 0;
-    m.crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef *>(content.data()), static_cast<uInt>(content.size())));
+    m.crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef *>(content.data()),
+                                        static_cast<uInt>(content.size())));
     m.size = static_cast<uint32_t>(content.size());
     if (deflate)
         m.data = Deflate(content);
@@ -189,8 +192,9 @@ Member MakeSmallest(std::string name, const std::string &content) {
 class ZipWriter {
 public:
     void Add(const Member &m) {
-        Entry e{m.name, m.method, m.crc, static_cast<uint32_t>(m.data.size()), m.size,
-                static_cast<uint32_t>(out_.size())};
+        Entry e{m.name, m.method,
+                m.crc,  static_cast<uint32_t>(m.data.size()),
+                m.size, static_cast<uint32_t>(out_.size())};
         Header(kLocalSig, e, false);
         out_.insert(out_.end(), m.data.begin(), m.data.end());
         entries_.push_back(std::move(e));
@@ -240,10 +244,10 @@ private:
         Le16(static_cast<uint16_t>(e.name.size()));
         Le16(0); // extra length
         if (central) {
-            Le16(0);                  // comment length
-            Le16(0);                  // disk
-            Le16(0);                  // internal attributes
-            Le32(0100644u << 16);     // external: regular file, rw-r--r--
+            Le16(0);              // comment length
+            Le16(0);              // disk
+            Le16(0);              // internal attributes
+            Le32(0100644u << 16); // external: regular file, rw-r--r--
             Le32(e.offset);
         }
         out_.insert(out_.end(), e.name.begin(), e.name.end());
@@ -273,7 +277,8 @@ bool WriteFile(const std::string &path, const Bytes &bytes) {
     ok = std::fclose(f) == 0 && ok;
     if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) {
-        std::fprintf(stderr, "vtq_bench_gen: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "vtq_bench_gen: cannot write %s: %s\n", path.c_str(),
+                     std::strerror(errno));
         std::remove(tmp.c_str());
     }
     return ok;
@@ -394,7 +399,8 @@ int main(int argc, char **argv) {
     {
         ZipWriter zip;
         for (uint32_t i = 0; i < 4; ++i) {
-            const Bytes inner = TinyArchive(vocab, shape->tiny_count_members / 4, 6000000 + 100000ull * i);
+            const Bytes inner =
+                TinyArchive(vocab, shape->tiny_count_members / 4, 6000000 + 100000ull * i);
             std::snprintf(name, sizeof name, "part%u.zip", i);
             zip.Add(MakeMember(name, std::string(inner.begin(), inner.end()), true));
         }

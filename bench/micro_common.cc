@@ -13,10 +13,13 @@ std::string Text(size_t size, uint64_t seed) {
     // A small fixed vocabulary drawn with a skew, as in prose; the same
     // generator idea as the benchmark archives, kept short here.
     static const char *const kWords[] = {
-        "the", "of", "and", "archive", "member", "text", "filter", "host", "deflate",
-        "stream", "record", "central", "directory", "entry", "output", "limit", "buffer",
-        "caf\xC3\xA9", "na\xC3\xAFve", "\xE6\x97\xA5\xE6\x9C\xAC", "window", "block", "code",
-        "length", "distance", "literal", "symbol", "table", "header", "local", "name", "size"};
+        "the",     "of",      "and",         "archive",      "member",
+        "text",    "filter",  "host",        "deflate",      "stream",
+        "record",  "central", "directory",   "entry",        "output",
+        "limit",   "buffer",  "caf\xC3\xA9", "na\xC3\xAFve", "\xE6\x97\xA5\xE6\x9C\xAC",
+        "window",  "block",   "code",        "length",       "distance",
+        "literal", "symbol",  "table",       "header",       "local",
+        "name",    "size"};
     constexpr uint64_t kCount = sizeof kWords / sizeof kWords[0];
     uint64_t s = seed * 0x9E3779B97F4A7C15ull + 1;
     auto next = [&s] {

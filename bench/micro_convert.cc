@@ -28,7 +28,8 @@ void BM_LabelConversion(benchmark::State &state) {
         state.SkipWithError("the label did not convert to the expected length");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(TransUCSChar(bus.get(), kLabel, dst, kLen, nullptr));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TransUCSChar(bus.get(), kLabel, dst, kLen, nullptr));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_LabelConversion)->Arg(0)->Arg(1);

@@ -105,8 +105,8 @@ void BM_InflateLibdeflate(benchmark::State &state) {
     std::vector<unsigned char> out(m.text.size());
     libdeflate_decompressor *d = libdeflate_alloc_decompressor();
     size_t made = 0;
-    if (libdeflate_deflate_decompress(d, m.deflated.data(), m.deflated.size(), out.data(), out.size(),
-                                      &made) != LIBDEFLATE_SUCCESS ||
+    if (libdeflate_deflate_decompress(d, m.deflated.data(), m.deflated.size(), out.data(),
+                                      out.size(), &made) != LIBDEFLATE_SUCCESS ||
         vtq::Crc32(0, out.data(), made) != m.crc) {
         libdeflate_free_decompressor(d);
         state.SkipWithError("libdeflate did not reproduce the member");
@@ -114,7 +114,8 @@ void BM_InflateLibdeflate(benchmark::State &state) {
     }
     for (auto _ : state) {
         size_t got = 0;
-        libdeflate_deflate_decompress(d, m.deflated.data(), m.deflated.size(), out.data(), out.size(), &got);
+        libdeflate_deflate_decompress(d, m.deflated.data(), m.deflated.size(), out.data(),
+                                      out.size(), &got);
         benchmark::DoNotOptimize(vtq::Crc32(0, out.data(), got));
     }
     libdeflate_free_decompressor(d);

@@ -29,7 +29,8 @@ void BM_Utf8Portable(benchmark::State &state) {
         state.SkipWithError("the text is not seen as valid UTF-8");
         return;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(vtq::txif::utf8_valid_prefix(p, text.size(), &bad));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(vtq::txif::utf8_valid_prefix(p, text.size(), &bad));
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
 

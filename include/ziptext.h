@@ -112,10 +112,10 @@ typedef struct zt_member {
     const char *const *path; /* depth + 1 names, the outermost archive's member first */
     const char *name;        /* the member's name as stored (bytes, cut at a NUL) */
     uint64_t uncompressed_size;
-    uint64_t compressed_size; /* as stored, encryption overhead included */
-    uint32_t method;          /* compression method; for WinZip AES the one inside */
-    uint32_t encryption;      /* ZT_ENC_* */
-    const char *method_name;  /* "stored", "deflate", "bzip2", ..., or the number */
+    uint64_t compressed_size;    /* as stored, encryption overhead included */
+    uint32_t method;             /* compression method; for WinZip AES the one inside */
+    uint32_t encryption;         /* ZT_ENC_* */
+    const char *method_name;     /* "stored", "deflate", "bzip2", ..., or the number */
     const char *encryption_name; /* null, "zipcrypto", "aes128", "aes192", "aes256" */
     uint32_t crc32;
     uint32_t dos_date_time; /* time in the low 16 bits, date in the high */

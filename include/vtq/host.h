@@ -126,12 +126,9 @@ VTQ_HOST_API uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, V
                                                              ParentInfo *parent, uint32_t mode,
                                                              uint64_t user_data);
 /* The same, writing to a host stream. */
-VTQ_HOST_API uint32_t VTQ_GetCompressFileTextStreamWithErrCallback(const char *path,
-                                                                   VTQ_STREAM *stream,
-                                                                   const TxtOptions *opts,
-                                                                   ParentInfo *parent,
-                                                                   uint32_t mode,
-                                                                   uint64_t user_data);
+VTQ_HOST_API uint32_t VTQ_GetCompressFileTextStreamWithErrCallback(
+    const char *path, VTQ_STREAM *stream, const TxtOptions *opts, ParentInfo *parent, uint32_t mode,
+    uint64_t user_data);
 
 #ifdef __cplusplus
 } /* extern "C" */

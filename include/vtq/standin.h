@@ -62,9 +62,9 @@ extern "C" {
  *   EFBIG   a write that would grow a memory file past the allocation cap
  *           (VTQ_MAX_ALLOC); ENOMEM when memory ran out below it. */
 typedef struct VTQ_HostFailure {
-    uint32_t Kind;  /* VTQ_HOST_FAIL_* */
-    int32_t Errno;  /* see above */
-    char Op[16];    /* NUL-terminated */
+    uint32_t Kind;   /* VTQ_HOST_FAIL_* */
+    int32_t Errno;   /* see above */
+    char Op[16];     /* NUL-terminated */
     char Path[4096]; /* NUL-terminated */
 } VTQ_HostFailure;
 

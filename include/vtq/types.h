@@ -65,7 +65,7 @@ extern "C" {
 #define VTQ_FMT_SIZE_LIMIT 0x400000u /* option word 5: enforce MaxSize */
 #define VTQ_FMT_ZERO_BYTE 0x4000000u /* a zero byte before each line break */
 #define VTQ_FMT_ZERO_BYTE2 0x8000000u
-#define VTQ_FMT_LOG 0x40000000u      /* stand-in host: logging on */
+#define VTQ_FMT_LOG 0x40000000u /* stand-in host: logging on */
 
 /* ------------------------------------------------------------- handles */
 
@@ -99,24 +99,24 @@ typedef struct TxtOptions {
 
 /* Travels down through nested extractions. */
 typedef struct ParentInfo {
-    char Path[4160];   /* top-level output path (archive path for streams) */
-    uint64_t Written;  /* running output byte count shared by all levels */
-    VTQ_LOG *Log;      /* top-level log handle, or null */
+    char Path[4160];  /* top-level output path (archive path for streams) */
+    uint64_t Written; /* running output byte count shared by all levels */
+    VTQ_LOG *Log;     /* top-level log handle, or null */
     uint8_t Reserved[8];
 } ParentInfo;
 
 /* The converter's working record.  The filter fills the leading fields
  * before cconvConvert; the rest belongs to the converter. */
 typedef struct ConvState {
-    const char *Src;      /* 0 */
-    uint32_t Zero0;       /* 8 */
-    uint32_t SrcLen;      /* 12 */
-    uint32_t Zero1;       /* 16 */
-    uint32_t Unused;      /* 20: never written by the filter */
-    char *Dst;            /* 24 */
-    uint32_t Produced;    /* 32: bytes produced, set by the converter */
-    uint32_t DstCap;      /* 36 */
-    uint32_t Zero2;       /* 40 */
+    const char *Src;        /* 0 */
+    uint32_t Zero0;         /* 8 */
+    uint32_t SrcLen;        /* 12 */
+    uint32_t Zero1;         /* 16 */
+    uint32_t Unused;        /* 20: never written by the filter */
+    char *Dst;              /* 24 */
+    uint32_t Produced;      /* 32: bytes produced, set by the converter */
+    uint32_t DstCap;        /* 36 */
+    uint32_t Zero2;         /* 40 */
     uint8_t Private[16564]; /* 44: the converter's own state */
 } ConvState;
 
@@ -194,19 +194,19 @@ typedef struct ConvSource {
  * only during the callback; the callback must not call back into the
  * filter for the same extraction. */
 typedef struct VtqMemberEvent {
-    uint32_t Size;           /* sizeof(VtqMemberEvent) as the sender was built */
-    uint32_t Kind;           /* VTQ_EVENT_* */
+    uint32_t Size; /* sizeof(VtqMemberEvent) as the sender was built */
+    uint32_t Kind; /* VTQ_EVENT_* */
     /* BEGIN and END (zero in DETAIL events): the member as the central
      * directory describes it. */
     const char *Name;        /* as stored, cut at its first NUL byte */
     const char *DisplayName; /* UTF-8, as labels and member files have it (%XX: undecodable) */
     uint64_t CompressedSize; /* the data as stored, encryption overhead included */
     uint64_t UncompressedSize;
-    uint32_t Method;         /* compression method; for WinZip AES the one inside */
-    uint32_t Flags;          /* general purpose bit flag */
-    uint32_t Crc32;          /* the central directory's CRC-32 */
-    uint32_t DosDateTime;    /* modification time (low 16 bits) and date */
-    uint32_t Encryption;     /* VTQ_ENC_* */
+    uint32_t Method;      /* compression method; for WinZip AES the one inside */
+    uint32_t Flags;       /* general purpose bit flag */
+    uint32_t Crc32;       /* the central directory's CRC-32 */
+    uint32_t DosDateTime; /* modification time (low 16 bits) and date */
+    uint32_t Encryption;  /* VTQ_ENC_* */
     /* END: 0, or the member's code, as the walk or the host gave it (3100,
      * 3101 and 3102 are not mapped to 6003); 3005 when the size limit
      * stopped the member's text. */
@@ -238,16 +238,16 @@ typedef void (*VtqMemberCallback)(void *user, const VtqMemberEvent *event);
  * VTQ_EXTENSION_VERSION with 11 at every entry point, before anything is
  * opened.  The record is only read, and must stay valid for the call. */
 typedef struct VtqExtension {
-    uint32_t Size;                 /* sizeof(VtqExtension) as the host was built */
-    uint32_t Version;              /* VTQ_EXTENSION_VERSION */
+    uint32_t Size;    /* sizeof(VtqExtension) as the host was built */
+    uint32_t Version; /* VTQ_EXTENSION_VERSION */
     /* The password of encrypted members, PasswordLen raw bytes (no NUL
      * needed).  Null: encrypted members fail with 3001 "encrypted, no
      * password given"; PasswordLen 0: with 5001 "empty password". */
     const unsigned char *Password;
     uint32_t PasswordLen;
-    uint32_t Flags;                /* VTQ_EXT_* */
-    VtqMemberCallback OnMember;    /* null: no events */
-    void *User;                    /* handed to OnMember */
+    uint32_t Flags;             /* VTQ_EXT_* */
+    VtqMemberCallback OnMember; /* null: no events */
+    void *User;                 /* handed to OnMember */
     /* The character set of member names stored without the UTF-8 flag;
      * "" lets the filter choose. */
     char NameCharset[64];
@@ -256,7 +256,7 @@ typedef struct VtqExtension {
      * extraction a context of its own (the stand-in host's: VTQ_TextHooks,
      * vtq/standin.h).  Null when the host has none. */
     void *HostData;
-    uint8_t Reserved[56];          /* zero */
+    uint8_t Reserved[56]; /* zero */
 } VtqExtension;
 
 #ifdef __cplusplus

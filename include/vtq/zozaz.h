@@ -184,9 +184,9 @@ VTQ_FILTER_API uint32_t VtqZip_getWord(VTQ_FILE *file, uint32_t *value);
 VTQ_FILTER_API uint32_t VtqZip_getDoubleWord(VTQ_FILE *file, uint32_t *value);
 VTQ_FILTER_API uint32_t VtqZip_SearchCentralDir(VTQ_FILE *file);
 VTQ_FILTER_API uint32_t VtqZip_FormatChk(VTQ_FILE *file, ZipDirPos *pos, uint32_t *entries);
-VTQ_FILTER_API uint32_t VtqZip_GetCurrentFileInfo(VTQ_FILE *file, ZipDirPos pos,
-                                                  ZipEntryInfo *info, uint32_t *local_offset,
-                                                  uint32_t *data_offset, char **name);
+VTQ_FILTER_API uint32_t VtqZip_GetCurrentFileInfo(VTQ_FILE *file, ZipDirPos pos, ZipEntryInfo *info,
+                                                  uint32_t *local_offset, uint32_t *data_offset,
+                                                  char **name);
 VTQ_FILTER_API uint32_t VtqZip_CurFileCoherencyCheck(VTQ_FILE *file, ZipDirPos pos,
                                                      ZipEntryInfo *info, uint32_t local_offset);
 VTQ_FILTER_API uint32_t VtqZip_nextPathDelimiter(const char *path);
@@ -203,8 +203,8 @@ VTQ_FILTER_API int CryptUpdateKeys(int byte, ZipBus *bus);
 VTQ_FILTER_API void CryptInitKeys(ZipBus *bus);
 VTQ_FILTER_API int CryptDecryptByte(ZipBus *bus);
 VTQ_FILTER_API int CryptDecode(const unsigned char *byte, ZipBus *bus);
-VTQ_FILTER_API void CryptDecodeBuffer(uint32_t count, unsigned char *buf,
-                                      const ZipEntryInfo *info, ZipBus *bus);
+VTQ_FILTER_API void CryptDecodeBuffer(uint32_t count, unsigned char *buf, const ZipEntryInfo *info,
+                                      ZipBus *bus);
 
 /* ------------------------------------------------ work directories */
 

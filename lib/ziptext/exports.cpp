@@ -81,8 +81,8 @@ uint32_t zt_compose_callback(const char *archive, zt_write_fn write, void *write
 
 uint32_t zt_compose_fd(const char *archive, int fd, const zt_options *opts, zt_summary *summary) {
     FdOut out{fd};
-    ziptext::Result r =
-        ziptext::run_archive(archive, Destination{Output::kWrite, nullptr, &FdOut::write, &out}, opts);
+    ziptext::Result r = ziptext::run_archive(
+        archive, Destination{Output::kWrite, nullptr, &FdOut::write, &out}, opts);
     if (r.output_errno != 0) {
         try {
             r.message = "cannot write descriptor " + std::to_string(fd) + ": " +
@@ -141,7 +141,8 @@ uint32_t zt_members_memory(const void *data, size_t size, const zt_options *opts
     r.code = zt_memory_archive(data, size, path, sizeof path);
     if (r.code != VTQ_OK) return finish(r, summary);
     zt_options named{};
-    if (opts != nullptr) std::memcpy(&named, opts, opts->size < sizeof named ? opts->size : sizeof named);
+    if (opts != nullptr)
+        std::memcpy(&named, opts, opts->size < sizeof named ? opts->size : sizeof named);
     named.size = sizeof named;
     if (named.archive_name == nullptr) named.archive_name = "(memory)";
     const uint32_t code = zt_members(path, &named, summary);

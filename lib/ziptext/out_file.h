@@ -16,10 +16,10 @@
 namespace ziptext {
 
 struct OutFile {
-    std::string path;      // the output, as named
-    std::string temp;      // the fresh file, once reserved
-    bool existed = false;  // path named a regular file
-    mode_t old_mode = 0;   // its permissions
+    std::string path;     // the output, as named
+    std::string temp;     // the fresh file, once reserved
+    bool existed = false; // path named a regular file
+    mode_t old_mode = 0;  // its permissions
 };
 
 // Looks at path (without following a last link) and picks the fresh name.

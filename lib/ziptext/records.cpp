@@ -12,9 +12,9 @@ struct MethodName {
     const char *name;
 };
 constexpr MethodName kMethods[] = {
-    {0, "stored"},   {1, "shrink"}, {2, "reduce"}, {3, "reduce"}, {4, "reduce"}, {5, "reduce"},
-    {6, "implode"},  {8, "deflate"}, {9, "deflate64"}, {12, "bzip2"}, {14, "lzma"},
-    {93, "zstd"},    {95, "xz"},     {98, "ppmd"},      {99, "aes"},
+    {0, "stored"}, {1, "shrink"},  {2, "reduce"},  {3, "reduce"},    {4, "reduce"},
+    {5, "reduce"}, {6, "implode"}, {8, "deflate"}, {9, "deflate64"}, {12, "bzip2"},
+    {14, "lzma"},  {93, "zstd"},   {95, "xz"},     {98, "ppmd"},     {99, "aes"},
 };
 
 const char *kEncryptions[] = {nullptr, "zipcrypto", "aes128", "aes192", "aes256"};
@@ -25,7 +25,8 @@ const char *kEncryptions[] = {nullptr, "zipcrypto", "aes128", "aes192", "aes256"
 std::string reason_of(const VtqMemberEvent &e, const Record &r) {
     if (e.Code == VTQ_E_NO_FILTER) {
         if (r.host_reason) return *r.host_reason;
-        if (r.format && *r.format != "text" && *r.format != "zip") return "no text filter for " + *r.format;
+        if (r.format && *r.format != "text" && *r.format != "zip")
+            return "no text filter for " + *r.format;
     }
     if (e.Reason != nullptr && *e.Reason != '\0') return e.Reason;
     const char *reason = zt_code_reason(e.Code);
@@ -42,7 +43,7 @@ std::string method_name(uint32_t method) {
 
 const char *encryption_name(uint32_t encryption) {
     return encryption < sizeof kEncryptions / sizeof kEncryptions[0] ? kEncryptions[encryption]
-                                                                       : "unknown";
+                                                                     : "unknown";
 }
 
 std::string iso_time(uint32_t dos) {
@@ -82,8 +83,10 @@ void Collector::on_event(void *user, const VtqMemberEvent *event) {
             if (event->Reason != nullptr && *event->Reason != '\0')
                 self->open_.back().record.host_reason = event->Reason;
             if (event->Encoding == nullptr) break;
-            if (self->listing_) self->open_.back().record.name_encoding = event->Encoding;
-            else self->open_.back().record.encoding = event->Encoding;
+            if (self->listing_)
+                self->open_.back().record.name_encoding = event->Encoding;
+            else
+                self->open_.back().record.encoding = event->Encoding;
             break;
         default:
             break;
@@ -141,9 +144,8 @@ void Collector::end(const VtqMemberEvent &e) {
     r.failed = e.Code != VTQ_OK && !inside_failed;
     // A member gave text when some came, or when it ended well (an empty
     // text) as text: not as an archive of its own.
-    r.got_text = r.got_text ||
-                 ((e.Code == VTQ_OK || e.Code == VTQ_E_SIZE_LIMIT) && r.nested == 0 &&
-                  (!r.format || *r.format == "text"));
+    r.got_text = r.got_text || ((e.Code == VTQ_OK || e.Code == VTQ_E_SIZE_LIMIT) && r.nested == 0 &&
+                                (!r.format || *r.format == "text"));
     if (!open_.empty()) {
         std::vector<Record> &to = open_.back().inside;
         to.push_back(std::move(r));

@@ -23,7 +23,7 @@ struct Record {
     std::vector<std::string> path; // display names, outermost first
     std::string name;              // as stored
     uint64_t uncompressed_size = 0, compressed_size = 0;
-    std::string method_name;       // method_name(method)
+    std::string method_name; // method_name(method)
     uint32_t method = 0, encryption = 0, crc32 = 0, dos_date_time = 0, general_flags = 0;
     uint32_t code = 0;
     std::optional<std::string> error, encoding, format, name_encoding;

@@ -177,7 +177,8 @@ Result run(const char *archive, const Destination &d, const zt_options *opts) {
     }
     if (s.on_progress != nullptr && !s.strict && !listing) {
         zt_options list_opts{};
-        if (opts != nullptr) std::memcpy(&list_opts, opts, std::min<std::size_t>(opts->size, sizeof list_opts));
+        if (opts != nullptr)
+            std::memcpy(&list_opts, opts, std::min<std::size_t>(opts->size, sizeof list_opts));
         list_opts.size = sizeof list_opts;
         Totals totals;
         list_opts.on_member = &Totals::count;
@@ -185,7 +186,8 @@ Result run(const char *archive, const Destination &d, const zt_options *opts) {
         list_opts.user = &totals;
         Destination list_to;
         list_to.kind = Output::kList;
-        if (run(archive, list_to, &list_opts).code == VTQ_OK) c.set_totals(totals.members, totals.bytes);
+        if (run(archive, list_to, &list_opts).code == VTQ_OK)
+            c.set_totals(totals.members, totals.bytes);
         VTQ_HostFailureClear();
     }
 
@@ -215,8 +217,8 @@ Result run(const char *archive, const Destination &d, const zt_options *opts) {
     case Output::kMembers:
     case Output::kList:
     case Output::kWrite: {
-        auto writer = std::make_unique<Writer>(d.kind == Output::kWrite ? d.write : &discard,
-                                               d.write_user);
+        auto writer =
+            std::make_unique<Writer>(d.kind == Output::kWrite ? d.write : &discard, d.write_user);
         res.code = filter.get_text_stream(archive, writer->stream(), &txt, nullptr, 0);
         res.output_errno = writer->finish();
         res.bytes = d.kind == Output::kWrite ? writer->bytes() : c.text_bytes();
@@ -278,7 +280,8 @@ bool Filter::load(std::string *error) {
     get_text_stream =
         library.find<decltype(GetTextStreamWithErrCallback)>("GetTextStreamWithErrCallback");
     format_chk = library.find<decltype(VtqZip_FormatChk)>("VtqZip_FormatChk");
-    current_file_info = library.find<decltype(VtqZip_GetCurrentFileInfo)>("VtqZip_GetCurrentFileInfo");
+    current_file_info =
+        library.find<decltype(VtqZip_GetCurrentFileInfo)>("VtqZip_GetCurrentFileInfo");
     if (!get_text || !get_text_stream || !format_chk || !current_file_info) {
         *error = library.error();
         return false;

@@ -23,7 +23,7 @@ enum class Output {
 
 struct Destination {
     Output kind = Output::kMembers;
-    const char *path = nullptr; // kPath, kSplit, kFlat
+    const char *path = nullptr;  // kPath, kSplit, kFlat
     zt_write_fn write = nullptr; // kWrite
     void *write_user = nullptr;
 };

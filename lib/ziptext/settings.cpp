@@ -22,12 +22,12 @@ struct NamedCode {
     uint32_t code;
 };
 constexpr NamedCode kEncodings[] = {
-    {"utf-8", 0},     {"utf8", 0},        {"utf-16le", 1},   {"utf16le", 1},   {"utf-16be", 2},
-    {"utf16be", 2},   {"shift_jis", 3},   {"sjis", 3},       {"cp932", 3},     {"windows-31j", 3},
-    {"euc-jp", 4},    {"eucjp", 4},       {"gbk", 5},        {"cp936", 5},     {"big5", 6},
-    {"euc-kr", 7},    {"euckr", 7},       {"cp949", 7},      {"iso-8859-1", 8}, {"latin1", 8},
-    {"latin-1", 8},   {"utf-8-bom", 9},   {"utf-8-sig", 9},  {"utf8bom", 9},   {"utf-32le", 10},
-    {"utf32le", 10},  {"utf-32be", 11},   {"utf32be", 11},
+    {"utf-8", 0},    {"utf8", 0},      {"utf-16le", 1},  {"utf16le", 1},    {"utf-16be", 2},
+    {"utf16be", 2},  {"shift_jis", 3}, {"sjis", 3},      {"cp932", 3},      {"windows-31j", 3},
+    {"euc-jp", 4},   {"eucjp", 4},     {"gbk", 5},       {"cp936", 5},      {"big5", 6},
+    {"euc-kr", 7},   {"euckr", 7},     {"cp949", 7},     {"iso-8859-1", 8}, {"latin1", 8},
+    {"latin-1", 8},  {"utf-8-bom", 9}, {"utf-8-sig", 9}, {"utf8bom", 9},    {"utf-32le", 10},
+    {"utf32le", 10}, {"utf-32be", 11}, {"utf32be", 11},
 };
 
 struct Alias {
@@ -64,14 +64,21 @@ bool strict_group(std::string_view name, std::string *group) {
     if (f == nullptr) return false;
     const std::string_view iconv = f->iconv_name;
     const std::string key = vtq::conf::charset_key(name);
-    if (iconv == "UTF-8") group->clear();
-    else if (iconv == "ISO-8859-1") *group = "ISO-8859-1";
-    else if (iconv == "GBK") *group = "ChineseGBK";
-    else if (iconv == "BIG5") *group = "ChineseBIG5";
-    else if (iconv == "CP949") *group = "KoreanKSC";
+    if (iconv == "UTF-8")
+        group->clear();
+    else if (iconv == "ISO-8859-1")
+        *group = "ISO-8859-1";
+    else if (iconv == "GBK")
+        *group = "ChineseGBK";
+    else if (iconv == "BIG5")
+        *group = "ChineseBIG5";
+    else if (iconv == "CP949")
+        *group = "KoreanKSC";
     else if (iconv == "CP932")
-        *group = key == "cp932" || key == "windows31j" || key == "ms932" ? "WINDOWS31J" : "Shift_JIS";
-    else return false;
+        *group =
+            key == "cp932" || key == "windows31j" || key == "ms932" ? "WINDOWS31J" : "Shift_JIS";
+    else
+        return false;
     return true;
 }
 
@@ -83,7 +90,8 @@ bool field(const char *f, std::size_t size, std::string_view *out) {
     return true;
 }
 
-constexpr uint32_t kKnownFlags = ZT_STRICT | ZT_STOP_ON_ERROR | ZT_NO_LABELS | ZT_SIZE_LIMIT | ZT_LOG;
+constexpr uint32_t kKnownFlags =
+    ZT_STRICT | ZT_STOP_ON_ERROR | ZT_NO_LABELS | ZT_SIZE_LIMIT | ZT_LOG;
 
 } // namespace
 

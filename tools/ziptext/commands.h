@@ -31,9 +31,9 @@ void release_input(const Input &in);
 // Everything the library's callbacks reach while one archive runs, and the
 // lines for standard error it gives, in order.
 struct ArchiveRun {
-    std::string archive;   // as messages name it
-    bool quiet = false;    // no lines of single members
-    bool live = false;     // lines to standard error at once (else kept in lines)
+    std::string archive;            // as messages name it
+    bool quiet = false;             // no lines of single members
+    bool live = false;              // lines to standard error at once (else kept in lines)
     JsonOut *json = nullptr;        // --json: each member as an object
     Progress *progress = nullptr;   // a progress line to clear before a line
     std::vector<std::string> lines; // with "ziptext: ", without the line break

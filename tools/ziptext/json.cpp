@@ -26,10 +26,14 @@ std::size_t utf8_sequence(const unsigned char *p, std::size_t n) {
     std::size_t len;
     uint32_t cp;
     if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1Fu;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0Fu;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07u;
-    else return 0;
+    if (c >= 0xC2 && c <= 0xDF)
+        len = 2, cp = c & 0x1Fu;
+    else if (c >= 0xE0 && c <= 0xEF)
+        len = 3, cp = c & 0x0Fu;
+    else if (c >= 0xF0 && c <= 0xF4)
+        len = 4, cp = c & 0x07u;
+    else
+        return 0;
     if (n < len) return 0;
     for (std::size_t i = 1; i < len; ++i) {
         if ((p[i] & 0xC0) != 0x80) return 0;
@@ -51,8 +55,10 @@ void add_string(std::string &out, const char *key, const char *v) {
     out += ",\"";
     out += key;
     out += "\":";
-    if (v == nullptr) out += "null";
-    else json_string(out, v);
+    if (v == nullptr)
+        out += "null";
+    else
+        json_string(out, v);
 }
 
 } // namespace
@@ -112,8 +118,10 @@ void JsonOut::member(const zt_member &m) {
     add_number(o, "code", m.code);
     add_string(o, "error", m.error);
     o += ",\"text\":";
-    if (m.text == nullptr) o += "null";
-    else json_string(o, std::string_view(m.text, m.text_len));
+    if (m.text == nullptr)
+        o += "null";
+    else
+        json_string(o, std::string_view(m.text, m.text_len));
     o += "}\n";
     if (direct_ != nullptr && buf_.size() >= 64 * 1024) drain(*direct_);
 }
@@ -179,7 +187,8 @@ int run_json(const Options &opts, const zt_options &base) {
     Target target;
     std::string error;
     const Inputs inputs(opts.archives);
-    bool ok = plan_target(opts.out ? &*opts.out : nullptr, opts.archives.front(), false, &target, &error);
+    bool ok =
+        plan_target(opts.out ? &*opts.out : nullptr, opts.archives.front(), false, &target, &error);
     for (std::size_t i = 0; ok && i < opts.archives.size(); ++i)
         ok = refuse_inputs(target, opts.archives[i], false, inputs, false, &error);
     if (!ok) {

@@ -37,10 +37,11 @@ struct Listing {
         if (headed) return;
         headed = true;
         if (strict)
-            std::printf("%10s %10s  %-9s %8s  %-3s  %s\n", "Size", "Packed", "Method", "CRC-32", "Enc", "Name");
+            std::printf("%10s %10s  %-9s %8s  %-3s  %s\n", "Size", "Packed", "Method", "CRC-32",
+                        "Enc", "Name");
         else
-            std::printf("%12s %12s  %-9s %-9s %8s  %-19s  %s%s\n", "Size", "Packed", "Method", "Enc",
-                        "CRC-32", "Modified", verbose ? "Names         " : "", "Name");
+            std::printf("%12s %12s  %-9s %-9s %8s  %-19s  %s%s\n", "Size", "Packed", "Method",
+                        "Enc", "CRC-32", "Modified", verbose ? "Names         " : "", "Name");
     }
 
     static void line(void *user, const zt_member *m) {
@@ -48,7 +49,8 @@ struct Listing {
         self->header();
         const std::string name = shown(m->path[m->depth]);
         if (self->strict) {
-            std::printf("%10u %10u  %-9s %08x  %-3s  %s\n", static_cast<uint32_t>(m->uncompressed_size),
+            std::printf("%10u %10u  %-9s %08x  %-3s  %s\n",
+                        static_cast<uint32_t>(m->uncompressed_size),
                         static_cast<uint32_t>(m->compressed_size), m->method_name, m->crc32,
                         (m->general_flags & 1u) ? "yes" : "no", name.c_str());
             return;
@@ -58,8 +60,10 @@ struct Listing {
         std::printf("%12llu %12llu  %-9s %-9s %08x  %-19s  ",
                     static_cast<unsigned long long>(m->uncompressed_size),
                     static_cast<unsigned long long>(m->compressed_size), m->method_name,
-                    m->encryption_name != nullptr ? m->encryption_name : "-", m->crc32, when.c_str());
-        if (self->verbose) std::printf("%-12s  ", m->name_encoding != nullptr ? m->name_encoding : "-");
+                    m->encryption_name != nullptr ? m->encryption_name : "-", m->crc32,
+                    when.c_str());
+        if (self->verbose)
+            std::printf("%-12s  ", m->name_encoding != nullptr ? m->name_encoding : "-");
         std::printf("%s\n", name.c_str());
         ++self->files;
         self->size += m->uncompressed_size;

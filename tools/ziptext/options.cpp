@@ -22,21 +22,39 @@ bool parse_u64(std::string_view s, uint64_t *v) {
 
 // Options that take a value.
 enum class Opt {
-    kOut, kMaxSize, kEncoding, kEol, kCharset, kLanguage, kLog, kMaxMemberSize, kJobs, kOutDir,
-    kPassword, kPasswordFile, kPasswordFd,
+    kOut,
+    kMaxSize,
+    kEncoding,
+    kEol,
+    kCharset,
+    kLanguage,
+    kLog,
+    kMaxMemberSize,
+    kJobs,
+    kOutDir,
+    kPassword,
+    kPasswordFile,
+    kPasswordFd,
 };
 struct ValueOption {
     const char *name;
     Opt opt;
 };
 constexpr ValueOption kValueOptions[] = {
-    {"-o", Opt::kOut},           {"--output", Opt::kOut},
-    {"--max-size", Opt::kMaxSize}, {"--encoding", Opt::kEncoding},
-    {"--eol", Opt::kEol},        {"--charset", Opt::kCharset},
-    {"--language", Opt::kLanguage}, {"--log", Opt::kLog},
-    {"--max-member-size", Opt::kMaxMemberSize}, {"--jobs", Opt::kJobs},
-    {"--out-dir", Opt::kOutDir}, {"--password", Opt::kPassword},
-    {"--password-file", Opt::kPasswordFile}, {"--password-fd", Opt::kPasswordFd},
+    {"-o", Opt::kOut},
+    {"--output", Opt::kOut},
+    {"--max-size", Opt::kMaxSize},
+    {"--encoding", Opt::kEncoding},
+    {"--eol", Opt::kEol},
+    {"--charset", Opt::kCharset},
+    {"--language", Opt::kLanguage},
+    {"--log", Opt::kLog},
+    {"--max-member-size", Opt::kMaxMemberSize},
+    {"--jobs", Opt::kJobs},
+    {"--out-dir", Opt::kOutDir},
+    {"--password", Opt::kPassword},
+    {"--password-file", Opt::kPasswordFile},
+    {"--password-fd", Opt::kPasswordFd},
 };
 
 struct Switch {
@@ -44,10 +62,14 @@ struct Switch {
     bool Options::*flag;
 };
 constexpr Switch kSwitches[] = {
-    {"--split", &Options::split},   {"--no-labels", &Options::no_labels},
-    {"--stop-on-error", &Options::stop_on_error}, {"--strict", &Options::strict},
-    {"--json", &Options::json},     {"--quiet", &Options::quiet},
-    {"-q", &Options::quiet},        {"--verbose", &Options::verbose},
+    {"--split", &Options::split},
+    {"--no-labels", &Options::no_labels},
+    {"--stop-on-error", &Options::stop_on_error},
+    {"--strict", &Options::strict},
+    {"--json", &Options::json},
+    {"--quiet", &Options::quiet},
+    {"-q", &Options::quiet},
+    {"--verbose", &Options::verbose},
     {"-v", &Options::verbose},
 };
 
@@ -81,8 +103,7 @@ bool check_name(Name which, const std::string &value, bool strict, std::string *
     return false;
 }
 
-bool apply(Opt opt, std::string_view name, std::string_view value, Options *o,
-           std::string *error) {
+bool apply(Opt opt, std::string_view name, std::string_view value, Options *o, std::string *error) {
     auto bad = [&](const char *what) {
         *error = std::string(name) + ": " + what + ": '" + std::string(value) + "'";
         return false;
@@ -103,10 +124,14 @@ bool apply(Opt opt, std::string_view name, std::string_view value, Options *o,
         o->encoding = value;
         return true;
     case Opt::kEol:
-        if (value == "lf") o->eol = ZT_EOL_LF;
-        else if (value == "crlf") o->eol = ZT_EOL_CRLF;
-        else if (value == "cr") o->eol = ZT_EOL_CR;
-        else return bad("expected lf, crlf or cr");
+        if (value == "lf")
+            o->eol = ZT_EOL_LF;
+        else if (value == "crlf")
+            o->eol = ZT_EOL_CRLF;
+        else if (value == "cr")
+            o->eol = ZT_EOL_CR;
+        else
+            return bad("expected lf, crlf or cr");
         return true;
     case Opt::kCharset:
         o->charset = value;
@@ -151,10 +176,12 @@ bool check_combination(const Options *o, std::string *error) {
         *error = why;
         return false;
     };
-    int sources = o->password.has_value() + o->password_file.has_value() + o->password_fd.has_value();
+    int sources =
+        o->password.has_value() + o->password_file.has_value() + o->password_fd.has_value();
     if (sources > 1) return refuse("give the password one way only");
     if (o->strict && sources > 0)
-        return refuse("--strict takes no password (the documented behaviour reads no encrypted member)");
+        return refuse(
+            "--strict takes no password (the documented behaviour reads no encrypted member)");
     if (o->strict && o->json) return refuse("--json needs the extended mode (leave out --strict)");
     int from_stdin = 0;
     for (const std::string &a : o->archives) from_stdin += a == "-";
@@ -163,7 +190,8 @@ bool check_combination(const Options *o, std::string *error) {
         if (o->archives.size() != 1) return refuse("list takes one archive");
         return true;
     }
-    if (o->json && (o->split || o->out_dir)) return refuse("--json writes one stream: no --split, --flat or --out-dir");
+    if (o->json && (o->split || o->out_dir))
+        return refuse("--json writes one stream: no --split, --flat or --out-dir");
     if (o->json && !o->encoding.empty()) return refuse("--json writes UTF-8: no --encoding");
     if (from_stdin > 0 && (o->split || o->out_dir))
         return refuse("--split, --flat and --out-dir need archive files, not standard input");
@@ -256,10 +284,10 @@ bool read_password(const Options &o, std::optional<std::string> *password, std::
     if (o.password) {
         text = *o.password;
     } else if (o.password_file || o.password_fd) {
-        const int fd = o.password_fd ? *o.password_fd
-                                     : ::open(o.password_file->c_str(), O_RDONLY | O_CLOEXEC);
-        const std::string what =
-            o.password_fd ? "descriptor " + std::to_string(*o.password_fd) : "'" + *o.password_file + "'";
+        const int fd =
+            o.password_fd ? *o.password_fd : ::open(o.password_file->c_str(), O_RDONLY | O_CLOEXEC);
+        const std::string what = o.password_fd ? "descriptor " + std::to_string(*o.password_fd)
+                                               : "'" + *o.password_file + "'";
         if (fd < 0) {
             *error = "cannot open the password file " + what + ": " + std::strerror(errno);
             return false;
@@ -313,8 +341,7 @@ zt_options make_zt_options(const Options &o, const std::optional<std::string> &p
 std::string text_name_in(const std::string &dir, const std::string &archive) {
     std::size_t slash = archive.rfind('/');
     std::string base = slash == std::string::npos ? archive : archive.substr(slash + 1);
-    if (std::size_t dot = base.rfind('.'); dot != std::string::npos && dot > 0)
-        base.resize(dot);
+    if (std::size_t dot = base.rfind('.'); dot != std::string::npos && dot > 0) base.resize(dot);
     if (base.empty()) base = "archive";
     std::string d = dir.empty() ? "." : dir;
     if (d.back() != '/') d += '/';

@@ -14,25 +14,25 @@ enum class Command { kExtract, kList, kHelp, kVersion };
 
 struct Options {
     Command command = Command::kExtract;
-    std::vector<std::string> archives;  // "-": standard input
-    std::optional<std::string> out;     // -o OUT ("-" is standard output)
-    bool split = false;                 // --split or --flat
-    bool flat = false;                  // --flat
-    bool no_labels = false;             // --no-labels
-    bool stop_on_error = false;         // --stop-on-error
-    bool strict = false;                // --strict
-    bool json = false;                  // --json
-    bool quiet = false;                 // --quiet
-    bool verbose = false;               // list --verbose
-    std::optional<uint32_t> max_size;   // --max-size BYTES
-    std::string encoding;               // --encoding NAME, "" for UTF-8
-    uint32_t eol = ZT_EOL_LF;           // --eol
-    std::string charset;                // --charset NAME, "" for the default
-    std::string language;               // --language NAME, "" for the default
+    std::vector<std::string> archives;       // "-": standard input
+    std::optional<std::string> out;          // -o OUT ("-" is standard output)
+    bool split = false;                      // --split or --flat
+    bool flat = false;                       // --flat
+    bool no_labels = false;                  // --no-labels
+    bool stop_on_error = false;              // --stop-on-error
+    bool strict = false;                     // --strict
+    bool json = false;                       // --json
+    bool quiet = false;                      // --quiet
+    bool verbose = false;                    // list --verbose
+    std::optional<uint32_t> max_size;        // --max-size BYTES
+    std::string encoding;                    // --encoding NAME, "" for UTF-8
+    uint32_t eol = ZT_EOL_LF;                // --eol
+    std::string charset;                     // --charset NAME, "" for the default
+    std::string language;                    // --language NAME, "" for the default
     std::optional<std::string> log_file;     // --log FILE
     std::optional<uint64_t> max_member_size; // --max-member-size BYTES
-    unsigned jobs = 0;                  // --jobs N (0: not given)
-    std::optional<std::string> out_dir; // --out-dir DIR
+    unsigned jobs = 0;                       // --jobs N (0: not given)
+    std::optional<std::string> out_dir;      // --out-dir DIR
     // Where the password comes from: at most one of these, else the
     // environment's ZIPTEXT_PASSWORD.
     std::optional<std::string> password;      // --password WORD

@@ -146,7 +146,8 @@ bool read_standard_input(Input *in, std::string *error) {
 }
 
 void release_input(const Input &in) {
-    if (in.name == "-" && !in.path.empty() && in.path != in.name) zt_memory_release(in.path.c_str());
+    if (in.name == "-" && !in.path.empty() && in.path != in.name)
+        zt_memory_release(in.path.c_str());
 }
 
 } // namespace ziptext

@@ -45,7 +45,8 @@ void extract_archive(const Input &in, Target &t, const Options &opts, const zt_o
     if (run.progress != nullptr) run.progress->clear();
     if (out.error != 0)
         run.line(t.path.empty()
-                     ? "ziptext: " + in.name + ": cannot write standard output: " + std::strerror(out.error)
+                     ? "ziptext: " + in.name +
+                           ": cannot write standard output: " + std::strerror(out.error)
                      : "ziptext: cannot write '" + t.path + "': " + std::strerror(out.error));
     run.close(s);
 }

@@ -152,7 +152,8 @@ bool refuse_inputs(const Target &t, const std::string &archive, bool flat, const
         hit = inputs.find(t.path);
         break;
     case Target::Kind::kSplit: {
-        const std::string dir = folder_of(t.path.find('/') == std::string::npos ? "./" + t.path : t.path);
+        const std::string dir =
+            folder_of(t.path.find('/') == std::string::npos ? "./" + t.path : t.path);
         if (!flat) {
             // An existing name gets a fresh one ("DIR" appended), except
             // when that would not fit the filter's 4095 bytes.
