@@ -19,6 +19,8 @@ import ctypes
 import dataclasses
 import datetime
 import os
+import queue
+import threading
 from typing import Any, Iterator, Optional, Union
 
 from . import _ffi
@@ -27,6 +29,8 @@ __all__ = ["Member", "ZipTextError", "members", "extract_text"]
 
 Archive = Union[str, "os.PathLike[str]", bytes]
 _lib = _ffi.load()
+_HELD = 16  # members a consumer of members() may fall behind by
+_END = object()
 
 
 class ZipTextError(Exception):
@@ -145,8 +149,11 @@ def members(archive: Archive, *, password: Union[str, bytes, None] = None,
             strict: bool = False) -> Iterator[Member]:
     """Every member of archive, in directory order, with its text.
 
-    Members of archives inside the archive follow their archive member.  The
-    archive is run to its end before the first member is yielded.
+    Members of archives inside the archive follow their archive member.
+    The archive runs on a thread of its own while the members are taken:
+    at most _HELD members wait, so memory does not grow with the archive.
+    A consumer that stops early (break, close()) waits while the rest of
+    the archive is run and dropped.
 
     Args:
         archive: a path, or the bytes of an archive held in memory.
@@ -163,25 +170,53 @@ def members(archive: Archive, *, password: Union[str, bytes, None] = None,
     """
     flags = _ffi.STOP_ON_ERROR if strict else 0
     opts = _options(archive, password, charset, max_size, flags)
-    found: list[Member] = []
+    held: queue.Queue = queue.Queue(maxsize=_HELD)
+    closed = threading.Event()
     problem: list[BaseException] = []
+
+    def hand(item: Any) -> None:
+        # Waits for room, unless the consumer has gone.
+        while not closed.is_set():
+            try:
+                held.put(item, timeout=0.1)
+                return
+            except queue.Full:
+                continue
 
     def on_member(_user: Any, record: Any) -> None:
         try:
-            found.append(_member(record.contents))
+            if not closed.is_set():
+                hand(_member(record.contents))
         except BaseException as e:  # noqa: BLE001 - ctypes would only print it
             problem.append(e)
 
     opts.on_member = _ffi.MEMBER_FN(on_member)
     summary = _ffi.Summary(size=ctypes.sizeof(_ffi.Summary))
-    if isinstance(archive, bytes):
-        _lib.zt_members_memory(archive, len(archive), ctypes.byref(opts), ctypes.byref(summary))
-    else:
-        _lib.zt_members(opts.archive_name, ctypes.byref(opts), ctypes.byref(summary))
+
+    def run() -> None:
+        try:
+            if isinstance(archive, bytes):
+                _lib.zt_members_memory(archive, len(archive), ctypes.byref(opts),
+                                       ctypes.byref(summary))
+            else:
+                _lib.zt_members(opts.archive_name, ctypes.byref(opts), ctypes.byref(summary))
+        finally:
+            hand(_END)
+
+    worker = threading.Thread(target=run, name="ziptext.members", daemon=True)
+    worker.start()
+    last_failed: Optional[Member] = None
+    try:
+        while (m := held.get()) is not _END:
+            if m.failed:
+                last_failed = m
+            yield m
+    finally:
+        closed.set()
+        worker.join()
     if problem:
         raise problem[0]
-    yield from found
-    _raise_for(summary, next((m for m in reversed(found) if m.failed), None), strict)
+    _raise_for(summary, last_failed, strict)
 
 
 def extract_text(archive: Archive, *, password: Union[str, bytes, None] = None,
