@@ -796,7 +796,7 @@ class Runner:
                     timed_out = True
                     for p, g, out, report, fh in self.live:
                         fh.close()
-                        found = gtest_failures(out.read_text(), report, True) if g.gtest else []
+                        found = gtest_failures(out.read_text(errors="replace"), report, True) if g.gtest else []
                         failures.setdefault(g.name, []).extend(found or [f"{g.name}:timeout"])
                     self.kill_all()
                     break
@@ -808,7 +808,7 @@ class Runner:
                     fh.close()
                     crashed = p.returncode not in (0, 1)
                     if g.gtest:
-                        found = gtest_failures(out.read_text(), report, crashed)
+                        found = gtest_failures(out.read_text(errors="replace"), report, crashed)
                         if report.exists() and not crashed:
                             names.setdefault(g.name, {}).update(gtest_times(report))
                         if p.returncode != 0 and not found:
