@@ -709,7 +709,7 @@ def gtest_failures(stdout, report, crashed):
     """Names of the failed cases: from the JSON report when the run finished,
     else from the console (with the case that was running when it died)."""
     if report.exists() and not crashed:
-        data = json.loads(report.read_text())
+        data = json.loads(report.read_text(errors="replace"))
         return sorted(f"{s['name']}.{c['name']}" for s in data.get("testsuites", [])
                       for c in s.get("testsuite", []) if c.get("failures"))
     failed, running = set(), None
@@ -729,7 +729,7 @@ def gtest_failures(stdout, report, crashed):
 
 def gtest_times(report):
     """{case name: seconds} of a finished GoogleTest run."""
-    data = json.loads(report.read_text())
+    data = json.loads(report.read_text(errors="replace"))
     return {f"{s['name']}.{c['name']}": float(c.get("time", "0s").rstrip("s"))
             for s in data.get("testsuites", []) for c in s.get("testsuite", [])}
 
@@ -894,7 +894,7 @@ def run_mutant(ws, runner, groups, base, m, limit, first_kill=False):
                   "col": m["col"], "op": m["op"], "orig": m["orig"], "repl": m["repl"],
                   "build_s": round(built - started, 1)}
         if not ok:
-            log = (ws.work / "mutant-build.log").read_text()
+            log = (ws.work / "mutant-build.log").read_text(errors="replace")
             if "\nFAILED: " not in log:
                 raise RuntimeError(f"ninja failed without a failed edge; see {ws.work}/mutant-build.log")
             err = next((l for l in log.splitlines() if "error:" in l), "")
