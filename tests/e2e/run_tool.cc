@@ -26,8 +26,8 @@ uint32_t RunResult::Code() const {
 
 namespace {
 
-// The peak resident memory of pid (VmHWM) once it runs ziptext; 0 while it
-// is still this test program between fork and exec, whose copy must not count.
+// The peak resident memory of pid once it runs ziptext (not while it is
+// still this program between fork and exec).
 long PeakRssKib(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line, name;
@@ -66,8 +66,7 @@ std::vector<std::string> ZiptextTest::Tree(const std::string &dir) {
     return out;
 }
 
-pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd,
-                         const std::vector<std::pair<std::string, std::string>> &env) const {
+pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd, const Env &env) const {
     const std::string err_file = root_ + "/stderr", vg_log = root_ + "/valgrind.log";
     const std::string work = Work(), tmp = Tmp();
     std::vector<std::string> argv_s = launcher_;
@@ -103,9 +102,7 @@ pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd,
     return pid;
 }
 
-RunResult ZiptextTest::Run(const std::vector<std::string> &args,
-                           const std::vector<std::pair<std::string, std::string>> &env,
-                           int timeout_s) const {
+RunResult ZiptextTest::Run(const std::vector<std::string> &args, const Env &env, int timeout_s) const {
     RunResult r;
     const std::string out_file = root_ + "/stdout", vg_log = root_ + "/valgrind.log";
     const bool memcheck = UnderMemcheck();
