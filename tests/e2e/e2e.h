@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-#include <ostream>
+#include <functional>
+#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/zip_builder.h"
@@ -23,9 +23,8 @@ struct RunResult {
     uint32_t Code() const;       // N of a last "ziptext: ... (code N)" line, or 0
 };
 
-// With VTQ_E2E_MEMCHECK set (and not "0") Run() starts ziptext inside
-// valgrind's memcheck, with twenty times the time, and fails the test on
-// any memcheck report.
+// VTQ_E2E_MEMCHECK set, not "0": Run() starts ziptext inside memcheck, with
+// twenty times the time, and fails the test on any memcheck report.
 bool UnderMemcheck();
 
 // Each test gets a directory with work/, the tool's current directory, and
@@ -50,6 +49,33 @@ private:
     std::string root_;
 };
 
+// One run of ziptext in work/, with a.zip made and out/ there, and how it
+// must end.  Always: work/ holds nothing new at its top, nothing appears
+// beside it, time and memory stay bounded.
+struct Row {
+    const char *label = "";
+    std::function<std::string(const std::string &work)> archive = nullptr; // null: no a.zip
+    std::vector<std::string> args = {};
+    int status = 0;
+    std::optional<uint32_t> code = std::nullopt;                 // of the last message
+    std::vector<std::pair<std::string, std::string>> after = {}; // paths of work/, What() they must be
+    std::string err = "";                                        // in the messages; with a final line break, all
+    std::function<void(const RunResult &, const std::string &work)> check = nullptr;
+    std::function<void(const std::string &work)> plant = nullptr; // before the run
+    std::optional<std::string> out = std::nullopt;               // standard output
+    const char *in = "", *fifo = nullptr; // standard input; a FIFO of work/ read while it runs (must get out)
+    Env env = {};
+    long max_rss_kib = 256 << 10;
+    bool needs_root = false, read_only_out = false; // mknod; out/ without write permission
+};
+class Runs : public ZiptextTest, public ::testing::WithParamInterface<Row> {};
+#define VTQ_ROWS(name, rows) \
+    INSTANTIATE_TEST_SUITE_P(name, Runs, ::testing::ValuesIn(rows), [](const auto &r) { return std::string(r.param.label); })
+
+// What is at path: "<fifo>", "<link>", "<device>", "<directory>", "<none>", or a file's bytes.
+std::string What(const std::string &path);
+inline auto Fixed(std::string bytes) { return [bytes](const std::string &) { return bytes; }; }
+
 // Table rows print as their label.
 template <typename Row>
     requires requires(const Row &r) { std::string(r.label); }
@@ -57,7 +83,7 @@ void PrintTo(const Row &row, std::ostream *os) {
     *os << row.label;
 }
 
-// A ZIP archive of (name, content) members, deflated.
+// (name, content) members deflated, directories stored.
 std::string Zip(const std::vector<std::pair<std::string, std::string>> &members);
 
 // The compose-mode block of one member: labels, text, a line break.

@@ -189,10 +189,9 @@ TEST_F(Library, TextHooks) {
     EXPECT_EQ(heard.members.back().text, "gamm");
 }
 
-// The documents people zip, each made by its own library where installed
-// (make_documents.py), and a PNG: in extended mode each gives its text in
-// order and none of its markup, its format in the DETAIL event, and what
-// gives no text says why; without the bit a package is a nested archive.
+// Documents (make_documents.py) and a PNG: in extended mode each gives its
+// text in order and none of its markup, its format in the DETAIL event, and
+// what gives no text says why; without the bit a package is an archive.
 TEST_F(Library, Documents) {
     const std::string script = std::filesystem::path(__FILE__).parent_path() / "make_documents.py";
     std::filesystem::create_directories(Work("docs"));
@@ -207,18 +206,14 @@ TEST_F(Library, Documents) {
         std::vector<std::string> words; // in this order
         const char *reason = "";
     } rows[] = {
-        {"report.docx", "docx", {"Quarterly report\n", "Sales rose in every region.\n", "North\t12"}},
-        {"prices.xlsx", "xlsx", {"Fig\t2.5\n", "\nApples\t40\n"}},
         {"talk.pptx", "pptx", {"First slide\n", "\nSecond slide\n"}},
         {"memo.pdf", "pdf", {"Memo page one\n", "Memo page two\n"}},
         {"locked.pdf", "pdf", {}, "encrypted PDF"},
-        {"notes.odt", "odt", {"Meeting notes\nBring the minutes.\n"}},
-        {"stock.ods", "ods", {"Pears\t7\n"}},
         {"page.html", "html", {"Web page\nFish & chips\n"}},
         {"feed.xml", "xml", {"Feed title\n"}},
         {"mail.eml", "eml",
          {"From: Ann <ann@example.com>\nTo: bob@example.com\nSubject: Caf\u00e9 plans\n", "\nHTML body\n",
-          "Attachment: a.html\nAttached page\n", "Attachment: report.docx\nQuarterly report\n"}},
+          "Attachment: a.html\nAttached page\n", "Attachment: talk.pptx\n\nFirst slide\n"}},
         {"logo.png", "png", {}, "no text filter for png"},
     };
     test::ZipArchive zip;
@@ -249,8 +244,7 @@ TEST_F(Library, Documents) {
     }
     std::string documented;
     Stream(VTQ_MODE_COMPOSE, documented);
-    EXPECT_TRUE(made.find("report.docx") == std::string::npos ||
-                documented.find("<w:t>Quarterly report</w:t>") != std::string::npos);
+    EXPECT_NE(documented.find("<a:t>Second slide</a:t>"), std::string::npos);
 }
 
 } // namespace
