@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,12 +77,7 @@ class Runs : public ZiptextTest, public ::testing::WithParamInterface<Row> {};
 std::string What(const std::string &path);
 inline auto Fixed(std::string bytes) { return [bytes](const std::string &) { return bytes; }; }
 
-// Table rows print as their label.
-template <typename Row>
-    requires requires(const Row &r) { std::string(r.label); }
-void PrintTo(const Row &row, std::ostream *os) {
-    *os << row.label;
-}
+inline void PrintTo(const Row &row, std::ostream *os) { *os << row.label; }
 
 // (name, content) members deflated, directories stored.
 std::string Zip(const std::vector<std::pair<std::string, std::string>> &members);

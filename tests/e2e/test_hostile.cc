@@ -78,12 +78,11 @@ auto Claims4GiB(bool compressed, bool uncompressed) {
     m.uncompressed_size = uncompressed ? std::optional(0xFFFFFFFFu) : std::nullopt;
     return [bytes = a.Build()](const std::string &) { return bytes; };
 }
-// 1 GiB of the text '0' (about 1 MiB deflated, made once) as bomb.txt,
-// inside `levels` archives (1: the top-level one).
+// 1 GiB of the text '0' as bomb.txt, inside `levels` archives (1: the
+// top-level one): 1 MiB deflated with a full flush (no reference reaches
+// back past it) 1024 times over, then an empty final block.
 std::string BombZip(int levels) {
     static const std::pair<std::string, uint32_t> bomb = [] {
-        // 1 MiB deflated with a full flush (no reference reaches back past
-        // it) 1024 times over, then an empty final block.
         std::string chunk(1u << 20, '0'), out(1u << 20, '\0'), deflated;
         z_stream z{};
         deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
@@ -107,11 +106,8 @@ std::string BombZip(int levels) {
     return bytes;
 }
 
-void NoClimber(const RunResult &, const std::string &work) {
-    for (const char *p : {"../up.txt", "../up2.txt", "../updir", "../abs.txt", "up.txt", "up2.txt", "updir", "abs.txt"})
-        EXPECT_FALSE(fs::exists(work + "/" + p)) << p;
-    EXPECT_FALSE(fs::exists(kRootName));
-}
+// (What lands in work/ or beside it the runner sees.)
+void NoClimber(const RunResult &, const std::string &) { EXPECT_FALSE(fs::exists(kRootName)); }
 // 2000 "d" levels with f.txt at the bottom, walked without paths (the
 // bottom is further than any path buffer reaches).
 void DeepTreeKept(const RunResult &, const std::string &w) {
@@ -258,28 +254,24 @@ TEST_F(Surroundings, WriteErrorsAreReported) {
 Strings ShmNames() {
     Strings names;
     std::error_code ec;
-    for (const auto &e : fs::directory_iterator("/dev/shm", ec))
-        if (e.path().filename().string().starts_with("vtqz-")) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
+    for (const auto &e : fs::directory_iterator("/dev/shm", ec)) names.push_back(e.path().filename());
+    std::erase_if(names, [](const std::string &n) { return !n.starts_with("vtqz-"); });
     return names;
 }
 
 // Runs stopped at random points by SIGINT, SIGTERM or SIGHUP, or by a
 // reader that closes standard output early (SIGPIPE): each dies of its
-// signal, work/ is exactly as before or as a whole run leaves it, the old
-// output is never cut short, TMPDIR and /dev/shm gain nothing.
+// signal, work/ is exactly as before or as a whole run leaves it (the old
+// output never cut short), TMPDIR and /dev/shm gain nothing.
 TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
     if (UnderMemcheck()) GTEST_SKIP() << "stops runs by timing, which valgrind stretches";
     std::vector<std::pair<std::string, std::string>> members;
     for (int i = 0; i < 100; ++i)
-        members.emplace_back("d" + std::to_string(i % 7) + "/m" + std::to_string(i) + ".txt",
-                             std::string(12288, static_cast<char>('a' + i % 26)));
+        members.emplace_back("d" + std::to_string(i % 7) + "/m" + std::to_string(i) + ".txt", std::string(12288, static_cast<char>('a' + i % 26)));
     test::WriteFile(Work("a.zip"), Zip(members));
     const std::pair<Strings, std::vector<int>> modes[] = {
-        {{"a.zip", "-o", "out/a.txt"}, {SIGINT, SIGTERM, SIGHUP}},
-        {{"a.zip"}, {SIGPIPE}},
-        {{"a.zip", "-o", "/dev/stdout"}, {SIGPIPE}},
-        {{"--split", "-o", "out/a.txt", "a.zip"}, {SIGINT, SIGTERM, SIGHUP}},
+        {{"a.zip", "-o", "out/a.txt"}, {SIGINT, SIGTERM, SIGHUP}},       {{"a.zip"}, {SIGPIPE}},
+        {{"a.zip", "-o", "/dev/stdout"}, {SIGPIPE}},                    {{"--split", "-o", "out/a.txt", "a.zip"}, {SIGINT, SIGTERM, SIGHUP}},
         {{"--flat", "-o", "out/a.txt", "a.zip"}, {SIGINT, SIGTERM, SIGHUP}},
     };
     const unsigned seed = std::random_device{}();
@@ -290,8 +282,7 @@ TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
     auto state = [&](bool reset) { // every path below work/ with the bytes of every file
         if (reset) fs::remove_all(Work("out")), fs::create_directory(Work("out")), test::WriteFile(Work("out/a.txt"), "old\n");
         Strings s = Tree(Work());
-        for (std::string &p : s)
-            if (p.back() != '/' && p != "a.zip") p += "=" + test::ReadFile(Work(p));
+        for (std::string &p : s) p += p.back() == '/' || p == "a.zip" ? "" : "=" + test::ReadFile(Work(p));
         return s;
     };
     int runs = 0, stopped = 0;
@@ -300,8 +291,7 @@ TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
         state(true); // a whole run first: how long it takes, what it leaves
         const auto t0 = std::chrono::steady_clock::now();
         ASSERT_EQ(Run(args).status, 0);
-        const long whole_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                                  std::chrono::steady_clock::now() - t0).count();
+        const long whole_us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
         const Strings after_whole = state(false);
         for (int rep = 0; rep < 5; ++rep) {
             for (int sig : signals) {
@@ -312,33 +302,26 @@ TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
                 if (sig == SIGPIPE) { // read well inside the 1.2 MB of text, past the pipe's buffer
                     close(p[1]);
                     char buf[8192];
-                    ssize_t n = 0;
-                    for (auto want = std::uniform_int_distribution<std::size_t>(0, 600000)(random);
-                         want > 0 && (n = read(p[0], buf, std::min(want, sizeof buf))) > 0;)
-                        want -= static_cast<std::size_t>(n);
+                    auto want = std::uniform_int_distribution<std::size_t>(0, 600000)(random);
+                    for (ssize_t n = 0; want > 0 && (n = read(p[0], buf, std::min(want, sizeof buf))) > 0;) want -= n;
                     close(p[0]);
                 } else {
-                    std::this_thread::sleep_for(std::chrono::microseconds(
-                        std::uniform_int_distribution<long>(0, whole_us * 6 / 10)(random)));
+                    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, whole_us * 6 / 10)(random)));
                     kill(pid, sig);
                 }
                 waitpid(pid, &wstatus, 0);
-                ++runs;
                 const Strings after = state(false);
-                if (WIFSIGNALED(wstatus)) {
-                    ++stopped;
-                    EXPECT_EQ(WTERMSIG(wstatus), sig);
-                    EXPECT_TRUE(after == before || after == after_whole) << testing::PrintToString(after);
-                } else {
-                    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0 && after == after_whole) << wstatus;
-                }
+                ++runs, stopped += WIFSIGNALED(wstatus);
+                EXPECT_TRUE(WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) == sig && (after == before || after == after_whole)
+                                                 : WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0 && after == after_whole)
+                    << "status " << wstatus << ": " << testing::PrintToString(after);
                 EXPECT_EQ(Tree(Tmp()), Strings{});
             }
         }
     }
     close(devnull);
     Strings shm_new = ShmNames();
-    std::erase_if(shm_new, [&](const std::string &n) { return std::ranges::binary_search(shm_before, n); });
+    std::erase_if(shm_new, [&](const std::string &n) { return std::ranges::count(shm_before, n) > 0; });
     EXPECT_EQ(shm_new, Strings{});
     EXPECT_GE(stopped, runs * 3 / 4); // most runs must really be stopped
 }

@@ -2,9 +2,8 @@
 //
 // This test is the host: it loads the filter (which brings the stand-in
 // host libraries in by soname) and calls the entry points itself, as hosts
-// do that size their workers' stacks, stream the text or hook the texts.
+// do that stream the text or hook the texts.
 #include <dlfcn.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -32,9 +31,8 @@ protected:
         setenv("TMPDIR", Tmp().c_str(), 1);
         lib_ = dlopen(VTQ_FILTER_SO, RTLD_NOW);
         ASSERT_NE(lib_, nullptr) << dlerror();
-        get_text_ = reinterpret_cast<decltype(&GetTextWithErrCallback)>(dlsym(lib_, "GetTextWithErrCallback"));
         stream_ = reinterpret_cast<decltype(&GetTextStreamWithErrCallback)>(dlsym(lib_, "GetTextStreamWithErrCallback"));
-        ASSERT_TRUE(get_text_ != nullptr && stream_ != nullptr);
+        ASSERT_NE(stream_, nullptr);
     }
     void TearDown() override {
         if (lib_ != nullptr) dlclose(lib_);
@@ -52,45 +50,8 @@ protected:
         return stream_(Work("a.zip").c_str(), &stream, &opts, nullptr, 0);
     }
     void *lib_ = nullptr;
-    decltype(&GetTextWithErrCallback) get_text_ = nullptr;
     decltype(&GetTextStreamWithErrCallback) stream_ = nullptr;
 };
-
-// Sixteen archive levels in both modes and a member 2000 directories down
-// fit the 1 MiB stack hosts give their workers (running off it kills the
-// test).
-TEST_F(Library, DeepestExtractionsFitAWorkerStack) {
-    std::string deep, nested = Zip({{"leaf.txt", "leaf\n"}});
-    for (int i = 0; i < 2000; ++i) deep += "d/";
-    for (int i = 1; i < 16; ++i) nested = Zip({{"inner.zip", nested}});
-    struct Job {
-        decltype(get_text_) get_text;
-        std::string bytes, archive, out;
-        uint32_t mode, code = 99;
-    } jobs[] = {{get_text_, nested, Work("run/a.zip"), Work("run/a.txt"), VTQ_MODE_COMPOSE},
-                {get_text_, nested, Work("run/a.zip"), Work("run/a.txt"), 0},
-                {get_text_, Zip({{deep + "f.doc", "bottom\n"}}), Work("run/a.zip"), Work("run/a.txt"), 0}};
-    for (Job &job : jobs) {
-        std::filesystem::remove_all(Work("run"));
-        std::filesystem::create_directories(Work("run"));
-        test::WriteFile(Work("run/a.zip"), job.bytes);
-        pthread_attr_t attr;
-        pthread_attr_init(&attr);
-        pthread_attr_setstacksize(&attr, size_t{1} << 20);
-        pthread_t th;
-        ASSERT_EQ(pthread_create(&th, &attr, [](void *p) -> void * {
-            auto *j = static_cast<Job *>(p);
-            TxtOptions opts{};
-            opts.ModeFlags = VTQ_MODE_ENABLED | j->mode;
-            j->code = j->get_text(j->archive.c_str(), j->out.c_str(), &opts, nullptr, 0);
-            return nullptr;
-        }, &job), 0);
-        pthread_join(th, nullptr);
-        pthread_attr_destroy(&attr);
-        EXPECT_EQ(job.code, 0u) << &job - jobs;
-    }
-    std::filesystem::remove_all(Work("run"));
-}
 
 // Split mode on a stream (ziptext never asks for it): each member's text
 // goes to the stream, the size limit restarts per member (a nested archive
