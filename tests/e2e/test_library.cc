@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <numeric>
 #include <filesystem>
 #include <tuple>
 
@@ -76,9 +77,7 @@ TEST_F(Library, StreamInSplitModeSendsEveryMembersText) {
 // one with a reason is the parser's word on it), the text OnText hands over
 // after it, the bytes OnRaw hands over.
 struct Heard {
-    struct Member {
-        std::string format, encoding, text, reason;
-    };
+    struct Member { std::string format, encoding, text, reason; };
     std::vector<Member> members;
     std::vector<std::string> raw;
     VTQ_TextHooks hooks{};
@@ -107,9 +106,8 @@ struct Heard {
         static_cast<Heard *>(user)->raw.emplace_back(static_cast<const char *>(data), len);
     }
     std::string Summary() const { // each member as "format encoding text|"
-        std::string all;
-        for (const Member &m : members) all += m.format + " " + m.encoding + " " + m.text + "|";
-        return all;
+        return std::accumulate(members.begin(), members.end(), std::string(),
+                               [](std::string all, const Member &m) { return all + m.format + " " + m.encoding + " " + m.text + "|"; });
     }
 };
 
@@ -138,16 +136,14 @@ TEST_F(Library, TextHooks) {
         EXPECT_EQ(heard.raw, row.raw);
         EXPECT_EQ(out.find("gamma") != std::string::npos, row.texts_in_output) << out;
     }
-    // A limit three bytes below the whole cuts the last text.
-    Heard heard(0);
-    std::string out;
-    Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, out, 0, &heard.ext);
-    std::size_t whole = out.size();
-    for (const auto &m : heard.members) whole += m.text.size();
-    heard.members.clear();
-    out.clear();
-    EXPECT_EQ(Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, out, static_cast<uint32_t>(whole - 3), &heard.ext), 3005u);
-    EXPECT_EQ(heard.members.back().text, "gamm");
+    // A limit three bytes below the output and the texts together cuts the last text.
+    Heard whole(0), cut(0);
+    std::string out, cut_out;
+    Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, out, 0, &whole.ext);
+    std::size_t n = out.size();
+    for (const auto &m : whole.members) n += m.text.size();
+    EXPECT_EQ(Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, cut_out, static_cast<uint32_t>(n - 3), &cut.ext), 3005u);
+    EXPECT_EQ(cut.Summary(), "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|png - |text UTF-8 gamm|");
 }
 
 // Documents (make_documents.py) and a PNG: in extended mode each gives its
