@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# check_docs.sh ZIPTEXT MAN_PAGE|"" COMPLETION_SCRIPT - every option --help
-# names is in the man page (when one was made) and offered by the
-# completion; an option's argument completes as --help says.
+# check_docs.sh ZIPTEXT MAN_PAGE|"" COMPLETION_SCRIPT - every option --help names is in the man page (when one was
+# made) and offered by the completion; an option's argument completes as --help says.
 set -uo pipefail
 tool=$1 man=$2 completion=$3 fail=0
 options=$("$tool" --help | grep -oE -- '(^|[][ ,])--?[a-zA-Z][a-z-]*' | tr -d '[], ' | sort -u)

@@ -1,12 +1,10 @@
 # check_imports.cmake - the filter imports nothing beyond what it may use
 #   cmake -DLIB=libvtq_zozaz.so -DPROVIDERS="libvtq_oscomm.so;...;libz.so" [-DSANITIZE=ON] -P check_imports.cmake
-# Every undefined dynamic symbol of LIB is defined by one of PROVIDERS (the
-# host libraries, zlib, libdeflate), or is one of the libc routines below
-# that neither allocate, touch files nor keep state (and their _chk forms),
-# one of the member decoders' and AES's routines (none touches a file),
-# __stack_chk_fail, a start-up weak reference, or with SANITIZE a sanitizer
-# entry point.  Nothing from the C++ runtime: a name from libstdc++ means
-# exceptions, operator new/delete, guarded statics or a throwing call crept in.
+# Every undefined dynamic symbol of LIB is defined by one of PROVIDERS (the host libraries, zlib, libdeflate), or is
+# one of the libc routines below that neither allocate, touch files nor keep state (and their _chk forms), one of the
+# member decoders' and AES's routines (none touches a file), __stack_chk_fail, a start-up weak reference, or with
+# SANITIZE a sanitizer entry point.  Nothing from the C++ runtime: a name from libstdc++ means exceptions, operator
+# new/delete, guarded statics or a throwing call crept in.
 cmake_minimum_required(VERSION 3.25)
 set(libc_routines memchr memcmp memcpy memmove memset strchr strcmp strlen strncmp strnlen strrchr)
 set(provided ${libc_routines} __stack_chk_fail __cxa_finalize __gmon_start__ _ITM_deregisterTMCloneTable

@@ -24,12 +24,12 @@ struct RunResult {
     uint32_t Code() const;       // N of a last "ziptext: ... (code N)" line, or 0
 };
 
-// VTQ_E2E_MEMCHECK set, not "0": Run() starts ziptext inside memcheck, with
-// twenty times the time, and fails the test on any memcheck report.
+// VTQ_E2E_MEMCHECK set, not "0": Run() starts ziptext inside memcheck, with twenty times the time, and fails the test
+// on any memcheck report.
 bool UnderMemcheck();
 
-// Each test gets a directory with work/, the tool's current directory, and
-// tmp/, its TMPDIR, which must end empty; removed when the test passes.
+// Each test gets a directory with work/, the tool's current directory, and tmp/, its TMPDIR, which must end empty;
+// removed when the test passes.
 class ZiptextTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -50,9 +50,8 @@ private:
     std::string root_;
 };
 
-// One run of ziptext in work/, with a.zip made and out/ there, and how it
-// must end.  Always: work/ holds nothing new at its top, nothing appears
-// beside it, time and memory stay bounded.
+// One run of ziptext in work/, with a.zip made and out/ there, and how it must end.  Always: work/ holds nothing new
+// at its top, nothing appears beside it, time and memory stay bounded.
 struct Row {
     const char *label = "";
     std::function<std::string(const std::string &work)> archive = nullptr; // null: no a.zip

@@ -1,7 +1,6 @@
-# make_documents.py DIR - the documents of the end-to-end documents test:
-# PDFs made by python3-reportlab (when installed), a presentation made by
-# hand (its slides listed in the opposite of the archive's order), HTML,
-# XML and an e-mail; prints the names written, one a line.
+# make_documents.py DIR - the documents of the end-to-end documents test: PDFs made by python3-reportlab (when
+# installed), a presentation made by hand (its slides listed in the opposite of the archive's order), HTML, XML and an
+# e-mail; prints the names written, one a line.
 import email.message
 import os
 import sys

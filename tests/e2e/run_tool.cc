@@ -12,6 +12,7 @@
 #include <fstream>
 #include <future>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "tests/e2e/e2e.h"
@@ -35,8 +36,7 @@ void ZiptextTest::SetUp() {
     std::string tmpl = fs::temp_directory_path().string() + "/ziptext-e2e-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     root_ = tmpl;
-    fs::create_directory(root_ + "/work");
-    fs::create_directory(root_ + "/tmp");
+    fs::create_directory(Work()), fs::create_directory(Tmp());
 }
 
 void ZiptextTest::TearDown() {
@@ -110,8 +110,8 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args, const Env &env,
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (WIFEXITED(wstatus)) r.status = WEXITSTATUS(wstatus);
-    if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    r.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     r.out = test::ReadFile(out_file);
     r.err = test::ReadFile(root_ + "/stderr");
     if (UnderMemcheck()) { // --quiet leaves the log empty unless memcheck found something
@@ -142,13 +142,12 @@ TEST_P(Runs, EndAsExpected) {
             launcher_ = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"};
         }
     }
-    auto top = [](const std::string &dir) { // (a walk of the 2000-level trees by path takes minutes)
-        std::vector<std::string> names;
-        for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string() + (e.is_directory() ? "/" : ""));
-        std::sort(names.begin(), names.end());
+    auto top = [](const std::string &dir) { // not below: a walk of the 2000-level trees by path takes minutes
+        std::set<std::string> names;
+        for (const auto &e : fs::directory_iterator(dir)) names.insert(e.path().filename().string() + (e.is_directory() ? "/" : ""));
         return names;
     };
-    const std::vector<std::string> work = top(Work()), root = top(Work() + "/..");
+    const std::set<std::string> work = top(Work()), root = top(Work() + "/..");
     std::future<std::string> fifo; // a reader still waiting is let go by an empty writer
     if (row.fifo != nullptr) fifo = std::async(std::launch::async, test::ReadFile, Work(row.fifo));
     stdin_ = row.in;
@@ -165,8 +164,8 @@ TEST_P(Runs, EndAsExpected) {
     EXPECT_TRUE(UnderMemcheck() || r.max_rss_kib <= row.max_rss_kib) << r.max_rss_kib;
     for (const auto &[path, what] : row.after) EXPECT_EQ(What(Work(path)), what) << path;
     EXPECT_EQ(top(Work()), work);
-    std::vector<std::string> now = top(Work() + "/..");
-    std::erase_if(now, [](const std::string &n) { return n == "stdout" || n == "stderr"; });
+    std::set<std::string> now = top(Work() + "/..");
+    now.erase("stdout"), now.erase("stderr");
     EXPECT_EQ(now, root);
     if (row.check) row.check(r, Work());
 }

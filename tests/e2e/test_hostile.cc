@@ -1,10 +1,9 @@
 // test_hostile.cc - archives and surroundings made to hurt ziptext
 //
-// Archives someone could send on purpose (climbing names, deep trees, long
-// names, the most entries, shared data, 4 GiB claims, a deflate bomb), and
-// hostile surroundings (FIFOs, devices and links where the output goes, the
-// archive as an output, the user's files under the names of texts, a folder
-// the tool may not write, a full file system, runs stopped by signals).
+// Archives someone could send on purpose (climbing names, deep trees, long names, the most entries, shared data, 4
+// GiB claims, a deflate bomb), and hostile surroundings (FIFOs, devices and links where the output goes, the archive
+// as an output, the user's files under the names of texts, a folder the tool may not write, a full file system, runs
+// stopped by signals).
 #include <zlib.h>
 
 #include <fcntl.h>
@@ -78,9 +77,8 @@ auto Claims4GiB(bool compressed, bool uncompressed) {
     m.uncompressed_size = uncompressed ? std::optional(0xFFFFFFFFu) : std::nullopt;
     return [bytes = a.Build()](const std::string &) { return bytes; };
 }
-// 1 GiB of the text '0' as bomb.txt, inside `levels` archives (1: the
-// top-level one): 1 MiB deflated with a full flush (no reference reaches
-// back past it) 1024 times over, then an empty final block.
+// 1 GiB of the text '0' as bomb.txt, inside `levels` archives (1: the top-level one): 1 MiB deflated with a full
+// flush (no reference reaches back past it) 1024 times over, then an empty final block.
 std::string BombZip(int levels) {
     static const std::pair<std::string, uint32_t> bomb = [] {
         std::string chunk(1u << 20, '0'), out(1u << 20, '\0'), deflated;
@@ -108,8 +106,8 @@ std::string BombZip(int levels) {
 
 // (What lands in work/ or beside it the runner sees.)
 void NoClimber(const RunResult &, const std::string &) { EXPECT_FALSE(fs::exists(kRootName)); }
-// 2000 "d" levels with f.txt at the bottom, walked without paths (the
-// bottom is further than any path buffer reaches).
+// 2000 "d" levels with f.txt at the bottom, walked without paths (the bottom is further than any path buffer
+// reaches).
 void DeepTreeKept(const RunResult &, const std::string &w) {
     int fd = open((w + "/out/a.zip").c_str(), O_DIRECTORY | O_RDONLY), n = 0;
     bool text = false;
@@ -138,18 +136,17 @@ void Denied(const RunResult &r, const std::string &) { EXPECT_NE(r.err.find("'ou
 auto Bomb(int levels) { return [levels](const std::string &) { return BombZip(levels); }; }
 
 const Row kArchives[] = {
-    // ".." is refused before anything is made (27); absolute names stay
-    // below work/; in compose mode a name never becomes a path.
+    // ".." is refused before anything is made (27); absolute names stay below work/; in compose mode a name never
+    // becomes a path.
     {"climbing_names_split", Climbers, kSplit, 1, 27, {}, "", NoClimber},
     {"climbing_names_flat", Climbers, kFlat, 1, 27, {}, "", NoClimber},
     {"climbing_names_compose", Climbers, kCompose, 0, 0, {}, "", NoClimber},
-    // 2000 levels fit (4015 bytes) and pruning keeps the text; a tree of
-    // directories only is pruned away; 2100 levels do not fit (27).
+    // 2000 levels fit (4015 bytes) and pruning keeps the text; a tree of directories only is pruned away; 2100 levels
+    // do not fit (27).
     {"deep_2000_levels_split", Fixed(One(Deep(2000, "f.doc"), "at the bottom\n", 8)), kSplit, 0, 0, {}, "", DeepTreeKept},
     {"deep_2000_directories_only", Fixed(One(Deep(2000, ""), "")), kSplit, 1, 6002, {{"out/a.zip", "<none>"}}},
     {"deep_2100_levels_too_long", Fixed(One(Deep(2100, "f.doc"), "never written\n")), kSplit, 1, 27, {{"out/a.zip", "<none>"}}},
-    // A 4000-byte component fits the buffers but not the file system (22);
-    // compose mode names its member file itself.
+    // A 4000-byte component fits the buffers but not the file system (22); compose mode names its member file itself.
     {"name_4000_bytes_split", Fixed(One(kLongName, "long\n")), kSplit, 1, 22},
     {"name_4000_bytes_flat", Fixed(One(kLongName, "long\n")), kFlat, 1, 22},
     {"name_4000_bytes_compose", Fixed(One(kLongName, "long\n")), kCompose, 0, 0},
@@ -161,15 +158,13 @@ const Row kArchives[] = {
          a.entries_total = 65535;
          return a.Build();
      }, kCompose, 1, 6003},
-    // Entries sharing a local header are each read from it; 1000 of them
-    // on a 1 MiB member meet the size limit.
+    // Entries sharing a local header are each read from it; 1000 of them on a 1 MiB member meet the size limit.
     {"shared_local_header", Fixed(SharedHeader(2, "shared\n")), kCompose, 0, 0,
      {{"out/a.txt", Block("m10000.txt", "shared\n") + Block("m10001.txt", "shared\n")}}},
     {"shared_local_header_1000_with_limit", [](const std::string &) { return SharedHeader(1000, std::string(1 << 20, 's')); },
      Strict({"--max-size", "4194304"}), 1, 3005},
-    // Sizes claiming 4 GiB - 1 and the bomb meet the default cap (512 MiB)
-    // first; with the cap at 1 GiB the bomb is decoded whole, its text cut
-    // at the 1 MiB limit, memory bounded by the cap, five levels down too.
+    // Sizes claiming 4 GiB - 1 and the bomb meet the default cap (512 MiB) first; with the cap at 1 GiB the bomb is
+    // decoded whole, its text cut at the 1 MiB limit, memory bounded by the cap, five levels down too.
     {"claims_4GiB_uncompressed", Claims4GiB(false, true), kCompose, 1, 12, {}, kCap},
     {"claims_4GiB_compressed", Claims4GiB(true, false), kCompose, 1, 12, {}, kCap},
     {"claims_4GiB_both_split", Claims4GiB(true, true), kSplit, 1, 12, {}, kCap},
@@ -183,8 +178,8 @@ const Row kArchives[] = {
 VTQ_ROWS(Archives, kArchives);
 
 const Row kPlaces[] = {
-    // Written as standard output would be, through a FIFO, a link to one or
-    // a device: never opened for positioned writes, never removed.
+    // Written as standard output would be, through a FIFO, a link to one or a device: never opened for positioned
+    // writes, never removed.
     {.label = "fifo", .archive = Fixed(kTwo), .args = {"a.zip", "-o", "out/p"}, .after = {{"out/p", "<fifo>"}}, .plant = Fifo,
      .out = kComposed, .fifo = "out/p"},
     {.label = "link_to_fifo", .archive = Fixed(kTwo), .args = {"a.zip", "-o", "out/l"}, .after = {{"out/l", "<link>"}, {"out/p", "<fifo>"}},
@@ -195,8 +190,8 @@ const Row kPlaces[] = {
     // The archive as the output, or as a flat-mode member file.
     {"output_is_input", Fixed(kTwo), {"a.zip", "-o", "a.zip"}, 2, 0, {{"a.zip", kTwo}}, kRefused},
     {"flat_member_is_input", Fixed(kNamedLikeIt), {"--flat", "-o", "x.txt", "a.zip"}, 2, 0, {{"a.zip", kNamedLikeIt}}, kRefused},
-    // A link named like a member is not written through, a user's file
-    // named like a text is not written over, two texts of one name stay.
+    // A link named like a member is not written through, a user's file named like a text is not written over, two
+    // texts of one name stay.
     {"flat_planted_link", Fixed(kTwo), {"--flat", "-o", "out/a.txt", "a.zip"}, 1, std::nullopt,
      {{"outside.txt", "mine\n"}, {"out/b.md", "<link>"}}, "", nullptr, [](const std::string &w) {
          test::WriteFile(w + "/outside.txt", "mine\n");
@@ -219,9 +214,8 @@ VTQ_ROWS(Outputs, kPlaces);
 
 class Surroundings : public ZiptextTest {};
 
-// A full file system (a 256 KiB tmpfs, filled) and a copy of /dev/full:
-// status 1 and the reason, also when only the close tells; an old output
-// stays as it was.
+// A full file system (a 256 KiB tmpfs, filled) and a copy of /dev/full: status 1 and the reason, also when only the
+// close tells; an old output stays as it was.
 TEST_F(Surroundings, WriteErrorsAreReported) {
     if (geteuid() != 0) GTEST_SKIP() << "mount and mknod need root";
     const std::string full = Work("full");
@@ -259,10 +253,9 @@ Strings ShmNames() {
     return names;
 }
 
-// Runs stopped at random points by SIGINT, SIGTERM or SIGHUP, or by a
-// reader that closes standard output early (SIGPIPE): each dies of its
-// signal, work/ is exactly as before or as a whole run leaves it (the old
-// output never cut short), TMPDIR and /dev/shm gain nothing.
+// Runs stopped at random points by SIGINT, SIGTERM or SIGHUP, or by a reader that closes standard output early
+// (SIGPIPE): each dies of its signal, work/ is exactly as before or as a whole run leaves it (the old output never
+// cut short), TMPDIR and /dev/shm gain nothing.
 TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
     if (UnderMemcheck()) GTEST_SKIP() << "stops runs by timing, which valgrind stretches";
     std::vector<std::pair<std::string, std::string>> members;

@@ -1,8 +1,7 @@
 // test_library.cc - the built filter loaded and called by a host of its own
 //
-// This test is the host: it loads the filter (which brings the stand-in
-// host libraries in by soname) and calls the entry points itself, as hosts
-// do that stream the text or hook the texts.
+// This test is the host: it loads the filter (which brings the stand-in host libraries in by soname) and calls the
+// entry points itself, as hosts do that stream the text or hook the texts.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -54,10 +53,9 @@ protected:
     decltype(&GetTextStreamWithErrCallback) stream_ = nullptr;
 };
 
-// Split mode on a stream (ziptext never asks for it): each member's text
-// goes to the stream, the size limit restarts per member (a nested archive
-// counts as one), nested members come without labels, and the work
-// directory in the current directory is pruned.
+// Split mode on a stream (ziptext never asks for it): each member's text goes to the stream, the size limit restarts
+// per member (a nested archive counts as one), nested members come without labels, and the work directory in the
+// current directory is pruned.
 TEST_F(Library, StreamInSplitModeSendsEveryMembersText) {
     test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"in.zip", Zip({{"b.txt", "beta\n"}})},
                                         {"c.md", "gamma\n"}}));
@@ -73,9 +71,8 @@ TEST_F(Library, StreamInSplitModeSendsEveryMembersText) {
     }
 }
 
-// What a host hears in extended mode: a member per DETAIL event (a second
-// one with a reason is the parser's word on it), the text OnText hands over
-// after it, the bytes OnRaw hands over.
+// What a host hears in extended mode: a member per DETAIL event (a second one with a reason is the parser's word on
+// it), the text OnText hands over after it, the bytes OnRaw hands over.
 struct Heard {
     struct Member { std::string format, encoding, text, reason; };
     std::vector<Member> members;
@@ -111,10 +108,9 @@ struct Heard {
     }
 };
 
-// Texts (the nested archive's members' too) go to OnText after their
-// DETAIL events; with VTQ_HOOK_RAW_MEMBERS every member's bytes go to OnRaw
-// as they are; a hooks record too short to hold the hooks leaves the texts
-// in the output.  The size limit counts what the hook took.
+// Texts (the nested archive's members' too) go to OnText after their DETAIL events; with VTQ_HOOK_RAW_MEMBERS every
+// member's bytes go to OnRaw as they are; a hooks record too short to hold the hooks leaves the texts in the output.
+// The size limit counts what the hook took.
 TEST_F(Library, TextHooks) {
     const std::string inner = Zip({{"b.txt", "beta\n"}}), binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
     test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"in.zip", inner}, {"bin", binary}, {"c.txt", "gamma\n"}}));
@@ -146,9 +142,8 @@ TEST_F(Library, TextHooks) {
     EXPECT_EQ(cut.Summary(), "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|png - |text UTF-8 gamm|");
 }
 
-// Documents (make_documents.py) and a PNG: in extended mode each gives its
-// text in order and none of its markup, its format in the DETAIL event, and
-// what gives no text says why; without the bit a package is an archive.
+// Documents (make_documents.py) and a PNG: in extended mode each gives its text in order and none of its markup, its
+// format in the DETAIL event, and what gives no text says why; without the bit a package is an archive.
 TEST_F(Library, Documents) {
     const std::string script = std::filesystem::path(__FILE__).parent_path() / "make_documents.py";
     std::filesystem::create_directories(Work("docs"));

@@ -13,10 +13,9 @@ namespace {
 using test::ReadFile;
 using Strings = std::vector<std::string>;
 
-// A member's text: UTF-8 when valid, else in the set --charset / --language
-// choose (Shift_JIS by default); NUL bytes make it binary.  Written in
-// --encoding (set: out is encoded here, bom first) with --eol for the
-// tool's own breaks, the member's own staying.
+// A member's text: UTF-8 when valid, else in the set --charset / --language choose (Shift_JIS by default); NUL bytes
+// make it binary.  Written in --encoding (set: out is encoded here, bom first) with --eol for the tool's own breaks,
+// the member's own staying.
 Row Text(const char *label, Strings args, const std::string &member, uint32_t code, const std::string &out,
          const char *set = nullptr, const std::string &bom = "") {
     args.insert(args.begin(), "--strict");
@@ -56,8 +55,7 @@ const Row kTexts[] = {
     Text("UTF8_crlf", Enc("UTF8", "crlf"), "café", 0, Labelled("café", "\r\n"), "UTF-8"),
     Text("utf8bom_cr", Enc("utf-8-bom", "cr"), "café", 0, Labelled("café", "\r"), "UTF-8", "\xef\xbb\xbf"),
     Text("utf16le", Enc("utf-16le", "lf"), "日本", 0, Labelled("日本", "\n"), "UTF-16LE", "\xff\xfe"),
-    // Without labels the member's text starts the output and carries the
-    // byte-order mark itself.
+    // Without labels the member's text starts the output and carries the byte-order mark itself.
     Text("utf16le_nolabels", Enc("utf-16le", "lf", false), "日本", 0, "日本\nline\n\n", "UTF-16LE", "\xff\xfe"),
     Text("utf32be_nolabels", Enc("utf-32be", "lf", false), "日本", 0, "日本\nline\n\n", "UTF-32BE", std::string("\0\0\xfe\xff", 4)),
     Text("shift_jis", Enc("shift_jis", "crlf"), "日本", 0, Labelled("日本", "\r\n"), "CP932"),
@@ -76,8 +74,8 @@ const std::string kLocked = Edited([](test::ZipArchive &z) {
     z.Add("b.txt", "beta\n", 8).password = "Xyzzy42";
 });
 const char *kPwText = "alpha\n\nbeta\n\n";
-// A run of a.zip (none when empty) with the password file pw beside it;
-// err: "" says no message at all, null leaves the messages unchecked.
+// A run of a.zip (none when empty) with the password file pw beside it; err: "" says no message at all, null leaves
+// the messages unchecked.
 Row Case(const char *label, const std::string &zip, Strings args, int status, uint32_t code, std::string out,
          const char *err, const char *in = "", Env env = {}) {
     auto silent = [](const RunResult &r, const std::string &) { EXPECT_EQ(r.err, ""); };
@@ -87,8 +85,8 @@ Row Case(const char *label, const std::string &zip, Strings args, int status, ui
             .out = out, .in = in, .env = env};
 }
 Row Usage(const char *label, Strings args) { return Case(label, kA, args, 2, 0, "", "ziptext: "); }
-// A nested archive's outcome is the member's code (KeepGoing goes on after
-// it), except that one without file members counts as an empty text.
+// A nested archive's outcome is the member's code (KeepGoing goes on after it), except that one without file members
+// counts as an empty text.
 Row Inner(const char *label, const std::string &inner, uint32_t code, const std::string &out) {
     return Case(label, Zip({{"in.zip", inner}, {"z.txt", "last\n"}}), {"--strict", "--no-labels", "a.zip"}, code ? 1 : 0, code, out, nullptr);
 }
@@ -104,8 +102,8 @@ const Row kCases[] = {
     Inner("nested_directories_only", Zip({{"d/", ""}}), 0, "\nlast\n\n"),
     Inner("nested_binary_member", Zip({{"b", std::string(2, '\0')}, {"t", "kept"}}), 6000, "kept\nlast\n\n"),
     Inner("nested_damaged", Edited([](test::ZipArchive &z) { z.members[0].crc = 7; }), 6003, "last\n\n"),
-    // The password from each source, the archive from standard input ("-"
-    // or none named); the password never shows in a message.
+    // The password from each source, the archive from standard input ("-" or none named); the password never shows in
+    // a message.
     Case("password_option", kLocked, {"--no-labels", "--password", "Xyzzy42", "a.zip"}, 0, 0, kPwText, ""),
     Case("password_fd", kLocked, {"--no-labels", "--password-fd", "0", "a.zip"}, 0, 0, kPwText, "", "pw"),
     Case("password_environment", kLocked, {"--no-labels", "a.zip"}, 0, 0, kPwText, "", "", {{"ZIPTEXT_PASSWORD", "Xyzzy42"}}),
@@ -126,8 +124,8 @@ VTQ_ROWS(Tool, kCases);
 
 class Tool : public ZiptextTest {};
 
-// Compose and split mode: a member named *.txt keeps its text apart
-// from itself; a directory entry; a member two levels down.
+// Compose and split mode: a member named *.txt keeps its text apart from itself; a directory entry; a member two
+// levels down.
 TEST_F(Tool, ComposeSplitAndJson) {
     test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"d/", ""}, {"d/e/b.md", "beta"}}));
     const std::string composed = Block("a.txt", "alpha\n") + Block("d/e/b.md", "beta");
@@ -150,9 +148,8 @@ TEST_F(Tool, ComposeSplitAndJson) {
     EXPECT_EQ(Run({"--version"}).out, "ziptext 5.0.0\n");
 }
 
-// KeepGoing (the default) extracts what can be read and reports each failed
-// member, then the count (--quiet: only the count); --stop-on-error stops at
-// the first, with --strict the documented line, and removes the output file.
+// KeepGoing (the default) extracts what can be read and reports each failed member, then the count (--quiet: only the
+// count); --stop-on-error stops at the first, with --strict the documented line, and removes the output file.
 TEST_F(Tool, KeepGoingAndStopOnError) {
     const std::string binary("\x89PNG\r\n\x1a\n\0\0\0\x0d", 12), no_text = "Filename: bin.dat\nContent: \n";
     test::ZipArchive z;
@@ -178,14 +175,14 @@ TEST_F(Tool, KeepGoingAndStopOnError) {
                                  Block("a.txt", "alpha\n") + no_text);
     EXPECT_EQ(Run({"--strict", "--stop-on-error", "a.zip", "-o", "out.txt"}).Code(), 6000u);
     EXPECT_EQ(Tree(Work()), Strings{"a.zip"});
-    // One member without a filter: split mode removes the useless work
-    // directory; composed without labels the empty output goes (6002).
+    // One member without a filter: split mode removes the useless work directory; composed without labels the empty
+    // output goes (6002).
     test::WriteFile(Work("b.zip"), Zip({{"bin.dat", binary}}));
     EXPECT_EQ(Run({"--strict", "--split", "b.zip"}).Code(), 6000u);
     EXPECT_EQ(Run({"--strict", "--no-labels", "b.zip", "-o", "out.txt"}).Code(), 6002u);
     EXPECT_EQ(Tree(Work()), (Strings{"a.zip", "b.zip"}));
-    // A library in the current directory is never loaded: the run paths
-    // name the tool's own folders, with no empty entry.
+    // A library in the current directory is never loaded: the run paths name the tool's own folders, with no empty
+    // entry.
     for (const char *lib : {"libz.so.1", "libdeflate.so.0", "libstdc++.so.6", "libvtq_zozaz.so.5", "libvtq_txif.so.5",
                             "libvtq_oscomm.so.5"})
         test::WriteFile(Work(lib), "garbage");
@@ -194,9 +191,8 @@ TEST_F(Tool, KeepGoingAndStopOnError) {
                                  Block("c.txt", "gamma\n"));
 }
 
-// Three levels, text before and after each archive inside: the size limit
-// counts every level's bytes in one count, the output stops exactly there;
-// the nested levels write to the log the top level opened, between its lines.
+// Three levels, text before and after each archive inside: the size limit counts every level's bytes in one count,
+// the output stops exactly there; the nested levels write to the log the top level opened, between its lines.
 TEST_F(Tool, NestedLevelsShareTheSizeLimitAndTheLog) {
     const std::string l3 = Zip({{"c.txt", "third level\n"}});
     const std::string l2 = Zip({{"b.txt", "second\n"}, {"l3.zip", l3}, {"b2.txt", "after\n"}});
@@ -224,16 +220,15 @@ TEST_F(Tool, NestedLevelsShareTheSizeLimitAndTheLog) {
     size_t members = 0; // a.txt, l2.zip, z.md; b.txt, l3.zip, b2.txt; c.txt
     for (size_t p = log.find("ptxt=", last_run); p != std::string::npos; p = log.find("ptxt=", p + 1)) ++members;
     EXPECT_EQ(members, 7u) << log;
-    // Split mode: the nested level makes its own work directory beside the
-    // top-level one (named from the output path) and leaves its texts there.
+    // Split mode: the nested level makes its own work directory beside the top-level one (named from the output path)
+    // and leaves its texts there.
     test::WriteFile(Work("in.zip"), Zip({{"a.txt", "first\n"}, {"l2.zip", Zip({{"b.txt", "second\n"}})}}));
     EXPECT_EQ(Run({"--split", "-o", "out.txt", "in.zip"}).status, 0);
     EXPECT_EQ(ReadFile(Work("in.zipDIR/a.txt.txt")) + ReadFile(Work("l2.zip/b.txt.txt")), "first\nsecond\n");
 }
 
-// Sixteen levels open, in both modes within the 1 MiB stack hosts give
-// their workers; a ZIP member at the sixteenth gets 6000 like any member
-// without a filter, and the rest of the text is still there.
+// Sixteen levels open, in both modes within the 1 MiB stack hosts give their workers; a ZIP member at the sixteenth
+// gets 6000 like any member without a filter, and the rest of the text is still there.
 TEST_F(Tool, NestingIsBoundedAtSixteenLevels) {
     if (!UnderMemcheck()) launcher_ = {"prlimit", "--stack=1048576", "--"};
     std::filesystem::create_directories(Work("s"));
@@ -248,8 +243,8 @@ TEST_F(Tool, NestingIsBoundedAtSixteenLevels) {
     }
 }
 
-// The bundled sample: a nested archive and a Shift_JIS member name, which
-// list reads the same way (in English as ISO-8859-1).
+// The bundled sample: a nested archive and a Shift_JIS member name, which list reads the same way (in English as
+// ISO-8859-1).
 TEST_F(Tool, SampleAndList) {
     const std::string sample = std::filesystem::path(__FILE__).parent_path() / "../../samples/sample.zip";
     RunResult r = Run({"--strict", sample});

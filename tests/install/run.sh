@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# run.sh BUILD - install BUILD, move the installed tree elsewhere, and build
-# and run a C consumer of the filter and one of libziptext against it, each
-# through pkg-config and through find_package: the installed files name no
-# prefix, both ways give a working link, and the installed libraries find
-# each other, down to the nested archive the host hands back to the filter.
+# run.sh BUILD - install BUILD, move the installed tree elsewhere, and build and run a C consumer of the filter and
+# one of libziptext against it, each through pkg-config and through find_package: the installed files name no prefix,
+# both ways give a working link, and the installed libraries find each other, down to the nested archive the host
+# hands back to the filter.
 set -euo pipefail
 build=$(realpath "$1") here=$(realpath "$(dirname "$0")")
 archive=$(realpath "$here/../../samples/sample.zip") tmp=$(mktemp -d)
