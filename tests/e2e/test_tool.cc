@@ -175,12 +175,6 @@ TEST_F(Tool, KeepGoingAndStopOnError) {
                                  Block("a.txt", "alpha\n") + no_text);
     EXPECT_EQ(Run({"--strict", "--stop-on-error", "a.zip", "-o", "out.txt"}).Code(), 6000u);
     EXPECT_EQ(Tree(Work()), Strings{"a.zip"});
-    // One member without a filter: split mode removes the useless work directory; composed without labels the empty
-    // output goes (6002).
-    test::WriteFile(Work("b.zip"), Zip({{"bin.dat", binary}}));
-    EXPECT_EQ(Run({"--strict", "--split", "b.zip"}).Code(), 6000u);
-    EXPECT_EQ(Run({"--strict", "--no-labels", "b.zip", "-o", "out.txt"}).Code(), 6002u);
-    EXPECT_EQ(Tree(Work()), (Strings{"a.zip", "b.zip"}));
     // A library in the current directory is never loaded: the run paths name the tool's own folders, with no empty
     // entry.
     for (const char *lib : {"libz.so.1", "libdeflate.so.0", "libstdc++.so.6", "libvtq_zozaz.so.5", "libvtq_txif.so.5",
