@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -229,51 +228,22 @@ TEST_F(Extended, ListOnly) {
     EXPECT_EQ(walked_[1].begin.Method, 12u);
     EXPECT_EQ(walked_[1].begin.Encryption, VTQ_ENC_AES256);
     for (const Walked &w : walked_) EXPECT_EQ(w.code, 0u) << w.name;
-    // Split mode through a nested entry point (no top level to prune
-    // after it): no work directory, success.
-    TxtOptions opts{};
-    opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_EXTENDED;
-    VtqExtension ext = Ext();
-    ext.Flags = VTQ_EXT_LIST_ONLY;
-    opts.Extension = &ext;
-    fs::create_directory(Path("out"));
-    ParentInfo parent{};
-    const std::string out = Path("out/a.txt");
-    std::snprintf(parent.Path, sizeof parent.Path, "%s", out.c_str());
-    EXPECT_EQ(GetText4WithErrCallback(Path("a.zip").c_str(), out.c_str(), &opts, nullptr, &parent, 0), 0u);
-    EXPECT_EQ(Tree(), (Strings{"a.zip", "out/"}));
+    EXPECT_TRUE(host().member_calls.empty());
+    EXPECT_EQ(Tree(), Strings{"a.zip"});
 }
 
-// A 121-byte archive declaring 500 MiB that inflates to a few bytes is
-// refused before anything is allocated; twenty entries on one local header
-// are read once.
-TEST_F(Extended, BombsAreRefusedInProportionToTheirSize) {
-    ZipArchive bomb;
-    bomb.Add("bomb.", "hello, bomb", 8).uncompressed_size = 500u << 20;
-    ASSERT_EQ(bomb.Build().size(), 121u);
-    setenv("VTQ_MAX_ALLOC", "1048576", 1);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Walk(bomb), 0u);
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(walked_[0].reason, "data ends before the declared size");
-    EXPECT_LT(took, std::chrono::seconds(1));
-    // A member really larger than the cap is skipped, as its own failure.
+// A member larger than the member-size cap (VTQ_MAX_ALLOC) is skipped as
+// its own failure, before its data is read.
+TEST_F(Extended, MembersOverTheCapAreSkipped) {
     ZipArchive large;
     large.Add("large.txt", std::string(2u << 20, 'z'), 8);
     large.Add("small.txt", "small");
+    setenv("VTQ_MAX_ALLOC", "1048576", 1);
     EXPECT_EQ(Walk(large), 0u);
     unsetenv("VTQ_MAX_ALLOC");
     EXPECT_EQ(walked_[0].reason, "needs 2097152 bytes, more than the member-size cap");
     EXPECT_EQ(deferred_, 12u);
     EXPECT_EQ(Handed(), Strings{"small"});
-
-    ZipArchive overlap;
-    overlap.Add("kernel.txt", std::string(50000, 'k'), 8);
-    for (int i = 0; i < 19; ++i) overlap.Add("copy" + std::to_string(i), std::string(50000, 'k'), 8).local_offset = 0;
-    EXPECT_EQ(Walk(overlap), 0u);
-    EXPECT_EQ(Handed().size(), 1u);
-    EXPECT_EQ(walked_.size(), 20u);
-    EXPECT_EQ(walked_.back().reason, "overlaps another member's data");
 }
 
 // A member that is an archive: its members' events come between its own
@@ -388,16 +358,13 @@ std::string Sha256(const std::string &bytes) {
     unsigned int len = 0;
     EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr);
     std::string hex;
-    for (unsigned i = 0; i < len; ++i) {
-        hex += "0123456789abcdef"[md[i] >> 4];
-        hex += "0123456789abcdef"[md[i] & 15];
-    }
+    for (unsigned i = 0; i < len; ++i) hex += "0123456789abcdef"[md[i] >> 4], hex += "0123456789abcdef"[md[i] & 15];
     return hex;
 }
 
-// Every archive of the corpus that Python's zipfile reads gives, member for
-// member, the bytes zipfile gives (corpus_members.py says which); what
-// zipfile cannot read fails here too, with a code and for a member a reason.
+// Every corpus archive Python's zipfile reads gives, member for member, the
+// bytes zipfile gives (corpus_members.py); what zipfile cannot read fails
+// here too, with a code or for a member a reason.
 TEST_F(Extended, CorpusAsPythonReadsIt) {
     const std::string dir = CorpusDir();
     if (dir.empty()) GTEST_SKIP() << "no corpus";
@@ -411,43 +378,31 @@ TEST_F(Extended, CorpusAsPythonReadsIt) {
         if (tab != std::string::npos) python[l.substr(0, tab)] = l.substr(tab + 1, l.size() - tab - 2);
     }
     if (pclose(pipe) != 0 || python.empty()) GTEST_SKIP() << "no python3 with zipfile";
-    size_t archives = 0, members = 0, mismatches = 0, refused = 0;
+    size_t members = 0;
     for (const auto &[file, words] : python) {
         SCOPED_TRACE(file);
         const uint32_t code = WalkFile(dir + "/" + file, kKeepGoing);
+        bool failed = code != 0;
+        for (const Walked &w : walked_) failed = failed || w.code != 0;
         if (words == "unreadable") {
-            bool failed = code != 0;
-            for (const Walked &w : walked_) failed = failed || w.code != 0;
             EXPECT_TRUE(failed);
-            refused += failed;
             continue;
         }
-        ++archives;
         std::istringstream in(words);
         size_t i = 0;
         for (std::string sha; in >> sha; ++i) {
             const Walked *w = i < walked_.size() ? &walked_[i] : nullptr;
-            if (sha == "-") continue;
-            // zipfile does not hold a member to its declared size: such a
-            // member is refused here.
-            if (sha[0] == '!') {
-                EXPECT_TRUE(w != nullptr && w->code != 0 && !w->handed) << "member " << i;
-                continue;
-            }
+            // "!": zipfile does not hold a member to its declared size; it is refused here.
+            EXPECT_TRUE(sha[0] != '!' || (w != nullptr && w->code != 0 && !w->handed)) << "member " << i;
+            if (sha == "-" || sha[0] == '!') continue;
             ++members;
-            const bool same = w != nullptr && w->code == 0 && Sha256(w->content) == sha;
-            mismatches += !same;
-            EXPECT_TRUE(same) << "member " << i << (w ? " " + w->name + ": " + w->reason : "");
+            EXPECT_TRUE(w != nullptr && w->code == 0 && Sha256(w->content) == sha)
+                << "member " << i << (w ? " " + w->name + ": " + w->reason : "");
         }
-        // Every member has its events, unless the archive was refused whole
-        // (then any member zipfile read is a mismatch above).
-        if (code == 0 || !walked_.empty()) {
-            EXPECT_EQ(walked_.size(), i);
-        }
+        // Every member has its events, unless the archive was refused whole.
+        EXPECT_TRUE((code != 0 && walked_.empty()) || walked_.size() == i);
     }
-    std::printf("corpus: %zu archives zipfile reads, %zu members compared, %zu mismatches; "
-                "%zu of the archives it cannot open refused\n",
-                archives, members, mismatches, refused);
+    EXPECT_GT(members, 100u);
 }
 
 } // namespace
