@@ -73,25 +73,6 @@ TEST_F(Handoff, ComposeBytes) {
     }
 }
 
-// Split mode: the count restarts for every member and is taken back from
-// the host; nothing is opened for the host.
-TEST_F(Handoff, SplitCountsPerMember) {
-    opts_.ModeFlags = 0;
-    host().member = [](MemberCall &c) { return c.parent->Written += 500, 0u; };
-    parent_->Written = bus_->Written = 9;
-    EXPECT_EQ(Hand("a", "x", false), 0u);
-    EXPECT_EQ(bus_->Written, 500u);
-    EXPECT_EQ(Hand("b", "y", false), 0u);
-    ASSERT_EQ(host().member_calls.size(), 2u);
-    for (const MemberCall &c : host().member_calls) {
-        EXPECT_EQ(c.written_before, 0u);
-        EXPECT_EQ(c.out, nullptr);
-        EXPECT_TRUE(c.parent == parent_.get() && c.opts == &opts_);
-    }
-    EXPECT_EQ(bus_->TextWritten, 1u);
-    EXPECT_FALSE(fs::exists(out_path_));
-}
-
 // What the host's result does to the flags and the trailing line break.
 // Labels already written stay, and count as text written.
 TEST_F(Handoff, HostResults) {
@@ -150,22 +131,6 @@ TEST_F(Handoff, LimitAtEveryByte) {
         EXPECT_EQ(Output(), full.substr(0, kept));
         EXPECT_EQ(bus_->LimitReached, limit < full.size() ? 1u : 0u);
     }
-}
-
-// A context with neither file nor stream entry calls no host: split ends
-// as if nothing was written, compose still writes its labels and break.
-// With nothing counted, the first conversion is the one that starts the
-// output (a byte-order mark in UTF-16LE).
-TEST_F(Handoff, NoEntryPoint) {
-    bus_->FileMode = 0;
-    opts_.OutCode = 1;
-    EXPECT_EQ(Hand("a", "x", false), 0u);
-    EXPECT_EQ(bus_->TextWritten, 1u);
-    EXPECT_EQ(bus_->Written, 0u);
-    opts_.ModeFlags |= VTQ_MODE_NO_LABELS;
-    EXPECT_EQ(Hand("a", "x"), 0u);
-    EXPECT_TRUE(host().member_calls.empty());
-    EXPECT_EQ(Output(), "\xFF\xFE" + Enc("\n", 1));
 }
 
 } // namespace

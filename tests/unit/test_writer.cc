@@ -121,29 +121,5 @@ TEST_F(Writer, LazyOpenOfTheOutput) {
     EXPECT_EQ(Output(), "x");
 }
 
-// No memory or no conversion: nothing written.  A line break whose
-// conversion fails has already written its zero byte and counts as text.
-TEST_F(Writer, HostFailures) {
-    Fresh(true);
-    host().Arm(kAlloc, 1);
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
-    host().Arm(kConv, 1);
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
-    EXPECT_EQ(bus_->TextWritten, 0u);
-    opts_.FormatFlags = VTQ_FMT_ZERO_BYTE;
-    host().Arm(kConv, 1);
-    EXPECT_EQ(WriteCRLFToFile(bus_.get()), 0u);
-    host().Disarm();
-    EXPECT_EQ(bus_->TextWritten, 1u);
-    EXPECT_EQ(Output(), std::string(1, '\0'));
-    // The file is opened only once there is something to write.
-    Fresh(false, false);
-    host().Arm(kConv, 1);
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
-    host().Disarm();
-    EXPECT_EQ(bus_->OutFile, nullptr);
-    EXPECT_EQ(bus_->OutOpenFailed, 0u);
-}
-
 } // namespace
 } // namespace vtq::test
