@@ -206,32 +206,6 @@ TEST_F(Extended, MethodsAndPasswords) {
     }
 }
 
-// A listing: one BEGIN and END per file member with what the directory
-// says, and nothing read, made or written.
-TEST_F(Extended, ListOnly) {
-    ZipArchive a;
-    a.Add("d/");
-    a.Add("d/big.txt", std::string(100000, 'b'), 8).zip64 = true;
-    Encode(a.Add("secret.txt", "hidden"), 12, VTQ_ENC_AES256, "pw");
-    a.Add("bad.txt", "x").crc = 1;
-    const ZipMember &big = a.members[1];
-    flags_ = VTQ_EXT_LIST_ONLY;
-    EXPECT_EQ(Walk(a), 0u);
-    ASSERT_EQ(walked_.size(), 3u);
-    EXPECT_TRUE(Handed().empty());
-    const VtqMemberEvent &b = walked_[0].begin;
-    EXPECT_EQ(walked_[0].name, "d/big.txt");
-    EXPECT_EQ(b.UncompressedSize, 100000u);
-    EXPECT_EQ(b.CompressedSize, Deflate(big.data).size());
-    EXPECT_EQ(b.Crc32, Crc32(big.data));
-    EXPECT_EQ(b.DosDateTime, 0x00210000u);
-    EXPECT_EQ(walked_[1].begin.Method, 12u);
-    EXPECT_EQ(walked_[1].begin.Encryption, VTQ_ENC_AES256);
-    for (const Walked &w : walked_) EXPECT_EQ(w.code, 0u) << w.name;
-    EXPECT_TRUE(host().member_calls.empty());
-    EXPECT_EQ(Tree(), Strings{"a.zip"});
-}
-
 // A member larger than the member-size cap (VTQ_MAX_ALLOC) is skipped as
 // its own failure, before its data is read.
 TEST_F(Extended, MembersOverTheCapAreSkipped) {
@@ -244,31 +218,6 @@ TEST_F(Extended, MembersOverTheCapAreSkipped) {
     EXPECT_EQ(walked_[0].reason, "needs 2097152 bytes, more than the member-size cap");
     EXPECT_EQ(deferred_, 12u);
     EXPECT_EQ(Handed(), Strings{"small"});
-}
-
-// A member that is an archive: its members' events come between its own
-// BEGIN and END, one level deeper.
-TEST_F(Extended, NestedArchivesBracketTheirMembers) {
-    ZipArchive inner;
-    inner.Add("inner1.txt", "in one");
-    inner.Add("inner2.txt", "in two").crc = 3;
-    ZipArchive outer;
-    outer.Add("before.txt", "b");
-    outer.Add("inner.zip", inner.Build());
-    outer.Add("after.txt", "a");
-    WriteFile(Path("a.zip"), outer.Build());
-    const auto nested = [](MemberCall &call) -> uint32_t {
-        if (call.content.rfind("PK", 0) != 0) return CopyMember(call);
-        const std::string out = call.path + ".txt";
-        return GetText4WithErrCallback(call.path.c_str(), out.c_str(), call.opts, nullptr,
-                                       call.parent, 0);
-    };
-    EXPECT_EQ(RunExtended(Path("a.zip"), Path("out.txt"), Ext(), kKeepGoing, &walked_, &deferred_, nested), 0u);
-    Strings order;
-    for (const Walked &w : walked_)
-        order.push_back(std::to_string(w.depth) + " " + w.name + " " + std::to_string(w.code));
-    EXPECT_EQ(order, (Strings{"0 before.txt 0", "0 inner.zip 6003", "1 inner1.txt 0",
-                              "1 inner2.txt 3102", "0 after.txt 0"}));
 }
 
 // Names come out in UTF-8, the same in the member events, the compose
