@@ -105,26 +105,5 @@ TEST_F(Convert, LineBreaksFirstOutputAndNamedSources) {
     EXPECT_EQ(Last().dst_cap, 0u);
 }
 
-// Converter failures: init ends it at once, a refused source set is still
-// terminated, a failed conversion gives 0.  The flag is used up regardless.
-TEST_F(Convert, ConverterFailures) {
-    for (bool line_break : {false, true}) {
-        for (uint64_t nth : {1, 2, 3}) {
-            SCOPED_TRACE(testing::Message() << "crlf " << line_break << " call " << nth);
-            bus_->LeadWritten = 0;
-            host().Arm(kConv, nth);
-            EXPECT_EQ(line_break ? TransCRLF(bus_.get(), dst_) : TransUCSChar(bus_.get(), "ab", dst_, 2, nullptr), 0u);
-            EXPECT_EQ(host().fired, 1u);
-            host().Disarm();
-            EXPECT_EQ(bus_->LeadWritten, 1u);
-            const ConvCall c = Last();
-            EXPECT_EQ(c.params.FirstOutput, 1u);
-            EXPECT_EQ(c.charset.empty(), nth == 1);
-            EXPECT_EQ(c.converted, nth == 3);
-            EXPECT_EQ(c.terminated, nth != 1);
-        }
-    }
-}
-
 } // namespace
 } // namespace vtq::test

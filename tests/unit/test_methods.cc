@@ -134,16 +134,6 @@ TEST(MethodsLzma, DictionaryIsNoLargerThanTheMember) {
     EXPECT_EQ(Decode(14, vtq::kFlagLzmaEndMarker, stream, 1).code, VTQ_OK);
 }
 
-TEST(MethodsUnsupported, EachIsRefusedByName) {
-    for (uint32_t method : {1u, 2u, 5u, 6u, 10u, 18u, 19u, 96u, 97u, 98u}) {
-        const Decoded d = Decode(method, 0, "data", 4);
-        EXPECT_EQ(d.code, VTQ_E_INFLATE);
-        EXPECT_EQ(d.reason, "compression method " + std::to_string(method) + " (" +
-                                vtq::MethodName(method) + ") is not supported");
-    }
-    EXPECT_EQ(Decode(7, 0, "data", 4).reason, "unknown compression method");
-}
-
 // Length symbol 285 with its 16 extra bits, and distance symbols 30 and 31,
 // after a 50,000-byte stored block and a match of 20,003 bytes.
 TEST(Deflate64, LongLengthsAndFarDistances) {
