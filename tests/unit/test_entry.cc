@@ -24,15 +24,8 @@ constexpr uint32_t kEn = VTQ_MODE_ENABLED, kC = VTQ_MODE_COMPOSE, kK = VTQ_MODE_
                    kF = VTQ_MODE_FLAT, kN = VTQ_MODE_NO_LABELS, kLog = VTQ_FMT_LOG;
 constexpr uint32_t kWrote = 0x10000; // in a hand-off script: text left behind
 
-// ------------------------------------------------------------ work paths
-
-struct PathCase {
-    EntryKind kind;
-    uint32_t mode;
-    const char *archive, *out, *parent, *src_dir, *src_name, *dst;
-};
-
-const PathCase kPathCases[] = {
+TEST(WorkPath, WorkedExamples) {
+    const struct { EntryKind kind; uint32_t mode; const char *archive, *out, *parent, *src_dir, *src_name, *dst; } rows[] = {
     {kTop, 0, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out/a.zip"},
     {kTop, kF, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out"},
     {kTop, kC, "/in/a.zip", "/out/a.txt", "", "/in", "a.zip", "/in"},
@@ -54,17 +47,15 @@ const PathCase kPathCases[] = {
     {kStream, kF, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
     {kStream, 0, "a.zip", nullptr, "", "", "", "./a.zip"},
     {kStream, kC, "/in/a.zip", nullptr, "", "/in", "a.zip", "/in"},
-};
-
-TEST(WorkPath, WorkedExamples) {
-    for (const PathCase &c : kPathCases) {
+    };
+    for (const auto &c : rows) {
         auto bus = std::make_unique<ZipBus>();
         std::memset(bus.get(), 'z', sizeof *bus); // stale bytes must not show through
         EXPECT_EQ(entry::FormWorkPath(*bus, {c.kind, c.mode, c.archive, c.out, c.parent}), 0u);
-        const std::string row = std::string(c.archive) + " -> " + c.dst;
-        EXPECT_STREQ(bus->SrcDir, c.src_dir) << row;
-        EXPECT_STREQ(bus->SrcName, c.src_name) << row;
-        EXPECT_STREQ(bus->DstFileTmp, c.dst) << row;
+        SCOPED_TRACE(std::string(c.archive) + " -> " + c.dst);
+        EXPECT_STREQ(bus->SrcDir, c.src_dir);
+        EXPECT_STREQ(bus->SrcName, c.src_name);
+        EXPECT_STREQ(bus->DstFileTmp, c.dst);
     }
 }
 
@@ -87,14 +78,10 @@ TEST(WorkPath, LongestPathThatFits) {
     EXPECT_EQ(bus->DstFileTmp, bare);
 }
 
-// ------------------------------------------------------------ entry points
-
-// Archive in/arch.zip, output out/a.txt (nested: out/n.txt, under a parent
-// whose output is out/a.txt), current directory out/ so that the stream's
-// "./" work directories land there too.  Like the real host, Run takes a
-// log reference for every nested call (and drops it after a refusal); the
-// fixture drops its own at the end and then checks that every file and log
-// was closed.
+// Archive in/arch.zip, output out/a.txt (nested: out/n.txt under a parent
+// whose output is out/a.txt), current directory out/ (the stream's "./").
+// Like the real host, Run takes a log reference for every nested call (and
+// drops it after a refusal); at the end every file and log must be closed.
 class Entry : public HostTest {
 protected:
     void SetUp() override {
@@ -136,9 +123,8 @@ protected:
             vtq_logfclose(kLog, parent_.Log);
         return r;
     }
-    // The hand-offs answer in turn: 0 extracts the member as the default
-    // host does, any other code is returned with no output; with kWrote the
-    // host first leaves a text file beside the member (stream mode too).
+    // The hand-offs answer in turn: 0 extracts as the default host does, any
+    // other code is returned; with kWrote a text file is left beside the member.
     void Script(std::vector<uint32_t> results) {
         host().member = [results, i = size_t(0)](MemberCall &c) mutable {
             const uint32_t r = i < results.size() ? results[i] : 0;
@@ -244,59 +230,24 @@ TEST_F(Entry, LogLines) {
     EXPECT_EQ(OutTree(), "a.txt.zip.log");
 }
 
-// A work directory path that exists and whose fresh name would not fit (4093
-// to 4095 bytes: "DIR" needs three more) is a directory the call did not
-// make.  The entry point must neither remove it (the loop failed: a CRC)
-// nor prune it (a member failed: its path is too long), and its contents
-// stay, the empty file too.
-TEST_F(Entry, WorkDirectoryThatWasThereIsLeftAlone) {
-    ZipArchive bad_crc, too_long;
-    bad_crc.Add("a.doc", "alpha").crc = 1;
-    too_long.Add("a.doc", "alpha");
-    const struct { size_t len; const ZipArchive *archive; uint32_t code; } rows[] = {
-        {4093, &bad_crc, VTQ_E_DAMAGED}, {4095, &bad_crc, VTQ_E_DAMAGED}, {4094, &too_long, VTQ_E_PATH}};
-    for (const auto &row : rows) {
-        // A deep folder whose path, plus "/arch.zip", has row.len bytes.
-        const std::string top = Path("deep");
-        std::string dir = top + std::string((row.len - 9 - top.size()) % 201, 'x');
-        fs::create_directory(dir);
-        while (dir.size() < row.len - 9) fs::create_directory(dir += "/" + std::string(200, 'd'));
-        const std::string work = dir + "/arch.zip";
-        ASSERT_EQ(work.size(), row.len);
-        fs::create_directory(work);
-        fs::current_path(work); // its files' paths would pass 4095 bytes
-        WriteFile("keep.txt", "keep");
-        WriteFile("empty", "");
-        EXPECT_EQ(Run(kTop, Zip(*row.archive), kEn, 0, 1u << 20, dir + "/a.txt"), row.code) << row.len;
-        EXPECT_EQ(ReadFile("keep.txt"), "keep") << row.len;
-        EXPECT_TRUE(fs::exists("empty")) << row.len;
-        fs::current_path(Path("out"));
-        fs::remove_all(dir.substr(0, dir.find('/', top.size())));
-    }
-}
-
-// ------------------------------------------------------------ decisions
-
 enum Arch { kOne, kTwo, kDirs, kBadSecond, kBadCentral };
 
+// script: the hand-off results in turn (0: extract); tree: out/ afterwards;
+// pre_existing: out/arch.zip/keep.txt is there beforehand.
 struct DecisionRow {
     const char *what;
     EntryKind kind;
     uint32_t mode;
     Arch arch;
-    std::vector<uint32_t> script; // hand-off results in turn (0: extract)
+    std::vector<uint32_t> script;
     uint32_t code;
-    const char *tree;     // out/ afterwards
-    bool pre_existing = false; // out/arch.zip/keep.txt exists beforehand
+    const char *tree;
+    bool pre_existing = false;
 };
 
 ZipArchive Build(Arch kind) {
     ZipArchive a;
-    if (kind == kDirs) {
-        a.Add("d/");
-        a.Add("d/e/");
-        return a;
-    }
+    if (kind == kDirs) return a.Add("d/"), a.Add("d/e/"), a;
     a.Add("a.doc", "alpha");
     if (kind == kTwo) a.Add("b.doc", "beta");
     if (kind == kBadSecond) a.Add("b.doc", "beta").crc = 1;
