@@ -1,64 +1,15 @@
-// test_comm.cc - the stand-in common services: shared log, log names, CutStr
-#include <cstdarg>
-#include <cstdlib>
-#include <cstring>
+// test_comm.cc - the stand-in common services: CutStr (the shared log is pinned
+// end to end and by the entry points' tests)
+#include <gtest/gtest.h>
+
 #include <string>
-#include <tuple>
 
 #include "host/comm/comm.h"
-#include "tests/support/fixture.h"
-#include "tests/support/zip_builder.h"
 
 namespace cm = vtq::comm;
 using std::string_literals::operator""s;
 
 namespace {
-
-class Comm : public vtq::test::HostTest {};
-
-int Print(VTQ_LOG *log, const char *fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    int r = cm::log_vprintf(VTQ_FMT_LOG, log, fmt, args);
-    va_end(args);
-    return r;
-}
-
-// A nested level retains the log and closes its reference; the file stays
-// open for the outer level, lines land in order, flushed at once, and a
-// log opened again appends.  Without the flag or a name logging is off.
-// VTQ_LOG_FILE, when set and not empty, names the log instead of the
-// output path; a name that does not fit is cut to 4095 bytes.
-TEST_F(Comm, LogIsSharedByReferenceAndNamed) {
-    const std::string name = Path("x.log");
-    VTQ_LOG *outer = cm::log_open(VTQ_FMT_LOG, name.c_str());
-    ASSERT_NE(outer, nullptr);
-    Print(outer, "outer %d\r\n", 1);
-    VTQ_LOG *inner = cm::log_retain(outer);
-    cm::log_print_path(VTQ_FMT_LOG, inner, "/a/b%s");
-    EXPECT_EQ(vtq::test::ReadFile(name), "outer 1\r\n/a/b%s");
-    EXPECT_EQ(cm::log_close(VTQ_FMT_LOG, inner), 0);
-    EXPECT_GT(Print(outer, "\r\nagain"), 0);
-    EXPECT_EQ(cm::log_close(VTQ_FMT_LOG, outer), 0);
-    VTQ_LOG *next = cm::log_open(VTQ_FMT_LOG, name.c_str());
-    Print(next, "+");
-    cm::log_close(0, next);
-    EXPECT_EQ(vtq::test::ReadFile(name), "outer 1\r\n/a/b%s\r\nagain+");
-    EXPECT_EQ(cm::log_open(0, Path("y.log").c_str()), nullptr);
-    EXPECT_EQ(cm::log_open(VTQ_FMT_LOG, ""), nullptr);
-    EXPECT_EQ(Tree(), std::vector<std::string>{"x.log"});
-
-    char buf[4096 + 16];
-    for (const auto &[env, out, want] : {std::tuple{"", "out", "out.zip.log"}, {"/l/all.log", "out", "/l/all.log"}}) {
-        setenv("VTQ_LOG_FILE", env, 1);
-        cm::log_file_name(out, "zip", buf);
-        EXPECT_STREQ(buf, want);
-    }
-    unsetenv("VTQ_LOG_FILE");
-    std::memset(buf, 0x5a, sizeof buf);
-    cm::log_file_name(std::string(4090, 'p').c_str(), "zip", buf);
-    EXPECT_EQ(std::string(buf + 4090), ".zip.");
-}
 
 // CutStr: the largest prefix within the budget that ends on a character
 // boundary of the output encoding.
