@@ -3,10 +3,12 @@
 #include "host/oscomm/oscomm.h"
 #include "tests/support/zip_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
+#include <iterator>
+#include <span>
 
 namespace fs = std::filesystem;
 
@@ -24,17 +26,14 @@ void HostTest::SetUp() {
 void HostTest::TearDown() {
     EXPECT_EQ(host().live_allocs, 0) << "host allocations leaked";
     // Memory files left behind go with the test, and the host forgets what
-    // it created for the test: the test's directory is removed by hand, and
-    // a later test may get the same inode numbers.
+    // it created: the directory goes by hand, and a later test may get the
+    // same inode numbers.
     for (const std::string &p : MemoryFiles()) VTQ_ASC_remove(p.c_str());
     vtq::oscomm::keep_created();
     host().Reset();
-    if (!HasFailure() && !dir_.empty()) {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    } else if (!dir_.empty()) {
-        std::cerr << "kept test directory " << dir_ << "\n";
-    }
+    std::error_code ec;
+    if (HasFailure()) std::cerr << "kept test directory " << dir_ << "\n";
+    else if (!dir_.empty()) fs::remove_all(dir_, ec);
 }
 
 static std::vector<std::string> Walk(const std::string &root) {
@@ -107,8 +106,7 @@ uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::strin
         EXPECT_EQ(records, &sentinel);
         return r;
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        const MemberRecord &m = records[i];
+    for (const MemberRecord &m : std::span(records, count)) {
         if (names) names->push_back(m.Name ? std::string(m.Name) + ":" + std::to_string(m.Size) : "-");
         VTQ_free(m.Name);
     }
@@ -171,15 +169,12 @@ uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExte
 }
 
 size_t OpenFds() {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto &e : fs::directory_iterator("/proc/self/fd")) ++n;
-    return n;
+    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
 }
 
 std::string CorpusDir() {
-    std::string d = VTQ_CORPUS_DIR;
     std::error_code ec;
-    return fs::exists(d + "/MANIFEST.tsv", ec) ? d : std::string();
+    return fs::exists(VTQ_CORPUS_DIR "/MANIFEST.tsv", ec) ? VTQ_CORPUS_DIR : "";
 }
 
 } // namespace vtq::test

@@ -1,11 +1,10 @@
 // zip_builder.h - a test-only ZIP writer whose every field can be overridden
 //
 // Builds archives in memory: members (stored or deflated, optionally with
-// traditional encryption; other methods and WinZip AES through raw data,
-// see encoders.h), directory entries, a stub in front, a comment, bit-3
-// local headers, data descriptors, ZIP64 fields and end records, and
-// deliberately wrong fields.  Every field starts as
-// a correct writer would set it; a test overrides what it wants wrong.
+// traditional encryption; other methods and WinZip AES as raw data, see
+// encoders.h), directory entries, a stub, a comment, bit-3 local headers,
+// data descriptors, ZIP64 fields and records.  Every field starts as a
+// correct writer sets it; a test overrides what it wants wrong.
 #pragma once
 
 #include <cstdint>
@@ -48,12 +47,11 @@ struct ZipArchive {
 
     // Adds a member or a directory entry (name ending in "/").
     ZipMember &Add(std::string name, std::string data = {}, uint16_t method = 0) {
-        ZipMember m;
+        ZipMember &m = members.emplace_back();
         m.name = std::move(name);
         m.data = std::move(data);
         m.method = method;
-        members.push_back(std::move(m));
-        return members.back();
+        return m;
     }
 
     std::string Build() const;
