@@ -31,11 +31,12 @@ void Expect(const char *call, uint32_t code, std::initializer_list<uint32_t> cod
 // destroyed: the exit handler needs the name after static destructors.
 const std::string &PrivateDir() {
     static const std::string *const dir = [] {
-        const char *base = std::getenv("VTQ_FUZZ_TMP");
-        if (base == nullptr || *base == '\0')
-            base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-        auto *d = new std::string(std::string(base && *base ? base : "/tmp") + "/vtqfuzz-XXXXXX");
-        if (mkdtemp(d->data()) == nullptr) Die("cannot make a private directory in " + *d);
+        const char *env = std::getenv("VTQ_FUZZ_TMP"), *tmp = std::getenv("TMPDIR");
+        auto *d = new std::string(env && *env                     ? env
+                                  : access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                  : tmp && *tmp                   ? tmp
+                                                                  : "/tmp");
+        if (mkdtemp((*d += "/vtqfuzz-XXXXXX").data()) == nullptr) Die("cannot make " + *d);
         std::atexit([] {
             std::error_code ec;
             fs::remove_all(PrivateDir(), ec);
@@ -46,31 +47,21 @@ const std::string &PrivateDir() {
 }
 
 void WriteBytes(const std::string &path, const uint8_t *data, size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
-    out.close();
-    if (!out) Die("cannot write " + path);
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0)
+        Die("cannot write " + path);
 }
 
 } // namespace vtq::fuzz
 
 #ifdef VTQ_FUZZ_REPLAY
-// Each file named, and each regular file below each directory named, once
-// through the harness, in sorted order.  Exits 2 when an argument is missing.
+// Every regular file below the directories named, once through the harness,
+// in sorted order.  A directory that does not exist throws: the replay fails.
 int main(int argc, char **argv) {
     std::vector<fs::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        std::error_code ec;
-        if (!fs::exists(argv[i], ec)) {
-            std::fprintf(stderr, "replay: cannot read %s\n", argv[i]);
-            return 2;
-        }
-        inputs.emplace_back(argv[i]);
-        for (auto it = fs::recursive_directory_iterator(argv[i], ec); !ec && it != fs::end(it);
-             it.increment(ec))
-            inputs.push_back(it->path());
-    }
-    std::erase_if(inputs, [](const fs::path &p) { return !fs::is_regular_file(p); });
+    for (int i = 1; i < argc; ++i)
+        for (const auto &e : fs::recursive_directory_iterator(argv[i]))
+            if (e.is_regular_file()) inputs.push_back(e.path());
     std::sort(inputs.begin(), inputs.end());
     for (const fs::path &p : inputs) {
         std::ifstream in(p, std::ios::binary);
@@ -82,6 +73,5 @@ int main(int argc, char **argv) {
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     std::printf("replay: %zu inputs, no finding\n", inputs.size());
-    return 0;
 }
 #endif

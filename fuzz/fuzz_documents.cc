@@ -1,17 +1,16 @@
-// fuzz_documents.cc - the extended mode's document dispatch on any bytes:
-// sniffed as a member (sniff_member) and, when a document, read by its parser
-// (document_text) into a line builder whose output refuses more after 64 KiB
-// (fuzz/README.md lists the checks).
+// fuzz_documents.cc - the extended mode's document dispatch on any bytes, read
+// as a member's (fuzz/README.md lists the checks)
 #include "fuzz/fuzz_common.h"
 #include "host/txif/documents.h"
 #include "host/txif/internal.h"
 
-namespace {
-
-using vtq::fuzz::Die;
+using namespace vtq::fuzz;
 namespace txif = vtq::txif;
 using F = txif::DocFormat;
 
+namespace {
+
+// An output that refuses more after 64 KiB, as a full one does.
 struct CheckedOut : txif::TextOut {
     bool put(std::string_view utf8) override {
         if (refused) Die("a block was put after the output refused one");

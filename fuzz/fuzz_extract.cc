@@ -1,5 +1,5 @@
 // fuzz_extract.cc - whole extractions of any bytes, in every mode, through the
-// shipped filter and the stand-in host (fuzz/README.md lists the checks).
+// shipped filter and the stand-in host (fuzz/README.md lists the checks)
 #include <cstdlib>
 #include <filesystem>
 
@@ -8,10 +8,10 @@
 #include "vtq/zozaz.h"
 #include "ziptext.h"
 
-namespace {
-
+using namespace vtq::fuzz;
 namespace fs = std::filesystem;
-using vtq::fuzz::Die;
+
+namespace {
 
 constexpr uint32_t kLimit = VTQ_FMT_SIZE_LIMIT, kLf = VTQ_FMT_EOL_LF, kExt = VTQ_MODE_EXTENDED;
 constexpr uint32_t kCompose = VTQ_MODE_COMPOSE, kKeepGoing = VTQ_MODE_KEEP_GOING;
@@ -49,8 +49,7 @@ void OnEvent(void *user, const VtqMemberEvent *e) {
                end = in && e->Kind == VTQ_EVENT_END && ev.open.back() == name;
     if (e->Size != sizeof *e ||
         !(e->Kind == VTQ_EVENT_BEGIN || end || (in && e->Kind == VTQ_EVENT_DETAIL)))
-        Die(ev.what + "event " + std::to_string(e->Kind) + " (size " + std::to_string(e->Size) +
-            ") of " + name);
+        Die(ev.what + "event " + std::to_string(e->Kind) + " of " + name);
     if (e->Kind == VTQ_EVENT_BEGIN) ev.open.push_back(name);
     if (end) ev.open.pop_back();
     ++ev.count;
@@ -73,48 +72,13 @@ int Append(void *text, const void *buf, uint32_t len) {
     return 0;
 }
 
-// One extraction of root/in/a.zip: its code, and the size of its output.
-std::pair<uint32_t, size_t> Extract(const std::string &root, const Run &run, Events &events) {
-    VtqExtension ext{};
-    ext.Size = sizeof ext;
-    ext.Version = VTQ_EXTENSION_VERSION;
-    ext.Password = reinterpret_cast<const unsigned char *>(kPassword);
-    ext.PasswordLen = sizeof kPassword - 1;
-    ext.Flags = run.ext_flags;
-    ext.OnMember = OnEvent;
-    ext.User = &events;
-    TxtOptions opts{};
-    std::strcpy(opts.Language, run.out_code != 0 ? "Japanese" : "");
-    opts.OutCode = run.out_code;
-    opts.FormatFlags = run.format;
-    opts.ModeFlags = VTQ_MODE_ENABLED | run.mode;
-    opts.MaxSize = run.format & kLimit ? 1u << 20 : 0;
-    opts.Extension = &ext;
-    const std::string archive = root + "/in/a.zip", output = root + "/out/a.txt";
-    if (!run.stream) {
-        const uint32_t code = GetTextWithErrCallback(archive.c_str(), output.c_str(), &opts, {}, 7);
-        std::error_code ec;
-        const auto size = fs::file_size(output, ec);
-        return {code, ec ? 0 : size};
-    }
-    // A stream extraction works in the current directory: lend it cwd/ for
-    // the call, and keep the process's own (where libFuzzer writes) otherwise.
-    std::string text;
-    VTQ_Stream stream{Append, &text};
-    const fs::path home = fs::current_path();
-    fs::current_path(root + "/cwd");
-    const uint32_t code = GetTextStreamWithErrCallback(archive.c_str(), &stream, &opts, {}, 7);
-    fs::current_path(home);
-    return {code, text.size()};
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // The allocation cap lowered to 64 MiB (unless set), so that an entry
     // claiming gigabytes is refused with 12 instead of allocated.
     static const std::string root = [] {
-        const std::string r = vtq::fuzz::PrivateDir();
+        const std::string r = PrivateDir();
         for (const char *d : {"/in", "/out", "/tmp", "/cwd"}) fs::create_directory(r + d);
         setenv("TMPDIR", (r + "/tmp").c_str(), 1);
         setenv("VTQ_MAX_ALLOC", "67108864", 0);
@@ -122,13 +86,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return r;
     }();
     static const std::string files = OpenFiles();
-    vtq::fuzz::WriteBytes(root + "/in/a.zip", data, size);
+    const std::string archive = root + "/in/a.zip", output = root + "/out/a.txt";
+    WriteBytes(archive, data, size);
     for (const Run &run : kRuns) {
         Events events{std::string(run.label) + ": ", {}, 0};
-        const auto [code, written] = Extract(root, run, events);
+        VtqExtension ext{};
+        ext.Size = sizeof ext;
+        ext.Version = VTQ_EXTENSION_VERSION;
+        ext.Password = reinterpret_cast<const unsigned char *>(kPassword);
+        ext.PasswordLen = sizeof kPassword - 1;
+        ext.Flags = run.ext_flags;
+        ext.OnMember = OnEvent;
+        ext.User = &events;
+        TxtOptions opts{};
+        std::strcpy(opts.Language, run.out_code != 0 ? "Japanese" : "");
+        opts.OutCode = run.out_code;
+        opts.FormatFlags = run.format;
+        opts.ModeFlags = VTQ_MODE_ENABLED | run.mode;
+        opts.MaxSize = run.format & kLimit ? 1u << 20 : 0;
+        opts.Extension = &ext;
+        // A stream extraction works in the current directory: lend it cwd/
+        // for the call, and keep the process's own (where libFuzzer writes).
+        std::string text;
+        VTQ_Stream stream{Append, &text};
+        const fs::path home = fs::current_path();
+        if (run.stream) fs::current_path(root + "/cwd");
+        const uint32_t code =
+            run.stream ? GetTextStreamWithErrCallback(archive.c_str(), &stream, &opts, {}, 7)
+                       : GetTextWithErrCallback(archive.c_str(), output.c_str(), &opts, {}, 7);
+        fs::current_path(home);
+        const uintmax_t written = run.stream                    ? text.size()
+                                  : fs::is_regular_file(output) ? fs::file_size(output)
+                                                                : 0;
         const std::string what = events.what + "code " + std::to_string(code) + ", ";
         if (zt_code_meaning(code) == nullptr) Die(what + "undocumented");
-        if ((run.mode & kCompose) && (run.format & kLimit) && written > 1u << 20)
+        if ((run.mode & kCompose) && (run.format & kLimit) && written > opts.MaxSize)
             Die(what + std::to_string(written) + " bytes over the limit");
         if (!events.open.empty()) Die(what + "no END for " + events.open.back());
         if (!(run.mode & kExt) && events.count != 0) Die(what + "events, not extended");

@@ -1,9 +1,7 @@
-# fuzz/replay.cmake - vtq_fuzz_harness(TARGET HARNESS) builds fuzz_HARNESS.cc
-# on what it runs on (fuzz/CMakeLists.txt: the libFuzzer binaries).  Included
-# from tests/, it also builds each harness with the project's compiler and
-# flags and the main() of fuzz_common.cc, and CTest replays
-# fuzz/regressions/HARNESS (documents: tests/data/documents) and the public
-# corpus through it, label fuzz.
+# fuzz/replay.cmake - vtq_fuzz_harness(TARGET HARNESS): fuzz_HARNESS.cc on what it
+# runs on, for fuzz/CMakeLists.txt's libFuzzer binaries and, included from
+# tests/, for replays with the build's own compiler and flags, which CTest
+# feeds fuzz/regressions/HARNESS and the public corpus.
 function(vtq_fuzz_harness target harness)
   add_executable(${target} ${CMAKE_SOURCE_DIR}/fuzz/fuzz_${harness}.cc
                  ${CMAKE_SOURCE_DIR}/fuzz/fuzz_common.cc)
@@ -33,14 +31,9 @@ endif()
 foreach(harness central_dir inflate extract methods documents)
   vtq_fuzz_harness(fuzz_replay_${harness} ${harness})
   target_compile_definitions(fuzz_replay_${harness} PRIVATE VTQ_FUZZ_REPLAY)
-  set(inputs ${CMAKE_SOURCE_DIR}/fuzz/regressions/${harness})
-  if(harness STREQUAL "documents")
-    set(inputs ${CMAKE_SOURCE_DIR}/tests/data/documents)
-  endif()
-  if(EXISTS ${inputs})
-    add_test(NAME fuzz_regressions_${harness} COMMAND fuzz_replay_${harness} ${inputs})
-  endif()
-  # Not for the methods harness: an archive is an AES member failing its password check.
+  add_test(NAME fuzz_regressions_${harness} COMMAND fuzz_replay_${harness}
+           ${CMAKE_SOURCE_DIR}/fuzz/regressions/${harness})
+  # Not the methods harness: any archive is an AES member failing its password check.
   if(EXISTS ${VTQ_CORPUS_DIR}/MANIFEST.tsv AND NOT harness STREQUAL "methods")
     add_test(NAME fuzz_corpus_${harness} COMMAND fuzz_replay_${harness} ${VTQ_CORPUS_DIR})
   endif()
