@@ -1,5 +1,4 @@
-// fuzz_common.cc - the harnesses' shared skeleton, and with VTQ_FUZZ_REPLAY
-// the main() that replays saved inputs without libFuzzer
+// fuzz_common.cc - the harnesses' skeleton, and the replay main()
 #include "fuzz/fuzz_common.h"
 
 #include <unistd.h>
@@ -26,17 +25,16 @@ void Expect(const char *call, uint32_t code, std::initializer_list<uint32_t> cod
         Die(std::string(call) + " returned " + std::to_string(code));
 }
 
-// In VTQ_FUZZ_TMP, else in /dev/shm (ext4 flushes a file truncated and
-// written again: ten times slower), else in TMPDIR or /tmp.  Never
-// destroyed: the exit handler needs the name after static destructors.
+// In VTQ_FUZZ_TMP, else in /dev/shm (ext4 flushes a file rewritten: ten times
+// slower), else in TMPDIR or /tmp.  Removed at exit by a handler that outlives
+// the static destructors.
 const std::string &PrivateDir() {
     static const std::string *const dir = [] {
-        const char *env = std::getenv("VTQ_FUZZ_TMP"), *tmp = std::getenv("TMPDIR");
-        auto *d = new std::string(env && *env                     ? env
-                                  : access("/dev/shm", W_OK) == 0 ? "/dev/shm"
-                                  : tmp && *tmp                   ? tmp
-                                                                  : "/tmp");
-        if (mkdtemp((*d += "/vtqfuzz-XXXXXX").data()) == nullptr) Die("cannot make " + *d);
+        const char *base = std::getenv("VTQ_FUZZ_TMP");
+        if (base == nullptr || *base == '\0')
+            base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
+        auto *d = new std::string(std::string(base && *base ? base : "/tmp") + "/vtqfuzz-XXXXXX");
+        if (mkdtemp(d->data()) == nullptr) Die("cannot make " + *d);
         std::atexit([] {
             std::error_code ec;
             fs::remove_all(PrivateDir(), ec);
@@ -55,8 +53,8 @@ void WriteBytes(const std::string &path, const uint8_t *data, size_t size) {
 } // namespace vtq::fuzz
 
 #ifdef VTQ_FUZZ_REPLAY
-// Every regular file below the directories named, once through the harness,
-// in sorted order.  A directory that does not exist throws: the replay fails.
+// Every regular file below the directories named (a missing one throws), once
+// through the harness, in sorted order.
 int main(int argc, char **argv) {
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i)

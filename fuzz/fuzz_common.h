@@ -1,6 +1,5 @@
-// fuzz_common.h - the harnesses' shared skeleton.  A harness is plain C++ with
-// libFuzzer's entry point: a fuzzer under clang -fsanitize=fuzzer, and with
-// VTQ_FUZZ_REPLAY a driver whose main() (fuzz_common.cc) replays files.
+// fuzz_common.h - the harnesses' skeleton: each is plain C++ with libFuzzer's
+// entry point, and with VTQ_FUZZ_REPLAY gets fuzz_common.cc's replay main().
 #pragma once
 
 #include <cstdint>
@@ -15,12 +14,11 @@ namespace vtq::fuzz {
 
 [[noreturn]] void Die(const std::string &what); // libFuzzer keeps the input as a crash
 void Expect(const char *call, uint32_t code, std::initializer_list<uint32_t> codes); // or Die
-// A directory of the process's own: removed at a normal exit, kept after a finding.
-const std::string &PrivateDir();
+const std::string &PrivateDir(); // the process's own; kept after a finding
 void WriteBytes(const std::string &path, const uint8_t *data, size_t size); // or Die
 
-// Resets a counting host (tests/support/test_host.h); dies at the end of its
-// scope when an allocation was not given back.
+// Resets the counting host (tests/support/test_host.h); dies when its scope
+// ends with an allocation not given back.
 template <class Host> struct AllGivenBack {
     Host &host;
     explicit AllGivenBack(Host &h) : host(h) { host.Reset(); }

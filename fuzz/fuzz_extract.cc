@@ -35,24 +35,23 @@ constexpr Run kRuns[] = {
     {"extended list, file", false, kExt | kKeepGoing, 0, 0, VTQ_EXT_LIST_ONLY},
 };
 
-// Member events: BEGIN and END pair up, nest and name the same member; a
-// DETAIL comes only inside a member.
+// Member events come only in the extended mode; BEGIN and END pair up, nest
+// and name the same member, a DETAIL comes only inside a member.
 struct Events {
     std::string what;
+    bool extended;
     std::vector<std::string> open;
-    size_t count = 0;
 };
 void OnEvent(void *user, const VtqMemberEvent *e) {
     auto &ev = *static_cast<Events *>(user);
     const std::string name = e->Name != nullptr ? e->Name : "(null)";
     const bool in = !ev.open.empty(),
                end = in && e->Kind == VTQ_EVENT_END && ev.open.back() == name;
-    if (e->Size != sizeof *e ||
+    if (!ev.extended || e->Size != sizeof *e ||
         !(e->Kind == VTQ_EVENT_BEGIN || end || (in && e->Kind == VTQ_EVENT_DETAIL)))
         Die(ev.what + "event " + std::to_string(e->Kind) + " of " + name);
     if (e->Kind == VTQ_EVENT_BEGIN) ev.open.push_back(name);
     if (end) ev.open.pop_back();
-    ++ev.count;
 }
 
 // The descriptors open on files (not the sanitizer runtimes' pipes).
@@ -75,8 +74,8 @@ int Append(void *text, const void *buf, uint32_t len) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    // The allocation cap lowered to 64 MiB (unless set), so that an entry
-    // claiming gigabytes is refused with 12 instead of allocated.
+    // The allocation cap lowered to 64 MiB (unless set): an entry claiming
+    // gigabytes is refused with 12, not allocated.
     static const std::string root = [] {
         const std::string r = PrivateDir();
         for (const char *d : {"/in", "/out", "/tmp", "/cwd"}) fs::create_directory(r + d);
@@ -89,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string archive = root + "/in/a.zip", output = root + "/out/a.txt";
     WriteBytes(archive, data, size);
     for (const Run &run : kRuns) {
-        Events events{std::string(run.label) + ": ", {}, 0};
+        Events events{std::string(run.label) + ": ", (run.mode & kExt) != 0, {}};
         VtqExtension ext{};
         ext.Size = sizeof ext;
         ext.Version = VTQ_EXTENSION_VERSION;
@@ -105,8 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         opts.ModeFlags = VTQ_MODE_ENABLED | run.mode;
         opts.MaxSize = run.format & kLimit ? 1u << 20 : 0;
         opts.Extension = &ext;
-        // A stream extraction works in the current directory: lend it cwd/
-        // for the call, and keep the process's own (where libFuzzer writes).
+        // A stream extraction works in the current directory: lend it cwd/,
+        // and keep the process's own (where libFuzzer writes) otherwise.
         std::string text;
         VTQ_Stream stream{Append, &text};
         const fs::path home = fs::current_path();
@@ -115,27 +114,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             run.stream ? GetTextStreamWithErrCallback(archive.c_str(), &stream, &opts, {}, 7)
                        : GetTextWithErrCallback(archive.c_str(), output.c_str(), &opts, {}, 7);
         fs::current_path(home);
+        const std::string what = events.what + "code " + std::to_string(code) + ", ";
+        if (zt_code_meaning(code) == nullptr) Die(what + "undocumented");
         const uintmax_t written = run.stream                    ? text.size()
                                   : fs::is_regular_file(output) ? fs::file_size(output)
                                                                 : 0;
-        const std::string what = events.what + "code " + std::to_string(code) + ", ";
-        if (zt_code_meaning(code) == nullptr) Die(what + "undocumented");
         if ((run.mode & kCompose) && (run.format & kLimit) && written > opts.MaxSize)
             Die(what + std::to_string(written) + " bytes over the limit");
         if (!events.open.empty()) Die(what + "no END for " + events.open.back());
-        if (!(run.mode & kExt) && events.count != 0) Die(what + "events, not extended");
         // Left behind: only texts, logs and directories beside a file output
         // (a listing: nothing); never a member file, never a temporary one.
         std::error_code ec;
         for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
              it.increment(ec)) {
             const std::string p = fs::relative(it->path(), root).string();
-            const bool dir = it->is_directory() && !it->is_symlink();
-            if (p == "in" || p == "in/a.zip" || p == "out" || p == "tmp" || p == "cwd" ||
-                (p.starts_with("out/") && !run.stream && !run.ext_flags &&
-                 (dir || p.ends_with(".txt") || p.ends_with(".log"))))
-                continue;
-            Die(what + "left " + p);
+            const bool kept = (it->is_directory() && !it->is_symlink()) || p.ends_with(".txt") ||
+                              p.ends_with(".log");
+            if (p != "in" && p != "in/a.zip" && p != "out" && p != "tmp" && p != "cwd" &&
+                !(p.starts_with("out/") && !run.stream && !run.ext_flags && kept))
+                Die(what + "left " + p);
         }
         if (const std::string now = OpenFiles(); now != files)
             Die(what + "open files changed from\n" + files + "to\n" + now);

@@ -14,15 +14,14 @@ using namespace vtq::fuzz;
 
 namespace {
 
-// Method and flags: stored, deflate, Deflate64, bzip2, LZMA with and
-// without end marker, zstd, xz.
+// Method and flags: stored, deflate, Deflate64, bzip2, LZMA with and without
+// end marker, zstd, xz.
 constexpr uint32_t kMethods[8][2] = {{0, 0},  {8, 0},  {9, 0},  {12, 0},
                                      {14, 2}, {14, 0}, {93, 0}, {95, 0}};
 constexpr char kPassword[] = "vtq-secret"; // that of the AES archives in tests/data
 constexpr size_t kGuard = 32;
-const auto *const kPass = reinterpret_cast<const unsigned char *>(kPassword);
 
-// Writes the verifier and authentication code the password gives with the
+// Writes in the verifier and authentication code the password gives with the
 // member's salt; false when the data cannot hold them.
 bool FixUpAes(const vtq::AesInfo &info, std::string &data) {
     const size_t key = 8 + 8 * size_t{info.strength}, salt = 4 + 4 * size_t{info.strength};
@@ -47,8 +46,8 @@ std::string Decode(const uint32_t *method, const std::string &in, size_t size,
     const uint32_t code =
         vtq::DecodeMethod(method[0], method[1], reinterpret_cast<const unsigned char *>(in.data()),
                           in.size(), out.data(), size, whole, &reason);
-    const std::string said = std::to_string(code) + " " + (reason != nullptr ? reason : "");
     Expect("DecodeMethod", code, {VTQ_OK, VTQ_E_INFLATE, VTQ_E_NO_MEMORY});
+    const std::string said = std::to_string(code) + " " + (reason != nullptr ? reason : "");
     if ((code == VTQ_E_INFLATE) != (reason != nullptr && *reason != '\0'))
         Die("DecodeMethod returned " + said);
     for (size_t i = size; i < size + kGuard; ++i)
@@ -69,25 +68,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if ((selector & 0x08) && !FixUpAes(info, in)) return 0;
         size_t at = 0, len = 0;
         const char *reason = nullptr;
-        const uint32_t code = vtq::AesDecrypt(kPass, sizeof kPassword - 1, info,
-                                              reinterpret_cast<unsigned char *>(in.data()),
-                                              in.size(), &at, &len, &reason);
+        const uint32_t code = vtq::AesDecrypt(
+            reinterpret_cast<const unsigned char *>(kPassword), sizeof kPassword - 1, info,
+            reinterpret_cast<unsigned char *>(in.data()), in.size(), &at, &len, &reason);
         // 0 with the content inside the data, 3101 or 3102 with a reason (not
         // for a right verifier and code), or 12.
         Expect("AesDecrypt", code, {VTQ_OK, VTQ_E_CRC, VTQ_E_INFLATE, VTQ_E_NO_MEMORY});
         const bool refused = code == VTQ_E_CRC || code == VTQ_E_INFLATE;
         if (refused != (reason != nullptr) || ((selector & 0x08) && refused) ||
             (code == VTQ_OK && (at > in.size() || len > in.size() - at)))
-            Die("AesDecrypt returned " + std::to_string(code) + " " + (reason ? reason : "") +
-                " for " + std::to_string(len) + " bytes at " + std::to_string(at));
+            Die("AesDecrypt returned " + std::to_string(code) + " for " + std::to_string(len) +
+                " bytes at " + std::to_string(at));
         if (code != VTQ_OK) return 0;
         in = in.substr(at, len);
     }
     vtq::WholeInflater whole;
     const size_t declared = data[1] | data[2] << 8;
-    const std::string with = Decode(method, in, declared, &whole);
-    if (with != Decode(method, in, declared, nullptr))
-        Die("method " + std::to_string(method[0]) +
-            ", not so without the whole-stream decoder: " + with.substr(0, 80));
+    if (const std::string with = Decode(method, in, declared, &whole);
+        with != Decode(method, in, declared, nullptr))
+        Die("method " + std::to_string(method[0]) + ": " + with.substr(0, 80) +
+            " only with the whole-stream decoder");
     return 0;
 }
