@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (!directory)
             Expect("CurFileCoherencyCheck", VtqZip_CurFileCoherencyCheck(f, pos, &info, local),
                    {0, 25, 3100});
-        // A read lies inside the file and the position only grows: the walk
-        // ends within size / 46 entries.
+        // Reads stay inside the file and the position grows: the walk ends.
         pos.CentralPos += 46 + info.NameLen + info.ExtraLen + info.CommentLen;
     }
     VTQ_FileClose(f);

@@ -25,9 +25,8 @@ void Expect(const char *call, uint32_t code, std::initializer_list<uint32_t> cod
         Die(std::string(call) + " returned " + std::to_string(code));
 }
 
-// In VTQ_FUZZ_TMP, else in /dev/shm (ext4 flushes a file rewritten: ten times
-// slower), else in TMPDIR or /tmp.  Removed at exit by a handler that outlives
-// the static destructors.
+// In VTQ_FUZZ_TMP, else /dev/shm (ext4 flushes a file rewritten: ten times
+// slower), else TMPDIR or /tmp; removed at exit, after the static destructors.
 const std::string &PrivateDir() {
     static const std::string *const dir = [] {
         const char *base = std::getenv("VTQ_FUZZ_TMP");
@@ -53,8 +52,7 @@ void WriteBytes(const std::string &path, const uint8_t *data, size_t size) {
 } // namespace vtq::fuzz
 
 #ifdef VTQ_FUZZ_REPLAY
-// Every regular file below the directories named (a missing one throws), once
-// through the harness, in sorted order.
+// Every file below the directories named (a missing one throws), in order.
 int main(int argc, char **argv) {
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i)

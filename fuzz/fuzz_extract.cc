@@ -74,8 +74,7 @@ int Append(void *text, const void *buf, uint32_t len) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    // The allocation cap lowered to 64 MiB (unless set): an entry claiming
-    // gigabytes is refused with 12, not allocated.
+    // An allocation cap of 64 MiB: an entry claiming gigabytes is refused (12).
     static const std::string root = [] {
         const std::string r = PrivateDir();
         for (const char *d : {"/in", "/out", "/tmp", "/cwd"}) fs::create_directory(r + d);
@@ -104,8 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         opts.ModeFlags = VTQ_MODE_ENABLED | run.mode;
         opts.MaxSize = run.format & kLimit ? 1u << 20 : 0;
         opts.Extension = &ext;
-        // A stream extraction works in the current directory: lend it cwd/,
-        // and keep the process's own (where libFuzzer writes) otherwise.
+        // A stream extraction works in the current directory: lend it cwd/.
         std::string text;
         VTQ_Stream stream{Append, &text};
         const fs::path home = fs::current_path();
@@ -122,8 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if ((run.mode & kCompose) && (run.format & kLimit) && written > opts.MaxSize)
             Die(what + std::to_string(written) + " bytes over the limit");
         if (!events.open.empty()) Die(what + "no END for " + events.open.back());
-        // Left behind: only texts, logs and directories beside a file output
-        // (a listing: nothing); never a member file, never a temporary one.
+        // Left: only texts, logs and directories beside a file output (a listing: none).
         std::error_code ec;
         for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
              it.increment(ec)) {

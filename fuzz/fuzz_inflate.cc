@@ -1,6 +1,5 @@
 // fuzz_inflate.cc - the whole-stream decoder against zlib, over a declared size
-// (three bytes, little endian, at most 1 MiB) and a raw-deflate stream
-// (fuzz/README.md lists the checks)
+// (three bytes, little endian) and a raw-deflate stream; see fuzz/README.md
 #include <zlib.h>
 
 #include "archive/member_decode.h"
@@ -10,9 +9,8 @@
 using namespace vtq::fuzz;
 using Bytes = std::vector<unsigned char>;
 
-// The extraction loop's decode of the member (DecodeMember, its code and
-// bytes) or, without a crc, zlib's alone into room for one byte more (0 when
-// the stream ends without error after exactly `size` bytes).
+// The extraction loop's DecodeMember or, without a crc, zlib alone with room for
+// one byte more: 0 when the stream ends without error after exactly `size` bytes.
 static uint32_t Decode(const uint8_t *in, uint32_t len, uint32_t size, Bytes &out,
                        const uint32_t *crc = nullptr, vtq::WholeInflater *whole = nullptr) {
     out.assign(size + 1, 0);
@@ -42,8 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Die("the whole-stream decoder took a stream zlib does not end at the size");
     if (taken && std::memcmp(fast.data(), slow.data(), declared) != 0)
         Die("the whole-stream decoder and zlib made different bytes");
-    // The same code and bytes with it as without it, with the CRC of zlib's
-    // bytes (a success is possible) and with a wrong one.
+    // The same with it as without it, with the CRC of zlib's bytes and a wrong one.
     const uint32_t crc = vtq::Crc32(0, slow.data(), declared);
     for (const uint32_t c : {crc, crc ^ 1u}) {
         const uint32_t a = Decode(data + 3, len, declared, with, &c, &whole);

@@ -1,6 +1,5 @@
-// fuzz_methods.cc - every method's decoder, and WinZip AES, over a selector
-// byte, a declared size (two bytes, little endian) and a member's data
-// (fuzz/README.md says what the selector's bits choose and lists the checks)
+// fuzz_methods.cc - every method's decoder, and WinZip AES, over a selector byte,
+// a declared size (two bytes, little endian) and the data; see fuzz/README.md
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -14,15 +13,13 @@ using namespace vtq::fuzz;
 
 namespace {
 
-// Method and flags: stored, deflate, Deflate64, bzip2, LZMA with and without
-// end marker, zstd, xz.
+// Stored, deflate, Deflate64, bzip2, LZMA with and without end marker, zstd, xz.
 constexpr uint32_t kMethods[8][2] = {{0, 0},  {8, 0},  {9, 0},  {12, 0},
                                      {14, 2}, {14, 0}, {93, 0}, {95, 0}};
 constexpr char kPassword[] = "vtq-secret"; // that of the AES archives in tests/data
 constexpr size_t kGuard = 32;
 
-// Writes in the verifier and authentication code the password gives with the
-// member's salt; false when the data cannot hold them.
+// Writes in the verifier and authentication code; false when they do not fit.
 bool FixUpAes(const vtq::AesInfo &info, std::string &data) {
     const size_t key = 8 + 8 * size_t{info.strength}, salt = 4 + 4 * size_t{info.strength};
     if (data.size() < vtq::AesOverhead(info)) return false;
@@ -37,8 +34,7 @@ bool FixUpAes(const vtq::AesInfo &info, std::string &data) {
     return true;
 }
 
-// DecodeMethod's code with its reason, or with its bytes: 0, 3101 with a
-// reason, or 12, and nothing written past the declared size.
+// DecodeMethod's code with its reason or its bytes; nothing past `size` written.
 std::string Decode(const uint32_t *method, const std::string &in, size_t size,
                    vtq::WholeInflater *whole) {
     std::vector<unsigned char> out(size + kGuard, 0xA5);
@@ -71,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const uint32_t code = vtq::AesDecrypt(
             reinterpret_cast<const unsigned char *>(kPassword), sizeof kPassword - 1, info,
             reinterpret_cast<unsigned char *>(in.data()), in.size(), &at, &len, &reason);
-        // 0 with the content inside the data, 3101 or 3102 with a reason (not
-        // for a right verifier and code), or 12.
+        // 0 with its content inside, 3101/3102 with a reason (not when fixed up), 12.
         Expect("AesDecrypt", code, {VTQ_OK, VTQ_E_CRC, VTQ_E_INFLATE, VTQ_E_NO_MEMORY});
         const bool refused = code == VTQ_E_CRC || code == VTQ_E_INFLATE;
         if (refused != (reason != nullptr) || ((selector & 0x08) && refused) ||
