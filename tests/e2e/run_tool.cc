@@ -42,14 +42,17 @@ void ZiptextTest::SetUp() {
 void ZiptextTest::TearDown() {
     EXPECT_EQ(Tree(Tmp()), std::vector<std::string>{}) << "files left in TMPDIR";
     std::error_code ec;
-    if (!HasFailure()) fs::remove_all(root_, ec);
-    else std::cerr << "kept test directory " << root_ << "\n";
+    if (!HasFailure())
+        fs::remove_all(root_, ec);
+    else
+        std::cerr << "kept test directory " << root_ << "\n";
 }
 
 std::vector<std::string> ZiptextTest::Tree(const std::string &dir) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+         it.increment(ec))
         out.push_back(fs::relative(it->path(), dir).string() + (it->is_directory() ? "/" : ""));
     std::sort(out.begin(), out.end());
     return out;
@@ -58,9 +61,11 @@ std::vector<std::string> ZiptextTest::Tree(const std::string &dir) {
 pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd, const Env &env) const {
     std::vector<std::string> argv_s = launcher_;
     if (UnderMemcheck())
-        argv_s.insert(argv_s.end(), {"valgrind", "--tool=memcheck", "--quiet", "--leak-check=full",
-                                     "--errors-for-leak-kinds=definite", "--log-file=" + root_ + "/valgrind.log",
-                                     "--suppressions=" + (fs::path(__FILE__).parent_path() / "valgrind.supp").string()});
+        argv_s.insert(
+            argv_s.end(),
+            {"valgrind", "--tool=memcheck", "--quiet", "--leak-check=full",
+             "--errors-for-leak-kinds=definite", "--log-file=" + root_ + "/valgrind.log",
+             "--suppressions=" + (fs::path(__FILE__).parent_path() / "valgrind.supp").string()});
     argv_s.push_back(VTQ_ZIPTEXT);
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -85,14 +90,16 @@ pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd, const
     return pid;
 }
 
-RunResult ZiptextTest::Run(const std::vector<std::string> &args, const Env &env, int timeout_s) const {
+RunResult ZiptextTest::Run(const std::vector<std::string> &args, const Env &env,
+                           int timeout_s) const {
     RunResult r;
     const std::string out_file = root_ + "/stdout", vg_log = root_ + "/valgrind.log";
     const int fd_out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const pid_t pid = fd_out < 0 ? -1 : Start(args, fd_out, env);
     if (fd_out >= 0) close(fd_out);
     if (pid < 0) return r;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s * (UnderMemcheck() ? 20 : 1));
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::seconds(timeout_s * (UnderMemcheck() ? 20 : 1));
     int wstatus = 0;
     while (waitpid(pid, &wstatus, WNOHANG) != pid) {
         // The peak resident memory once it runs ziptext (not this program before exec).
@@ -100,7 +107,8 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args, const Env &env,
         std::string line;
         for (bool tool = false; std::getline(status, line);) {
             tool = tool || line == "Name:\tziptext";
-            if (tool && line.rfind("VmHWM:", 0) == 0) r.max_rss_kib = std::max(r.max_rss_kib, std::stol(line.substr(6)));
+            if (tool && line.rfind("VmHWM:", 0) == 0)
+                r.max_rss_kib = std::max(r.max_rss_kib, std::stol(line.substr(6)));
         }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
@@ -115,7 +123,8 @@ RunResult ZiptextTest::Run(const std::vector<std::string> &args, const Env &env,
     r.out = test::ReadFile(out_file);
     r.err = test::ReadFile(root_ + "/stderr");
     if (UnderMemcheck()) { // --quiet leaves the log empty unless memcheck found something
-        EXPECT_EQ(fs::exists(vg_log) ? test::ReadFile(vg_log) : "no report", "") << testing::PrintToString(args);
+        EXPECT_EQ(fs::exists(vg_log) ? test::ReadFile(vg_log) : "no report", "")
+            << testing::PrintToString(args);
         fs::remove(vg_log);
     }
     return r;
@@ -125,7 +134,10 @@ std::string What(const std::string &path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return "<none>";
     if (S_ISREG(st.st_mode)) return test::ReadFile(path);
-    return S_ISFIFO(st.st_mode) ? "<fifo>" : S_ISLNK(st.st_mode) ? "<link>" : S_ISCHR(st.st_mode) ? "<device>" : "<directory>";
+    return S_ISFIFO(st.st_mode)  ? "<fifo>"
+           : S_ISLNK(st.st_mode) ? "<link>"
+           : S_ISCHR(st.st_mode) ? "<device>"
+                                 : "<directory>";
 }
 
 TEST_P(Runs, EndAsExpected) {
@@ -135,16 +147,19 @@ TEST_P(Runs, EndAsExpected) {
     fs::create_directory(Work("out"));
     if (row.plant) row.plant(Work());
     if (row.read_only_out) {
-        fs::permissions(Work("out"), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+        fs::permissions(Work("out"),
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                         fs::perm_options::remove);
         if (geteuid() == 0) { // root without these two capabilities is held to the permissions
             if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root, and no setpriv";
             launcher_ = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"};
         }
     }
-    auto top = [](const std::string &dir) { // not below: a walk of the 2000-level trees by path takes minutes
+    auto top = [](const std::string
+                      &dir) { // not below: a walk of the 2000-level trees by path takes minutes
         std::set<std::string> names;
-        for (const auto &e : fs::directory_iterator(dir)) names.insert(e.path().filename().string() + (e.is_directory() ? "/" : ""));
+        for (const auto &e : fs::directory_iterator(dir))
+            names.insert(e.path().filename().string() + (e.is_directory() ? "/" : ""));
         return names;
     };
     const std::set<std::string> work = top(Work()), root = top(Work() + "/..");
@@ -152,15 +167,25 @@ TEST_P(Runs, EndAsExpected) {
     if (row.fifo != nullptr) fifo = std::async(std::launch::async, test::ReadFile, Work(row.fifo));
     stdin_ = row.in;
     const RunResult r = Run(row.args, row.env, 120);
-    while (fifo.valid() && fifo.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+    while (fifo.valid() &&
+           fifo.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         close(open(Work(row.fifo).c_str(), O_WRONLY | O_NONBLOCK));
     fs::permissions(Work("out"), fs::perms::owner_all, fs::perm_options::add);
     ASSERT_FALSE(r.timed_out);
     ASSERT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, row.status) << r.err;
-    if (row.code) { EXPECT_EQ(r.Code(), *row.code) << r.err; }
-    if (!row.err.empty()) { EXPECT_EQ(row.err.back() == '\n' ? r.err : r.err.find(row.err) != r.err.npos ? row.err : r.err, row.err); }
-    if (row.out) { EXPECT_EQ(row.fifo ? fifo.get() : r.out, *row.out); }
+    if (row.code) {
+        EXPECT_EQ(r.Code(), *row.code) << r.err;
+    }
+    if (!row.err.empty()) {
+        EXPECT_EQ(row.err.back() == '\n'              ? r.err
+                  : r.err.find(row.err) != r.err.npos ? row.err
+                                                      : r.err,
+                  row.err);
+    }
+    if (row.out) {
+        EXPECT_EQ(row.fifo ? fifo.get() : r.out, *row.out);
+    }
     EXPECT_TRUE(UnderMemcheck() || r.max_rss_kib <= row.max_rss_kib) << r.max_rss_kib;
     for (const auto &[path, what] : row.after) EXPECT_EQ(What(Work(path)), what) << path;
     EXPECT_EQ(top(Work()), work);
@@ -172,7 +197,8 @@ TEST_P(Runs, EndAsExpected) {
 
 std::string Zip(const std::vector<std::pair<std::string, std::string>> &members) {
     test::ZipArchive zip;
-    for (const auto &[name, data] : members) zip.Add(name, data, name.empty() || name.back() == '/' ? 0 : 8);
+    for (const auto &[name, data] : members)
+        zip.Add(name, data, name.empty() || name.back() == '/' ? 0 : 8);
     return zip.Build();
 }
 

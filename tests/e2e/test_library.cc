@@ -1,7 +1,7 @@
 // test_library.cc - the built filter loaded and called by a host of its own
 //
-// This test is the host: it loads the filter (which brings the stand-in host libraries in by soname) and calls the
-// entry points itself, as hosts do that stream the text or hook the texts.
+// This test is the host: it loads the filter (which brings the stand-in host libraries in by
+// soname) and calls the entry points itself, as hosts do that stream the text or hook the texts.
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -31,7 +31,8 @@ protected:
         setenv("TMPDIR", Tmp().c_str(), 1);
         lib_ = dlopen(VTQ_FILTER_SO, RTLD_NOW);
         ASSERT_NE(lib_, nullptr) << dlerror();
-        stream_ = reinterpret_cast<decltype(&GetTextStreamWithErrCallback)>(dlsym(lib_, "GetTextStreamWithErrCallback"));
+        stream_ = reinterpret_cast<decltype(&GetTextStreamWithErrCallback)>(
+            dlsym(lib_, "GetTextStreamWithErrCallback"));
         ASSERT_NE(stream_, nullptr);
     }
     void TearDown() override {
@@ -40,7 +41,8 @@ protected:
         ZiptextTest::TearDown();
     }
     // a.zip of work/ into out with LF line breaks, KeepGoing and `mode`.
-    uint32_t Stream(uint32_t mode, std::string &out, uint32_t max_size = 0, const VtqExtension *ext = nullptr) {
+    uint32_t Stream(uint32_t mode, std::string &out, uint32_t max_size = 0,
+                    const VtqExtension *ext = nullptr) {
         TxtOptions opts{};
         opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_KEEP_GOING | mode;
         opts.FormatFlags = VTQ_FMT_EOL_LF | (max_size ? VTQ_FMT_SIZE_LIMIT : 0);
@@ -53,15 +55,16 @@ protected:
     decltype(&GetTextStreamWithErrCallback) stream_ = nullptr;
 };
 
-// Split mode on a stream (ziptext never asks for it): each member's text goes to the stream, the size limit restarts
-// per member (a nested archive counts as one), nested members come without labels, and the work directory in the
-// current directory is pruned.
+// Split mode on a stream (ziptext never asks for it): each member's text goes to the stream, the
+// size limit restarts per member (a nested archive counts as one), nested members come without
+// labels, and the work directory in the current directory is pruned.
 TEST_F(Library, StreamInSplitModeSendsEveryMembersText) {
-    test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"in.zip", Zip({{"b.txt", "beta\n"}})},
-                                        {"c.md", "gamma\n"}}));
+    test::WriteFile(
+        Work("a.zip"),
+        Zip({{"a.txt", "alpha\n"}, {"in.zip", Zip({{"b.txt", "beta\n"}})}, {"c.md", "gamma\n"}}));
     const std::string cwd = std::filesystem::current_path();
-    for (const auto &[max_size, code, text] : {std::tuple{0u, 0u, "alpha\nbeta\n\ngamma\n"},
-                                               std::tuple{3u, 3005u, "alpbetgam"}}) {
+    for (const auto &[max_size, code, text] :
+         {std::tuple{0u, 0u, "alpha\nbeta\n\ngamma\n"}, std::tuple{3u, 3005u, "alpbetgam"}}) {
         std::string got;
         ASSERT_EQ(chdir(Work().c_str()), 0);
         EXPECT_EQ(Stream(0, got, max_size), code);
@@ -71,18 +74,22 @@ TEST_F(Library, StreamInSplitModeSendsEveryMembersText) {
     }
 }
 
-// What a host hears in extended mode: a member per DETAIL event (a second one with a reason is the parser's word on
-// it), the text OnText hands over after it, the bytes OnRaw hands over.
+// What a host hears in extended mode: a member per DETAIL event (a second one with a reason is the
+// parser's word on it), the text OnText hands over after it, the bytes OnRaw hands over.
 struct Heard {
-    struct Member { std::string format, encoding, text, reason; };
+    struct Member {
+        std::string format, encoding, text, reason;
+    };
     std::vector<Member> members;
     std::vector<std::string> raw;
     VTQ_TextHooks hooks{};
     VtqExtension ext{};
 
     explicit Heard(uint32_t flags, uint32_t hooks_size = sizeof(VTQ_TextHooks)) {
-        hooks.Size = hooks_size, hooks.Flags = flags, hooks.OnText = &OnText, hooks.OnRaw = &OnRaw, hooks.User = this;
-        ext.Size = sizeof ext, ext.Version = VTQ_EXTENSION_VERSION, ext.OnMember = &OnMember, ext.User = this;
+        hooks.Size = hooks_size, hooks.Flags = flags, hooks.OnText = &OnText, hooks.OnRaw = &OnRaw,
+        hooks.User = this;
+        ext.Size = sizeof ext, ext.Version = VTQ_EXTENSION_VERSION, ext.OnMember = &OnMember,
+        ext.User = this;
         ext.HostData = &hooks;
     }
     static void OnMember(void *user, const VtqMemberEvent *e) {
@@ -104,30 +111,51 @@ struct Heard {
     }
     std::string Summary() const { // each member as "format encoding text|"
         return std::accumulate(members.begin(), members.end(), std::string(),
-                               [](std::string all, const Member &m) { return all + m.format + " " + m.encoding + " " + m.text + "|"; });
+                               [](std::string all, const Member &m) {
+                                   return all + m.format + " " + m.encoding + " " + m.text + "|";
+                               });
     }
 };
 
-// Texts (the nested archive's members' too) go to OnText after their DETAIL events; with VTQ_HOOK_RAW_MEMBERS every
-// member's bytes go to OnRaw as they are; a hooks record too short to hold the hooks leaves the texts in the output.
-// The size limit counts what the hook took.
+// Texts (the nested archive's members' too) go to OnText after their DETAIL events; with
+// VTQ_HOOK_RAW_MEMBERS every member's bytes go to OnRaw as they are; a hooks record too short to
+// hold the hooks leaves the texts in the output. The size limit counts what the hook took.
 TEST_F(Library, TextHooks) {
-    const std::string inner = Zip({{"b.txt", "beta\n"}}), binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
-    test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"in.zip", inner}, {"bin", binary}, {"c.txt", "gamma\n"}}));
+    const std::string inner = Zip({{"b.txt", "beta\n"}}),
+                      binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    test::WriteFile(
+        Work("a.zip"),
+        Zip({{"a.txt", "alpha\n"}, {"in.zip", inner}, {"bin", binary}, {"c.txt", "gamma\n"}}));
     const struct {
         uint32_t flags, hooks_size, code;
         std::string members; // Heard::Summary()
         std::vector<std::string> raw;
         bool texts_in_output;
     } rows[] = {
-        {0, sizeof(VTQ_TextHooks), 6000, "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|png - |text UTF-8 gamma\n|", {}, false},
-        {VTQ_HOOK_RAW_MEMBERS, sizeof(VTQ_TextHooks), 0, "", {"alpha\n", inner, binary, "gamma\n"}, false},
-        {0, offsetof(VTQ_TextHooks, OnText), 6000, "text UTF-8 |zip - |text UTF-8 |png - |text UTF-8 |", {}, true},
+        {0,
+         sizeof(VTQ_TextHooks),
+         6000,
+         "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|png - |text UTF-8 gamma\n|",
+         {},
+         false},
+        {VTQ_HOOK_RAW_MEMBERS,
+         sizeof(VTQ_TextHooks),
+         0,
+         "",
+         {"alpha\n", inner, binary, "gamma\n"},
+         false},
+        {0,
+         offsetof(VTQ_TextHooks, OnText),
+         6000,
+         "text UTF-8 |zip - |text UTF-8 |png - |text UTF-8 |",
+         {},
+         true},
     };
     for (const auto &row : rows) {
         Heard heard(row.flags, row.hooks_size);
         std::string out;
-        EXPECT_EQ(Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, out, 0, &heard.ext), row.code) << row.flags;
+        EXPECT_EQ(Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, out, 0, &heard.ext), row.code)
+            << row.flags;
         EXPECT_EQ(heard.Summary(), row.members);
         EXPECT_EQ(heard.raw, row.raw);
         EXPECT_EQ(out.find("gamma") != std::string::npos, row.texts_in_output) << out;
@@ -138,12 +166,15 @@ TEST_F(Library, TextHooks) {
     Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, out, 0, &whole.ext);
     std::size_t n = out.size();
     for (const auto &m : whole.members) n += m.text.size();
-    EXPECT_EQ(Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, cut_out, static_cast<uint32_t>(n - 3), &cut.ext), 3005u);
+    EXPECT_EQ(Stream(VTQ_MODE_COMPOSE | VTQ_MODE_EXTENDED, cut_out, static_cast<uint32_t>(n - 3),
+                     &cut.ext),
+              3005u);
     EXPECT_EQ(cut.Summary(), "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|png - |text UTF-8 gamm|");
 }
 
-// Documents (make_documents.py) and a PNG: in extended mode each gives its text in order and none of its markup, its
-// format in the DETAIL event, and what gives no text says why; without the bit a package is an archive.
+// Documents (make_documents.py) and a PNG: in extended mode each gives its text in order and none
+// of its markup, its format in the DETAIL event, and what gives no text says why; without the bit a
+// package is an archive.
 TEST_F(Library, Documents) {
     const std::string script = std::filesystem::path(__FILE__).parent_path() / "make_documents.py";
     std::filesystem::create_directories(Work("docs"));
@@ -163,9 +194,11 @@ TEST_F(Library, Documents) {
         {"locked.pdf", "pdf", {}, "encrypted PDF"},
         {"page.html", "html", {"Web page\nFish & chips\n"}},
         {"feed.xml", "xml", {"Feed title\n"}},
-        {"mail.eml", "eml",
-         {"From: Ann <ann@example.com>\nTo: bob@example.com\nSubject: Caf\u00e9 plans\n", "\nHTML body\n",
-          "Attachment: a.html\nAttached page\n", "Attachment: talk.pptx\n\nFirst slide\n"}},
+        {"mail.eml",
+         "eml",
+         {"From: Ann <ann@example.com>\nTo: bob@example.com\nSubject: Caf\u00e9 plans\n",
+          "\nHTML body\n", "Attachment: a.html\nAttached page\n",
+          "Attachment: talk.pptx\n\nFirst slide\n"}},
         {"logo.png", "png", {}, "no text filter for png"},
     };
     test::ZipArchive zip;
@@ -187,11 +220,13 @@ TEST_F(Library, Documents) {
         std::size_t at = 0;
         for (const std::string &w : row.words) {
             at = m.text.find(w, at);
-            ASSERT_NE(at, std::string::npos) << row.name << ": no \"" << w << "\" in order in\n" << m.text;
+            ASSERT_NE(at, std::string::npos) << row.name << ": no \"" << w << "\" in order in\n"
+                                             << m.text;
             at += w.size();
         }
         EXPECT_TRUE(!row.words.empty() || m.text.empty()) << row.name;
-        for (const char *markup : {"</", "<?", "/>", "&amp;", "hidden", "color:", "Plain body", "xmlns"})
+        for (const char *markup :
+             {"</", "<?", "/>", "&amp;", "hidden", "color:", "Plain body", "xmlns"})
             EXPECT_EQ(m.text.find(markup), std::string::npos) << row.name << ": " << markup;
     }
     std::string documented;

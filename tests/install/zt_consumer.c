@@ -22,6 +22,7 @@ int main(int argc, char **argv) {
     memset(&summary, 0, sizeof summary);
     summary.size = sizeof summary;
     const uint32_t code = argc == 2 ? zt_members(argv[1], &opts, &summary) : 2;
-    if (code != 0) fprintf(stderr, "zt_consumer: %s (code %u)\n", zt_code_meaning(code), (unsigned)code);
+    if (code != 0)
+        fprintf(stderr, "zt_consumer: %s (code %u)\n", zt_code_meaning(code), (unsigned)code);
     return code == 0 ? 0 : 1;
 }

@@ -17,8 +17,8 @@ namespace vtq::test {
 void HostTest::SetUp() {
     host().Reset();
     const char *base = std::getenv("VTQ_TEST_TMP");
-    std::string tmpl = std::string(base ? base : fs::temp_directory_path().string()) +
-                       "/vtqtest-XXXXXX";
+    std::string tmpl =
+        std::string(base ? base : fs::temp_directory_path().string()) + "/vtqtest-XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr) FAIL() << "mkdtemp failed";
     dir_ = tmpl;
 }
@@ -32,8 +32,10 @@ void HostTest::TearDown() {
     vtq::oscomm::keep_created();
     host().Reset();
     std::error_code ec;
-    if (HasFailure()) std::cerr << "kept test directory " << dir_ << "\n";
-    else if (!dir_.empty()) fs::remove_all(dir_, ec);
+    if (HasFailure())
+        std::cerr << "kept test directory " << dir_ << "\n";
+    else if (!dir_.empty())
+        fs::remove_all(dir_, ec);
 }
 
 static std::vector<std::string> Walk(const std::string &root) {
@@ -81,8 +83,7 @@ std::string OutputTest::Output() {
     return ReadFile(out_path_);
 }
 
-std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
-                                const std::string &work) {
+std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out, const std::string &work) {
     auto bus = std::make_unique<ZipBus>();
     bus->Options = opts;
     bus->Parent = &bus->OwnParent;
@@ -107,7 +108,8 @@ uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::strin
         return r;
     }
     for (const MemberRecord &m : std::span(records, count)) {
-        if (names) names->push_back(m.Name ? std::string(m.Name) + ":" + std::to_string(m.Size) : "-");
+        if (names)
+            names->push_back(m.Name ? std::string(m.Name) + ":" + std::to_string(m.Size) : "-");
         VTQ_free(m.Name);
     }
     VTQ_free(records);
@@ -125,8 +127,8 @@ uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExte
             EXPECT_EQ(e->Size, sizeof *e);
             if (e->Kind == VTQ_EVENT_BEGIN) {
                 r->open.push_back(r->walked->size());
-                r->walked->push_back({e->Name, "", "", 0, static_cast<uint32_t>(r->open.size() - 1),
-                                      false, *e});
+                r->walked->push_back(
+                    {e->Name, "", "", 0, static_cast<uint32_t>(r->open.size() - 1), false, *e});
                 return;
             }
             ASSERT_EQ(e->Kind, VTQ_EVENT_END);

@@ -48,12 +48,14 @@ protected:
 // A context for the extraction loop as an entry point leaves it: opts, its
 // own parent, file mode, output path out, work path work (the strings must
 // outlive it).
-std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out, const std::string &work = "");
+std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
+                                const std::string &work = "");
 
 // Runs the extraction loop on archive and frees what it hands out, closing
 // the output; a failure must leave the out-parameters alone.  names gets
 // "name:size" per record ("-" for an empty one).
-uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::string> *names = nullptr);
+uint32_t RunLoop(const std::string &archive, ZipBus *bus,
+                 std::vector<std::string> *names = nullptr);
 
 // One file member of an extended-mode walk, as its events and the host
 // saw it.
@@ -62,7 +64,7 @@ struct Walked {
     uint32_t code = 0;                 // END's
     uint32_t depth = 0;                // enclosing members whose END was still to come
     bool handed = false;
-    VtqMemberEvent begin{};            // pointers not valid after the event
+    VtqMemberEvent begin{}; // pointers not valid after the event
 };
 
 // Runs the extraction loop in extended compose mode (mode: ModeFlags
@@ -72,8 +74,8 @@ struct Walked {
 // Checks that BEGIN and END pair up and name the same member, and that an
 // END says why exactly when it gives a failure.  Returns the loop's code.
 // Members are copied, as by default, or handed to nested (when set).
-uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExtension ext, uint32_t mode,
-                     std::vector<Walked> *walked, uint32_t *deferred = nullptr,
+uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExtension ext,
+                     uint32_t mode, std::vector<Walked> *walked, uint32_t *deferred = nullptr,
                      const std::function<uint32_t(MemberCall &)> &nested = nullptr);
 
 size_t OpenFds();        // descriptors open in this process

@@ -16,7 +16,10 @@
 
 namespace vtq::test {
 
-Host &host() { static Host h; return h; }
+Host &host() {
+    static Host h;
+    return h;
+}
 
 namespace {
 
@@ -75,11 +78,14 @@ StringStream::StringStream() : stream{StringStreamWrite, this} {}
 uint32_t CopyMember(MemberCall &call) {
     const std::string &text = call.content;
     if (call.stream_call) {
-        if (!text.empty()) VTQ_WriteStream(call.stream, static_cast<uint32_t>(text.size()), text.data());
+        if (!text.empty())
+            VTQ_WriteStream(call.stream, static_cast<uint32_t>(text.size()), text.data());
     } else if (call.mode == 1) {
         const size_t slash = call.path.rfind('/'), dot = call.path.rfind('.');
         std::string t = (dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                             ? call.path.substr(0, dot) : call.path) + ".txt";
+                             ? call.path.substr(0, dot)
+                             : call.path) +
+                        ".txt";
         std::ofstream(t == call.path ? t + ".txt" : t, std::ios::binary) << text;
     } else if (call.out != nullptr && !text.empty()) {
         VTQ_FileWrite(text.data(), 1, text.size(), call.out);
@@ -152,7 +158,9 @@ int VTQ_ASC_remove(const char *path) {
     Adopt(path);
     return os::remove_file(path);
 }
-char *VTQ_ASC_tmpnam(char *buf) { return Fault(T::kTmpName) ? (buf[0] = 0, nullptr) : os::tmp_name(buf); }
+char *VTQ_ASC_tmpnam(char *buf) {
+    return Fault(T::kTmpName) ? (buf[0] = 0, nullptr) : os::tmp_name(buf);
+}
 char *VTQ_ASC_tmpnam1(const ParentInfo *parent, char *buf) {
     return Fault(T::kTmpName) ? (buf[0] = 0, nullptr) : os::tmp_name_in(parent, buf);
 }
@@ -218,16 +226,27 @@ int cconvTermConvert(ConvState *st) {
     return vtq::conf::term_convert(st);
 }
 
-uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, VTQ_FILE *out, const TxtOptions *opts,
-                                                ParentInfo *parent, uint32_t mode, uint64_t user_data) {
-    T::MemberCall c{.path = path, .out = out, .opts = opts, .parent = parent, .mode = mode, .user_data = user_data};
+uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, VTQ_FILE *out,
+                                                const TxtOptions *opts, ParentInfo *parent,
+                                                uint32_t mode, uint64_t user_data) {
+    T::MemberCall c{.path = path,
+                    .out = out,
+                    .opts = opts,
+                    .parent = parent,
+                    .mode = mode,
+                    .user_data = user_data};
     return T::RunMember(c);
 }
 uint32_t VTQ_GetCompressFileTextStreamWithErrCallback(const char *path, VTQ_STREAM *stream,
                                                       const TxtOptions *opts, ParentInfo *parent,
                                                       uint32_t mode, uint64_t user_data) {
-    T::MemberCall c{.path = path, .stream = stream, .stream_call = true, .opts = opts, .parent = parent,
-                    .mode = mode, .user_data = user_data};
+    T::MemberCall c{.path = path,
+                    .stream = stream,
+                    .stream_call = true,
+                    .opts = opts,
+                    .parent = parent,
+                    .mode = mode,
+                    .user_data = user_data};
     return T::RunMember(c);
 }
 

@@ -17,18 +17,18 @@ namespace vtq::test {
 
 // Kinds of host call that can be made to fail, and how they fail.
 enum HostCall : uint32_t {
-    kAlloc = 1u << 0,   // VTQ_malloc -> null
-    kOpen = 1u << 1,    // VTQ_FileOpen -> null
-    kRead = 1u << 2,    // VTQ_FileRead -> 0
-    kSeek = 1u << 3,    // VTQ_FileSeek -> -1
-    kTell = 1u << 4,    // VTQ_FileTellSize -> -1
-    kWrite = 1u << 5,   // VTQ_FileWrite -> 0 items
-    kMkDir = 1u << 6,   // VTQ_MkDir -> -1
-    kRmDir = 1u << 7,   // VTQ_RmDir -> -1
-    kRemove = 1u << 8,  // VTQ_ASC_remove -> -1
-    kOpenDir = 1u << 9, // VTQ_ASC_opendir -> 0
-    kConv = 1u << 10,   // cconvInitConvert / cconvChgCharset / cconvConvert -> 1
-    kTmpName = 1u << 11,// VTQ_ASC_tmpnam(1) -> null, empty buffer
+    kAlloc = 1u << 0,    // VTQ_malloc -> null
+    kOpen = 1u << 1,     // VTQ_FileOpen -> null
+    kRead = 1u << 2,     // VTQ_FileRead -> 0
+    kSeek = 1u << 3,     // VTQ_FileSeek -> -1
+    kTell = 1u << 4,     // VTQ_FileTellSize -> -1
+    kWrite = 1u << 5,    // VTQ_FileWrite -> 0 items
+    kMkDir = 1u << 6,    // VTQ_MkDir -> -1
+    kRmDir = 1u << 7,    // VTQ_RmDir -> -1
+    kRemove = 1u << 8,   // VTQ_ASC_remove -> -1
+    kOpenDir = 1u << 9,  // VTQ_ASC_opendir -> 0
+    kConv = 1u << 10,    // cconvInitConvert / cconvChgCharset / cconvConvert -> 1
+    kTmpName = 1u << 11, // VTQ_ASC_tmpnam(1) -> null, empty buffer
 };
 
 // One call of the per-member text extraction, as the filter made it.
@@ -50,7 +50,8 @@ struct ConvCall {
     ConvSource source{};
     std::string charset, src; // the source set, and the bytes handed to cconvConvert
     uint32_t dst_cap = 0;
-    uint32_t zero0 = 1, zero1 = 1, zero2 = 1, produced_before = 1; // the fields the filter must zero
+    uint32_t zero0 = 1, zero1 = 1, zero2 = 1,
+             produced_before = 1; // the fields the filter must zero
     bool converted = false, terminated = false;
 };
 

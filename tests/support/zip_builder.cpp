@@ -110,11 +110,11 @@ std::string ZipArchive::Build() const {
             csize = usize = offset = 0xFFFFFFFF;
         }
 
-        Put32(out, 0x04034b50);                         // local file header
-        Put16(out, 20);                                 // version needed
+        Put32(out, 0x04034b50); // local file header
+        Put16(out, 20);         // version needed
         Put16(out, lflags);
         Put16(out, Or(m.local_method, m.method));
-        Put32(out, 0x00210000);                         // time, date
+        Put32(out, 0x00210000); // time, date
         Put32(out, Or(m.local_crc, m.bit3 ? 0 : ccrc));
         Put32(out, Or(m.local_compressed_size, m.bit3 ? 0 : csize));
         Put32(out, Or(m.local_uncompressed_size, m.bit3 ? 0 : usize));
@@ -124,16 +124,16 @@ std::string ZipArchive::Build() const {
         if (m.data_descriptor) {
             for (uint32_t v : {0x08074b50u, ccrc, csize, usize}) Put32(out, v);
         }
-        Put32(central, 0x02014b50);                      // central directory header
-        Put16(central, 0x031e);                          // made by: Unix
-        Put16(central, 20);                              // version needed
+        Put32(central, 0x02014b50); // central directory header
+        Put16(central, 0x031e);     // made by: Unix
+        Put16(central, 20);         // version needed
         Put16(central, cflags);
         Put16(central, m.method);
         for (uint32_t v : {0x00210000u, ccrc, csize, usize}) Put32(central, v);
         Put16(central, Or(m.central_name_len, m.name.size()));
         Put16(central, static_cast<uint32_t>(extra.size()));
-        Put32(central, 0);                               // comment length, disk start
-        Put16(central, 0);                               // internal attributes
+        Put32(central, 0); // comment length, disk start
+        Put16(central, 0); // internal attributes
         Put32(central, m.name.empty() || m.name.back() != '/' ? 0x81a40000u : 0x41ed0010u);
         Put32(central, offset);
         central += m.name + extra;
@@ -143,17 +143,18 @@ std::string ZipArchive::Build() const {
     if (zip64) {
         const uint64_t z64_at = out.size() - stub.size();
         Put32(out, 0x06064b50);
-        Put64(out, 44);                                  // size of the rest
-        Put32(out, 45u << 16 | 0x031e);                  // made by, version needed
-        Put64(out, 0);                                   // this disk, disk of the directory
-        for (uint64_t v : {members.size(), members.size(), central.size(), size_t{cd_at}}) Put64(out, v);
-        Put32(out, 0x07064b50);                          // locator
+        Put64(out, 44);                 // size of the rest
+        Put32(out, 45u << 16 | 0x031e); // made by, version needed
+        Put64(out, 0);                  // this disk, disk of the directory
+        for (uint64_t v : {members.size(), members.size(), central.size(), size_t{cd_at}})
+            Put64(out, v);
+        Put32(out, 0x07064b50); // locator
         Put32(out, 0);
         Put64(out, z64_at);
-        Put32(out, 1);                                   // disks
+        Put32(out, 1); // disks
     }
     Put32(out, 0x06054b50);
-    Put16(out, 0);                                      // this disk
+    Put16(out, 0); // this disk
     Put16(out, Or(cd_disk, 0));
     Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));
     Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));

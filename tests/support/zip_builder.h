@@ -16,12 +16,12 @@ namespace vtq::test {
 
 struct ZipMember {
     std::string name;
-    std::string data;           // uncompressed content
-    uint16_t method = 0;        // 0 stored, 8 deflate (others: data stored as given)
-    std::string password;       // non-empty: traditional encryption
-    bool bit3 = false;          // local CRC and sizes zero, flag bit 3 set
+    std::string data;             // uncompressed content
+    uint16_t method = 0;          // 0 stored, 8 deflate (others: data stored as given)
+    std::string password;         // non-empty: traditional encryption
+    bool bit3 = false;            // local CRC and sizes zero, flag bit 3 set
     bool data_descriptor = false; // write a data descriptor after the data
-    std::string extra;          // central and local extra field
+    std::string extra;            // central and local extra field
     // Sizes and local header offset in a ZIP64 extra field (0x0001), the
     // 32-bit fields all ones, in the central and the local header.
     bool zip64 = false;
@@ -36,9 +36,9 @@ struct ZipMember {
 };
 
 struct ZipArchive {
-    std::string stub;          // bytes before the archive
+    std::string stub; // bytes before the archive
     std::vector<ZipMember> members;
-    std::string comment;       // archive comment
+    std::string comment; // archive comment
     std::optional<uint16_t> cd_disk, entries_total;
     std::optional<uint32_t> cd_size, cd_offset;
     // A ZIP64 end record and locator before the end record, whose counts,

@@ -49,7 +49,8 @@ void CheckCall(const ConvCall &c, uint32_t first, bool text, char subst, const s
     EXPECT_EQ(c.params.Zero, 0u);
     EXPECT_EQ(std::string(c.params.Subst, 2), std::string(1, subst) + std::string(1, 0));
     EXPECT_EQ(std::string(c.params.Subst2, 2), std::string(1, subst) + std::string(1, 0));
-    EXPECT_TRUE(std::all_of(std::begin(c.params.String), std::end(c.params.String), [](char ch) { return ch == 0; }));
+    EXPECT_TRUE(std::all_of(std::begin(c.params.String), std::end(c.params.String),
+                            [](char ch) { return ch == 0; }));
     EXPECT_EQ(c.source.Swap, swap);
     EXPECT_EQ(c.source.Word1, 0u);
     EXPECT_EQ(c.source.Word2, 1u);
@@ -63,11 +64,20 @@ void CheckCall(const ConvCall &c, uint32_t first, bool text, char subst, const s
 // The source set of names and labels: a named set the filter knows, else
 // the language's; '?' substitutes in labels and in text read as ISO-8859-x.
 TEST_F(Convert, SourceNameAndSubstitution) {
-    const struct { const char *charset, *language; uint32_t label_mode; const char *group; char subst; } rows[] = {
-        {"ISO-8859-1", "Japanese", 0, "ISO-8859-1", '?'}, {"ISO-8859-15", "Korean", 0, "KoreanKSC", '?'},
-        {"shift_jis", "German", 0, "Shift_JIS", 0},       {"", "", 0, "Shift_JIS", 0},
-        {"", "English", 0, "ISO-8859-1", 0},              {"", "Simplified Chinese", 1, "ChineseGBK", '?'},
-        {"WINDOWS31J", "English", 0, "WINDOWS31J", 0},    {"ISO-8859-1 ", "Korean", 0, "KoreanKSC", '?'},
+    const struct {
+        const char *charset, *language;
+        uint32_t label_mode;
+        const char *group;
+        char subst;
+    } rows[] = {
+        {"ISO-8859-1", "Japanese", 0, "ISO-8859-1", '?'},
+        {"ISO-8859-15", "Korean", 0, "KoreanKSC", '?'},
+        {"shift_jis", "German", 0, "Shift_JIS", 0},
+        {"", "", 0, "Shift_JIS", 0},
+        {"", "English", 0, "ISO-8859-1", 0},
+        {"", "Simplified Chinese", 1, "ChineseGBK", '?'},
+        {"WINDOWS31J", "English", 0, "WINDOWS31J", 0},
+        {"ISO-8859-1 ", "Korean", 0, "KoreanKSC", '?'},
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(std::string(r.charset) + "/" + r.language);

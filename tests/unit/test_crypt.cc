@@ -19,7 +19,8 @@ namespace {
 // buffer routine leaves.
 TEST(Crypt, DecryptsWhatTheWriterEncryptedInAnyPieces) {
     const std::string plain = std::string(600, 'z') + "The quick brown fox\n";
-    for (const std::string &password : {std::string("secret"), std::string(), std::string("a\0b\xE9", 4)}) {
+    for (const std::string &password :
+         {std::string("secret"), std::string(), std::string("a\0b\xE9", 4)}) {
         const std::string enc = PkEncrypt(plain, password, 0x5C);
         for (size_t first : {size_t{0}, size_t{5}, size_t{12}, enc.size()}) {
             ZipBus bus[2] = {};
@@ -31,8 +32,8 @@ TEST(Crypt, DecryptsWhatTheWriterEncryptedInAnyPieces) {
             const auto decrypt = [&bus](std::string data, uint32_t flags) {
                 ZipEntryInfo info{};
                 info.Flags = flags;
-                CryptDecodeBuffer(static_cast<uint32_t>(data.size()), reinterpret_cast<unsigned char *>(data.data()),
-                                  &info, &bus[0]);
+                CryptDecodeBuffer(static_cast<uint32_t>(data.size()),
+                                  reinterpret_cast<unsigned char *>(data.data()), &info, &bus[0]);
                 return data;
             };
             std::string dec = decrypt(enc.substr(0, first), 1);

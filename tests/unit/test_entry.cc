@@ -25,28 +25,32 @@ constexpr uint32_t kEn = VTQ_MODE_ENABLED, kC = VTQ_MODE_COMPOSE, kK = VTQ_MODE_
 constexpr uint32_t kWrote = 0x10000; // in a hand-off script: text left behind
 
 TEST(WorkPath, WorkedExamples) {
-    const struct { EntryKind kind; uint32_t mode; const char *archive, *out, *parent, *src_dir, *src_name, *dst; } rows[] = {
-    {kTop, 0, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out/a.zip"},
-    {kTop, kF, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out"},
-    {kTop, kC, "/in/a.zip", "/out/a.txt", "", "/in", "a.zip", "/in"},
-    {kTop, 0, "/in/a.zip", "a.txt", "", "", "a.zip", ".//a.zip"},
-    {kTop, 0, "a.zip", "/out/a.txt", "", "/out", "", "/out/a.zip"},
-    {kTop, kF, "a.zip", "/out/a.txt", "", "/out", "", "/out"},
-    {kTop, 0, "a.zip", "a.txt", "", "", "", "a.zip"},
-    {kTop, kC, "a.zip", "/out/a.txt", "", "", "", "a.zip"},
-    {kTop, kC, "c:/a.zip", "/out/a.txt", "", "c:/a.zip", "a.zip", "c:/a.zip"},
-    {kTop, kC, "x/a.zip", "a.txt", "", "x", "a.zip", "x/"},
-    {kNested, 0, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/out", "in.zip", "/out/in.zip"},
-    {kNested, 0, "/w/in.zip", "/t/in.txt", "", "/t", "in.zip", "/t/in.zip"},
-    {kNested, 0, "in.zip", "/t/in.txt", "/out/a.txt", "/out", "", "/t/in.zip"},
-    {kNested, 0, "in.zip", "in.txt", "/out/a.txt", "/out", "", "in.zip"},
-    {kNested, kC, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/w", "in.zip", "/w"},
-    // A one-character parent directory is laid over "./" too.
-    {kNested, 0, "/w/in.zip", "in.txt", "x/a.txt", "x", "in.zip", "x//in.zip"},
-    {kStream, 0, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
-    {kStream, kF, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
-    {kStream, 0, "a.zip", nullptr, "", "", "", "./a.zip"},
-    {kStream, kC, "/in/a.zip", nullptr, "", "/in", "a.zip", "/in"},
+    const struct {
+        EntryKind kind;
+        uint32_t mode;
+        const char *archive, *out, *parent, *src_dir, *src_name, *dst;
+    } rows[] = {
+        {kTop, 0, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out/a.zip"},
+        {kTop, kF, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out"},
+        {kTop, kC, "/in/a.zip", "/out/a.txt", "", "/in", "a.zip", "/in"},
+        {kTop, 0, "/in/a.zip", "a.txt", "", "", "a.zip", ".//a.zip"},
+        {kTop, 0, "a.zip", "/out/a.txt", "", "/out", "", "/out/a.zip"},
+        {kTop, kF, "a.zip", "/out/a.txt", "", "/out", "", "/out"},
+        {kTop, 0, "a.zip", "a.txt", "", "", "", "a.zip"},
+        {kTop, kC, "a.zip", "/out/a.txt", "", "", "", "a.zip"},
+        {kTop, kC, "c:/a.zip", "/out/a.txt", "", "c:/a.zip", "a.zip", "c:/a.zip"},
+        {kTop, kC, "x/a.zip", "a.txt", "", "x", "a.zip", "x/"},
+        {kNested, 0, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/out", "in.zip", "/out/in.zip"},
+        {kNested, 0, "/w/in.zip", "/t/in.txt", "", "/t", "in.zip", "/t/in.zip"},
+        {kNested, 0, "in.zip", "/t/in.txt", "/out/a.txt", "/out", "", "/t/in.zip"},
+        {kNested, 0, "in.zip", "in.txt", "/out/a.txt", "/out", "", "in.zip"},
+        {kNested, kC, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/w", "in.zip", "/w"},
+        // A one-character parent directory is laid over "./" too.
+        {kNested, 0, "/w/in.zip", "in.txt", "x/a.txt", "x", "in.zip", "x//in.zip"},
+        {kStream, 0, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
+        {kStream, kF, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
+        {kStream, 0, "a.zip", nullptr, "", "", "", "./a.zip"},
+        {kStream, kC, "/in/a.zip", nullptr, "", "/in", "a.zip", "/in"},
     };
     for (const auto &c : rows) {
         auto bus = std::make_unique<ZipBus>();
@@ -165,14 +169,19 @@ TEST_F(Entry, RefusalsAndOverlongPathsTouchNothing) {
         uint32_t code;
     };
     std::vector<Row> rows = {
-        {kTop, kEn, nul_at_4096, "", top, 27},     {kTop, kEn, zip, nul_at_4096, top, 27},
-        {kTop, kEn, zip, deep, top, 27},           {kNested, kEn, zip, "", nul_at_4096, 27},
-        {kNested, kEn, zip, "", deep, 27},         {kStream, kEn, nul_at_4096, "", top, 27},
+        {kTop, kEn, nul_at_4096, "", top, 27},
+        {kTop, kEn, zip, nul_at_4096, top, 27},
+        {kTop, kEn, zip, deep, top, 27},
+        {kNested, kEn, zip, "", nul_at_4096, 27},
+        {kNested, kEn, zip, "", deep, 27},
+        {kStream, kEn, nul_at_4096, "", top, 27},
         {kStream, kEn, std::string(4094, 'x'), "", top, 27}, // "./" + the bare name
     };
     for (EntryKind k : {kTop, kNested, kStream})
         for (const auto &[mode, code] : {std::pair{VTQ_MODE_REFUSED | kEn, 6006u},
-                                         {VTQ_MODE_REFUSED, 6006u}, {0u, 3003u}, {kC | kK, 3003u}})
+                                         {VTQ_MODE_REFUSED, 6006u},
+                                         {0u, 3003u},
+                                         {kC | kK, 3003u}})
             rows.push_back({k, mode, missing, "", top, code});
     for (const Row &r : rows) {
         std::snprintf(parent_.Path, sizeof parent_.Path, "%s", r.parent.c_str());
@@ -265,15 +274,26 @@ const DecisionRow kRows[] = {
     {"top flat damaged keeps", kTop, kF, kBadSecond, {}, 6003, "a.txt"},
     {"top compose damaged, no output", kTop, kC | kN, kBadCentral, {}, 6003, ""},
     {"top single 6000 removed", kTop, kK, kOne, {kWrote | 6000}, 6000, ""},
-    {"top 6000 then text kept", kTop, kK, kTwo, {kWrote | 6000, 0}, 6000,
+    {"top 6000 then text kept",
+     kTop,
+     kK,
+     kTwo,
+     {kWrote | 6000, 0},
+     6000,
      "arch.zip/ arch.zip/a.txt arch.zip/b.txt"},
     {"top keep going mapped", kTop, kC | kN | kK, kTwo, {3101, 0}, 6003, "a.txt"},
     {"top stop removes output", kTop, kC | kN, kTwo, {0, 9}, 9, ""},
     {"top member code beats loop", kTop, kK, kBadSecond, {7}, 7, ""},
     {"top other's dir kept", kTop, 0, kBadSecond, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
     {"top unmade dir kept", kTop, 0, kBadCentral, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
-    {"top fresh name", kTop, 0, kOne, {}, 0,
-     "arch.zip/ arch.zip/keep.txt arch.zipDIR/ arch.zipDIR/a.txt", true},
+    {"top fresh name",
+     kTop,
+     0,
+     kOne,
+     {},
+     0,
+     "arch.zip/ arch.zip/keep.txt arch.zipDIR/ arch.zipDIR/a.txt",
+     true},
     // Nested level.
     {"nested compose no text", kNested, kC, kDirs, {}, 6002, ""},
     {"nested split dirs only", kNested, 0, kDirs, {}, 0, "arch.zip/ arch.zip/d/ arch.zip/d/e/"},
@@ -287,7 +307,13 @@ const DecisionRow kRows[] = {
     {"stream split ok pruned", kStream, 0, kOne, {}, 0, ""},
     {"stream split damaged removed", kStream, 0, kBadSecond, {kWrote}, 6003, ""},
     // Nothing made yet, so nothing removed: above all not "./" itself.
-    {"stream damaged directory", kStream, 0, kBadCentral, {}, 6003, "arch.zip/ arch.zip/keep.txt",
+    {"stream damaged directory",
+     kStream,
+     0,
+     kBadCentral,
+     {},
+     6003,
+     "arch.zip/ arch.zip/keep.txt",
      true},
     {"stream single 6000", kStream, kK, kOne, {kWrote | 6000}, 6000, ""},
     {"stream stop", kStream, kC | kN, kTwo, {0, 9}, 9, ""},
@@ -304,9 +330,9 @@ TEST_P(Decision, ResultAndWhatRemains) {
     Script(row.script);
     // The size limit is on (and far away), so that a 3005 from the host
     // leaves no line break behind.
-    EXPECT_EQ(Run(row.kind, Zip(Build(row.arch)), kEn | row.mode,
-                  VTQ_FMT_SIZE_LIMIT | VTQ_FMT_EOL_LF),
-              row.code);
+    EXPECT_EQ(
+        Run(row.kind, Zip(Build(row.arch)), kEn | row.mode, VTQ_FMT_SIZE_LIMIT | VTQ_FMT_EOL_LF),
+        row.code);
     EXPECT_EQ(OutTree(), row.tree);
     if (row.kind == kStream && row.code == 0) {
         EXPECT_EQ(stream_.data, "alpha");

@@ -75,19 +75,22 @@ TEST_F(Extended, ReadsWhatThePeersRead) {
         // End records in the comment: one of an empty archive whose comment
         // does not end the file, and one before it whose directory is not
         // where it says.  The real one before them is taken.
-        {"end records in the comment", [](ZipArchive &a) {
+        {"end records in the comment",
+         [](ZipArchive &a) {
              const std::string empty = std::string("PK\5\6", 4) + std::string(18, '\0');
              std::string nowhere = empty;
              nowhere[12] = 46; // a directory of one entry, right before it
              a.comment = nowhere + empty + "more comment";
          }},
-        {"ZIP64 end record and extra fields", [](ZipArchive &a) {
+        {"ZIP64 end record and extra fields",
+         [](ZipArchive &a) {
              a.zip64 = true;
              for (ZipMember &m : a.members) m.zip64 = true;
          }},
         // Streaming writers: bit 3, zero or all-ones local sizes, data
         // descriptors, a ZIP64 extra on a small member.
-        {"streamed members", [](ZipArchive &a) {
+        {"streamed members",
+         [](ZipArchive &a) {
              for (ZipMember &m : a.members) m.bit3 = m.data_descriptor = true;
              a.members[2].zip64 = true;
          }},
@@ -131,7 +134,8 @@ TEST_F(Extended, SalvagesMembersThatFail) {
          "compression method 98 (ppmd) is not supported"},
         {"unknown method", [](ZipMember &m) { m.method = 77; }, 3101,
          "compression method 77 is not supported"},
-        {"encrypted", [](ZipMember &m) { m.password = "pw"; }, 3001, "encrypted, no password given"},
+        {"encrypted", [](ZipMember &m) { m.password = "pw"; }, 3001,
+         "encrypted, no password given"},
         {"damaged", [](ZipMember &m) { m.raw = "\xff\xff\xff"; }, 3101, "deflate data is damaged"},
         {"stream ends early", [](ZipMember &m) { m.uncompressed_size = 20000; }, 3101,
          "data ends before the declared size"},
@@ -243,22 +247,64 @@ TEST_F(Extended, NamesComeOutInUtf8) {
     } rows[] = {
         {"libarchive-filename_cp866.zip", "", 0, "", "", "", "Russian", {"ПРИВЕТ", "привет"}},
         // a CP932 trail byte like a backslash
-        {"libarchive-filename_cp932.zip", "", 0, "", "", "", "Japanese", {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
-        {"cpython-zip_cp437_header.zip", "", 0, "", "", "Auto", "", {"filename_with_æoå.txt", "filename_without.txt"}},
-        {"libarchive-7075_utf8_paths.zip", "", 0, "", "", "", "",
+        {"libarchive-filename_cp932.zip",
+         "",
+         0,
+         "",
+         "",
+         "",
+         "Japanese",
+         {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
+        {"cpython-zip_cp437_header.zip",
+         "",
+         0,
+         "",
+         "",
+         "Auto",
+         "",
+         {"filename_with_æoå.txt", "filename_without.txt"}},
+        {"libarchive-7075_utf8_paths.zip",
+         "",
+         0,
+         "",
+         "",
+         "",
+         "",
          {"File 1.txt", "File 2 - ö.txt", "File 3 - ä.txt", "File 4 - å.txt"}},
         {"go-utf8-osx.zip", "", 0, "", "", "", "Japanese", {"世界"}},
-        {"libarchive-filename_utf8_jp.zip", "", 0, "", "", "ChineseGBK", "", {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
+        {"libarchive-filename_utf8_jp.zip",
+         "",
+         0,
+         "",
+         "",
+         "ChineseGBK",
+         "",
+         {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
         {"", bad, 0x800, "", "CP1252", "", "", {"bad%80%E4%B8%96.txt"}},
         {"", bad, 0, "", "CP1252", "", "", {"bad€ä¸–.txt"}},
         {"", "x\x81 .txt", 0, "", "", "", "Japanese", {"x%81 .txt"}},
-        {"", "caf\x82.txt", 0, unicode_path("naïve.txt", Crc32("caf\x82.txt")), "", "", "Japanese", {"naïve.txt"}},
-        {"", "caf\x82.txt", 0, unicode_path("naïve.txt", Crc32("cafe.txt")), "", "", "", {"café.txt"}},
+        {"",
+         "caf\x82.txt",
+         0,
+         unicode_path("naïve.txt", Crc32("caf\x82.txt")),
+         "",
+         "",
+         "Japanese",
+         {"naïve.txt"}},
+        {"",
+         "caf\x82.txt",
+         0,
+         unicode_path("naïve.txt", Crc32("cafe.txt")),
+         "",
+         "",
+         "",
+         {"café.txt"}},
     };
     struct Seen {
         Strings names;
         static void OnMember(void *user, const VtqMemberEvent *e) {
-            if (e->Kind == VTQ_EVENT_BEGIN) static_cast<Seen *>(user)->names.push_back(e->DisplayName);
+            if (e->Kind == VTQ_EVENT_BEGIN)
+                static_cast<Seen *>(user)->names.push_back(e->DisplayName);
         }
     };
     for (const auto &row : rows) {
@@ -284,17 +330,22 @@ TEST_F(Extended, NamesComeOutInUtf8) {
         std::snprintf(opts.Language, sizeof opts.Language, "%s", row.language);
         opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | kKeepGoing;
         opts.Extension = &ext;
-        EXPECT_EQ(GetTextWithErrCallback(archive.c_str(), Path("out.txt").c_str(), &opts, nullptr, 0), 0u);
+        EXPECT_EQ(
+            GetTextWithErrCallback(archive.c_str(), Path("out.txt").c_str(), &opts, nullptr, 0),
+            0u);
         EXPECT_EQ(seen.names, row.names);
         Strings labels, files;
         std::istringstream text(ReadFile(Path("out.txt")));
         for (std::string line; std::getline(text, line);)
-            if (line.rfind("Filename: ", 0) == 0) labels.push_back(line.substr(10, line.size() - 11));
+            if (line.rfind("Filename: ", 0) == 0)
+                labels.push_back(line.substr(10, line.size() - 11));
         EXPECT_EQ(labels, row.names);
         host().member_calls.clear();
         opts.ModeFlags &= ~VTQ_MODE_COMPOSE;
         fs::create_directories(Path("split"));
-        EXPECT_EQ(GetTextWithErrCallback(archive.c_str(), Path("split/a.txt").c_str(), &opts, nullptr, 0), 0u);
+        EXPECT_EQ(
+            GetTextWithErrCallback(archive.c_str(), Path("split/a.txt").c_str(), &opts, nullptr, 0),
+            0u);
         const std::string split = Path("split/"); // below the work directory
         for (const MemberCall &c : host().member_calls)
             files.push_back(c.path.substr(c.path.find('/', split.size()) + 1));
@@ -307,7 +358,8 @@ std::string Sha256(const std::string &bytes) {
     unsigned int len = 0;
     EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr);
     std::string hex;
-    for (unsigned i = 0; i < len; ++i) hex += "0123456789abcdef"[md[i] >> 4], hex += "0123456789abcdef"[md[i] & 15];
+    for (unsigned i = 0; i < len; ++i)
+        hex += "0123456789abcdef"[md[i] >> 4], hex += "0123456789abcdef"[md[i] & 15];
     return hex;
 }
 
@@ -324,7 +376,8 @@ TEST_F(Extended, CorpusAsPythonReadsIt) {
     for (char line[1 << 16]; std::fgets(line, sizeof line, pipe) != nullptr;) {
         const std::string l(line);
         const size_t tab = l.find('\t');
-        if (tab != std::string::npos) python[l.substr(0, tab)] = l.substr(tab + 1, l.size() - tab - 2);
+        if (tab != std::string::npos)
+            python[l.substr(0, tab)] = l.substr(tab + 1, l.size() - tab - 2);
     }
     if (pclose(pipe) != 0 || python.empty()) GTEST_SKIP() << "no python3 with zipfile";
     size_t members = 0;
@@ -342,7 +395,8 @@ TEST_F(Extended, CorpusAsPythonReadsIt) {
         for (std::string sha; in >> sha; ++i) {
             const Walked *w = i < walked_.size() ? &walked_[i] : nullptr;
             // "!": zipfile does not hold a member to its declared size; it is refused here.
-            EXPECT_TRUE(sha[0] != '!' || (w != nullptr && w->code != 0 && !w->handed)) << "member " << i;
+            EXPECT_TRUE(sha[0] != '!' || (w != nullptr && w->code != 0 && !w->handed))
+                << "member " << i;
             if (sha == "-" || sha[0] == '!') continue;
             ++members;
             EXPECT_TRUE(w != nullptr && w->code == 0 && Sha256(w->content) == sha)

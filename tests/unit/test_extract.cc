@@ -35,7 +35,9 @@ protected:
         // A member "rc=N;" makes the host return N after extracting as usual.
         host().member = [](MemberCall &c) {
             CopyMember(c);
-            return c.content.rfind("rc=", 0) == 0 ? static_cast<uint32_t>(std::stoul(c.content.substr(3))) : 0;
+            return c.content.rfind("rc=", 0) == 0
+                       ? static_cast<uint32_t>(std::stoul(c.content.substr(3)))
+                       : 0;
         };
         Reset(kCompose);
     }
@@ -76,8 +78,13 @@ TEST_F(ExtractTest, MembersAndDirectoriesInEachMode) {
     a.Add("b.pdf", std::string(5000, 'b') + "deflated", 8).local_extra = "LOCAL-EXTRA";
     a.Add("d/e/");
     a.Add("empty.odt");
-    const struct { uint32_t mode; Strings handed, work; } rows[] = {
-        {kSplit, {"W/d/a.doc", "W/b.pdf", "W/empty.odt"}, {"b.txt", "d/", "d/a.txt", "d/e/", "empty.txt"}},
+    const struct {
+        uint32_t mode;
+        Strings handed, work;
+    } rows[] = {
+        {kSplit,
+         {"W/d/a.doc", "W/b.pdf", "W/empty.odt"},
+         {"b.txt", "d/", "d/a.txt", "d/e/", "empty.txt"}},
         {kFlat, {"W/a.doc", "W/b.pdf", "W/empty.odt"}, {"a.txt", "b.txt", "empty.txt"}},
         {kCompose, {}, {}},
     };
@@ -90,7 +97,9 @@ TEST_F(ExtractTest, MembersAndDirectoriesInEachMode) {
         EXPECT_EQ(host().member_calls[1].content, a.members[2].data);
         EXPECT_EQ(host().member_calls[2].content, "");
         EXPECT_EQ(host().member_calls[0].mode, row.mode == kCompose ? 2u : 1u);
-        if (row.mode != kCompose) { EXPECT_EQ(Handed(), row.handed); }
+        if (row.mode != kCompose) {
+            EXPECT_EQ(Handed(), row.handed);
+        }
         EXPECT_EQ(Tree("work"), row.work); // member files are gone, text files stay
         EXPECT_EQ(fs::exists(work_), row.mode != kCompose);
         EXPECT_TRUE(MemoryFiles().empty());
@@ -105,9 +114,15 @@ TEST_F(ExtractTest, MembersAndDirectoriesInEachMode) {
 }
 
 TEST_F(ExtractTest, ComposeSuffixes) {
-    const struct { const char *name, *suffix; } rows[] = {
-        {"Notes.docx", ".ocx"}, {"docs/Report.pdf", ".pdf"}, {"a.b", ".a.b"}, {"bin/ls", "._ls"},
-        {"a/b/c", ".b_c"}, {"ab", ".ab"}, {"x", ".x"}};
+    const struct {
+        const char *name, *suffix;
+    } rows[] = {{"Notes.docx", ".ocx"},
+                {"docs/Report.pdf", ".pdf"},
+                {"a.b", ".a.b"},
+                {"bin/ls", "._ls"},
+                {"a/b/c", ".b_c"},
+                {"ab", ".ab"},
+                {"x", ".x"}};
     ZipArchive a;
     for (const auto &row : rows) a.Add(row.name, row.name);
     ASSERT_EQ(Extract(a).code, 0u);
@@ -135,7 +150,14 @@ TEST_F(ExtractTest, HandOffResults) {
         {"compose stops at the limit", kCompose, {"a", "rc=3005;", "c"}, 0, 4, 2, 0, 1},
         {"split goes on past it", kSplit, {"a", "rc=3005;", "c"}, 0, 3, 3, 0, 1},
         {"a failure ends the walk", kCompose, {"a", "rc=6000;", "c"}, 6000, 0, 2, 6000, 0},
-        {"keep going, the latest counts", kCompose | kKeepGoing, {"rc=6000;", "b", "rc=4242;", "d"}, 0, 4, 4, 4242, 0},
+        {"keep going, the latest counts",
+         kCompose | kKeepGoing,
+         {"rc=6000;", "b", "rc=4242;", "d"},
+         0,
+         4,
+         4,
+         4242,
+         0},
         {"keep going in split mode", kSplit | kKeepGoing, {"rc=6000;", "b"}, 0, 2, 2, 6000, 0},
         {"split: no work directory left", kSplit, {"a", "rc=6000;"}, 6000, 0, 2, 6000, 0},
     };
@@ -155,7 +177,10 @@ TEST_F(ExtractTest, HandOffResults) {
         if (row.code != 0) continue;
         EXPECT_EQ(r.count, row.count);
         // Compose mode stops with the directory entry still counted.
-        EXPECT_EQ(r.records.back(), row.calls < row.count ? "-" : "m" + std::to_string(row.calls - 1) + ".doc:" + std::to_string(row.contents.back().size()));
+        EXPECT_EQ(r.records.back(), row.calls < row.count
+                                        ? "-"
+                                        : "m" + std::to_string(row.calls - 1) +
+                                              ".doc:" + std::to_string(row.contents.back().size()));
     }
 }
 
@@ -174,19 +199,30 @@ void Stored(ZipMember &m) { m.password = "pw", m.method = 0; }
 // encrypted members with and without the right password.
 TEST_F(ExtractTest, Refusals) {
     auto none = [](ZipMember &) {};
-    const struct { const char *what; std::string bytes; const char *password; uint32_t code, calls; } rows[] = {
+    const struct {
+        const char *what;
+        std::string bytes;
+        const char *password;
+        uint32_t code, calls;
+    } rows[] = {
         {"byte-swapped signature", "\x04\x03KP" + Two(none).substr(4), nullptr, 2001, 0},
         {"stub in front", Two(none, [](ZipArchive &a) { a.stub = "MZ"; }), nullptr, 2001, 0},
         {"no end record", Two(none).substr(0, 60), nullptr, 3100, 0},
         // The first entry is read at the end record less the directory size.
-        {"central signature", Two(none, [](ZipArchive &a) { a.cd_size = 2 * 46 + 14 - 1; }), nullptr, 3100, 0},
-        {"end record counts none", Two(none, [](ZipArchive &a) { a.entries_total = 0; }), nullptr, 3100, 0},
+        {"central signature", Two(none, [](ZipArchive &a) { a.cd_size = 2 * 46 + 14 - 1; }),
+         nullptr, 3100, 0},
+        {"end record counts none", Two(none, [](ZipArchive &a) { a.entries_total = 0; }), nullptr,
+         3100, 0},
         {"local header", Two([](ZipMember &m) { m.local_crc = 7; }), nullptr, 3100, 1},
-        {"local header past the end", Two([](ZipMember &m) { m.local_offset = 0x7FFFFFF0; }), nullptr, 3100, 1},
+        {"local header past the end", Two([](ZipMember &m) { m.local_offset = 0x7FFFFFF0; }),
+         nullptr, 3100, 1},
         {"crc", Two([](ZipMember &m) { m.crc = 7; }), nullptr, 3102, 1},
-        {"method 14 goes to the inflater", Two([](ZipMember &m) { m.method = 14; }), nullptr, 3101, 1},
-        {"stored data shorter than the member", Two([](ZipMember &m) { m.method = 0, m.raw = "mem"; }), nullptr, 3102, 1},
-        {"4 GiB from a few bytes", Two([](ZipMember &m) { m.uncompressed_size = 0xFFFFFFFF; }), nullptr, 12, 1},
+        {"method 14 goes to the inflater", Two([](ZipMember &m) { m.method = 14; }), nullptr, 3101,
+         1},
+        {"stored data shorter than the member",
+         Two([](ZipMember &m) { m.method = 0, m.raw = "mem"; }), nullptr, 3102, 1},
+        {"4 GiB from a few bytes", Two([](ZipMember &m) { m.uncompressed_size = 0xFFFFFFFF; }),
+         nullptr, 12, 1},
         {"right password, deflated", Two(Pw), "pw", 0, 2},
         {"right password, stored", Two(Stored), "pw", 0, 2},
         {"no password", Two(Pw), nullptr, 3001, 1},
@@ -194,10 +230,14 @@ TEST_F(ExtractTest, Refusals) {
         {"wrong password, deflated", Two(Pw), "wrong", 3101, 1},
         {"wrong password, stored", Two(Stored), "wrong", 3102, 1},
         // Too short for the encryption header: no content at all.
-        {"encrypted, 5 bytes, stored", Two([](ZipMember &m) { m.password = "pw", m.method = 0, m.raw = "short"; }), "pw", 3102, 1},
-        {"encrypted, 5 bytes, deflated", Two([](ZipMember &m) { m.password = "pw", m.raw = "short"; }), "pw", 3101, 1},
+        {"encrypted, 5 bytes, stored",
+         Two([](ZipMember &m) { m.password = "pw", m.method = 0, m.raw = "short"; }), "pw", 3102,
+         1},
+        {"encrypted, 5 bytes, deflated",
+         Two([](ZipMember &m) { m.password = "pw", m.raw = "short"; }), "pw", 3101, 1},
         // An empty member reads nothing, so even an empty password passes.
-        {"empty member, empty password", Two([](ZipMember &m) { m.password = "pw", m.data = ""; }), "", 0, 2},
+        {"empty member, empty password", Two([](ZipMember &m) { m.password = "pw", m.data = ""; }),
+         "", 0, 2},
     };
     // A success means the CRC of the decoded bytes matched.
     for (uint32_t keep : {0u, kKeepGoing}) {

@@ -34,11 +34,18 @@ struct Kind {
     std::set<uint32_t> codes;
 };
 const Kind kKinds[] = {
-    {kAlloc, "alloc", {12, 3100, 6002}}, {kOpen, "open", {22}},
+    {kAlloc, "alloc", {12, 3100, 6002}},
+    {kOpen, "open", {22}},
     {kRead, "read", {25, 27, 2001, 3100, 3101, 3102}},
-    {kSeek, "seek", {25, 3100}}, {kTell, "tell", {25, 3100}}, {kWrite, "write", {24, 6002}},
-    {kMkDir, "mkdir", {22}}, {kRmDir, "rmdir", {}}, {kRemove, "remove", {}},
-    {kOpenDir, "opendir", {}}, {kTmpName, "tmpname", {22}}, {kConv, "convert", {}},
+    {kSeek, "seek", {25, 3100}},
+    {kTell, "tell", {25, 3100}},
+    {kWrite, "write", {24, 6002}},
+    {kMkDir, "mkdir", {22}},
+    {kRmDir, "rmdir", {}},
+    {kRemove, "remove", {}},
+    {kOpenDir, "opendir", {}},
+    {kTmpName, "tmpname", {22}},
+    {kConv, "convert", {}},
 };
 
 ZipArchive Archive(std::initializer_list<std::tuple<const char *, std::string, uint16_t>> members) {
@@ -46,7 +53,9 @@ ZipArchive Archive(std::initializer_list<std::tuple<const char *, std::string, u
     for (const auto &[name, data, method] : members) a.Add(name, data, method);
     return a;
 }
-std::string Inner() { return Archive({{"d/", "", 0}, {"d/x.txt", "inner x\n", 8}, {"y.txt", "inner y\n", 0}}).Build(); }
+std::string Inner() {
+    return Archive({{"d/", "", 0}, {"d/x.txt", "inner x\n", 8}, {"y.txt", "inner y\n", 0}}).Build();
+}
 
 struct Scenario {
     const char *label;
@@ -60,37 +69,66 @@ struct Scenario {
 
 const Scenario kScenarios[] = {
     // Pruned at the end: an empty directory and an empty text.
-    {"SplitWithDirectories", false, 0, 0, [] {
-         return Archive({{"d/", "", 0}, {"d/e/", "", 0}, {"d/e/f.txt", "deep text\n", 8}, {"g.txt", "top text\n", 0},
-                         {"h/i.txt", "implied directory\n", 8}, {"empty/", "", 0}, {"z.txt", "", 0}});
-     }, 0, 4},
-    {"Flat", false, VTQ_MODE_FLAT, 0, [] {
-         return Archive({{"x/a.txt", "first a\n", 0}, {"y/a.doc", "second a\n", 8}, {"b.txt", std::string(3000, 'b'), 8}});
-     }, 0, 3},
+    {"SplitWithDirectories", false, 0, 0,
+     [] {
+         return Archive({{"d/", "", 0},
+                         {"d/e/", "", 0},
+                         {"d/e/f.txt", "deep text\n", 8},
+                         {"g.txt", "top text\n", 0},
+                         {"h/i.txt", "implied directory\n", 8},
+                         {"empty/", "", 0},
+                         {"z.txt", "", 0}});
+     },
+     0, 4},
+    {"Flat", false, VTQ_MODE_FLAT, 0,
+     [] {
+         return Archive({{"x/a.txt", "first a\n", 0},
+                         {"y/a.doc", "second a\n", 8},
+                         {"b.txt", std::string(3000, 'b'), 8}});
+     },
+     0, 3},
     // A member without a filter (6000) is recorded and the walk goes on; the
     // log is one more file to open, write and close.
-    {"ComposeKeepGoingWithLog", false, VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, VTQ_FMT_LOG, [] {
-         return Archive({{"a.txt", "alpha\n", 0}, {"skip.bin", "no filter", 0}, {"c.txt", std::string(2000, 'c'), 8}});
-     }, 6000, 3},
-    {"NestedSplit", false, 0, 0, [] { return Archive({{"note.txt", "outer\n", 0}, {"inner.zip", Inner(), 0}}); }, 0, 4},
+    {"ComposeKeepGoingWithLog", false, VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, VTQ_FMT_LOG,
+     [] {
+         return Archive({{"a.txt", "alpha\n", 0},
+                         {"skip.bin", "no filter", 0},
+                         {"c.txt", std::string(2000, 'c'), 8}});
+     },
+     6000, 3},
+    {"NestedSplit", false, 0, 0,
+     [] {
+         return Archive({{"note.txt", "outer\n", 0}, {"inner.zip", Inner(), 0}});
+     },
+     0, 4},
     {"NestedComposeInParent", false, VTQ_MODE_COMPOSE | VTQ_MODE_TEMP_IN_PARENT, 0,
-     [] { return Archive({{"inner.zip", Inner(), 8}, {"note.txt", "outer\n", 0}}); }, 0, 4},
-    {"EncryptedWithPassword", true, VTQ_MODE_COMPOSE, 0, [] {
-         ZipArchive a = Archive({{"s.txt", "stored secret\n", 0}, {"t.txt", std::string(500, 't'), 8}, {"p.txt", "plain\n", 0}});
+     [] {
+         return Archive({{"inner.zip", Inner(), 8}, {"note.txt", "outer\n", 0}});
+     },
+     0, 4},
+    {"EncryptedWithPassword", true, VTQ_MODE_COMPOSE, 0,
+     [] {
+         ZipArchive a = Archive({{"s.txt", "stored secret\n", 0},
+                                 {"t.txt", std::string(500, 't'), 8},
+                                 {"p.txt", "plain\n", 0}});
          a.members[0].password = a.members[1].password = "pw";
          return a;
-     }, 0, 3},
+     },
+     0, 3},
     // Extended mode, password "pw": a stub, ZIP64 fields, AES and traditional
     // encryption, bzip2, a nested archive, and a CRC failure skipped (6003).
-    {"Extended", false, VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, 0, [] {
-         ZipArchive a = Archive({{"a.txt", "alpha\n", 0}, {"bad.txt", "crc\n", 0}, {"inner.zip", Inner(), 8}});
+    {"Extended", false, VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, 0,
+     [] {
+         ZipArchive a =
+             Archive({{"a.txt", "alpha\n", 0}, {"bad.txt", "crc\n", 0}, {"inner.zip", Inner(), 8}});
          a.stub = "#!/bin/sh\n";
          a.members[0].zip64 = true;
          a.members[1].crc = 1;
          Encode(a.Add("aes.txt", std::string(700, 'a')), 12, VTQ_ENC_AES256, "pw");
          Encode(a.Add("crypt.txt", "traditional\n"), 8, VTQ_ENC_ZIPCRYPTO, "pw");
          return a;
-     }, 6003, 6},
+     },
+     6003, 6},
 };
 
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.label; }
@@ -102,9 +140,11 @@ void PrintTo(const Scenario &s, std::ostream *os) { *os << s.label; }
 uint32_t Member(MemberCall &call) {
     if (call.path.ends_with(".bin")) return VTQ_E_NO_FILTER;
     if (call.content.rfind("PK\x03\x04", 0) != 0) return CopyMember(call);
-    const std::string out = call.mode == 2 ? fs::path(call.parent->Path).parent_path().string() + "/nested.txt"
-                                           : call.path + ".txt";
-    return GetText4WithErrCallback(call.path.c_str(), out.c_str(), call.opts, nullptr, call.parent, call.user_data);
+    const std::string out = call.mode == 2
+                                ? fs::path(call.parent->Path).parent_path().string() + "/nested.txt"
+                                : call.path + ".txt";
+    return GetText4WithErrCallback(call.path.c_str(), out.c_str(), call.opts, nullptr, call.parent,
+                                   call.user_data);
 }
 
 class Faults : public HostTest, public ::testing::WithParamInterface<Scenario> {
@@ -145,16 +185,26 @@ protected:
         EXPECT_EQ(host().live_allocs, 0) << trace << ": code " << r;
         EXPECT_EQ(OpenFds(), fds_) << trace << ": a file was left open, code " << r;
         for (const std::string &p : Tree())
-            if (p != "in/" && p != "in/a.zip" && p.rfind("out/", 0) != 0) ADD_FAILURE() << trace << ": wrote " << p;
+            if (p != "in/" && p != "in/a.zip" && p.rfind("out/", 0) != 0)
+                ADD_FAILURE() << trace << ": wrote " << p;
         for (const std::string &p : MemoryFiles()) {
-            if (kind.call != kRemove && kind.call != kWrite) ADD_FAILURE() << trace << ": left " << p;
+            if (kind.call != kRemove && kind.call != kWrite)
+                ADD_FAILURE() << trace << ": left " << p;
             VTQ_ASC_remove(p.c_str());
         }
         for (const auto &e : fs::directory_iterator(Path("out"))) fs::remove_all(e.path());
         return r;
     }
-    const VtqExtension ext_{sizeof ext_, VTQ_EXTENSION_VERSION, reinterpret_cast<const unsigned char *>("pw"),
-                            2, 0, nullptr, nullptr, {}, nullptr, {}};
+    const VtqExtension ext_{sizeof ext_,
+                            VTQ_EXTENSION_VERSION,
+                            reinterpret_cast<const unsigned char *>("pw"),
+                            2,
+                            0,
+                            nullptr,
+                            nullptr,
+                            {},
+                            nullptr,
+                            {}};
     size_t fds_ = 0;
 };
 
@@ -208,7 +258,9 @@ TEST_P(Faults, ShortReads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Faults, ::testing::ValuesIn(kScenarios),
-                         [](const ::testing::TestParamInfo<Scenario> &i) { return std::string(i.param.label); });
+                         [](const ::testing::TestParamInfo<Scenario> &i) {
+                             return std::string(i.param.label);
+                         });
 
 } // namespace
 } // namespace vtq::test

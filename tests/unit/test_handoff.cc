@@ -45,12 +45,18 @@ protected:
 // the line break after the first text, when the host's text has begun the
 // output, so there is no mark at all.
 TEST_F(Handoff, ComposeBytes) {
-    const struct { uint32_t out, eol; bool labels; uint32_t zero_bits; } rows[] = {
-        {0, 1, true, 0}, {1, 2, true, 0x4000000}, {0, 3, false, 0x8000000},
-        {1, 1, false, 0xC000000}, {1, 3, true, 0}};
+    const struct {
+        uint32_t out, eol;
+        bool labels;
+        uint32_t zero_bits;
+    } rows[] = {{0, 1, true, 0},
+                {1, 2, true, 0x4000000},
+                {0, 3, false, 0x8000000},
+                {1, 1, false, 0xC000000},
+                {1, 3, true, 0}};
     for (const auto &r : rows) {
-        SCOPED_TRACE(testing::Message() << r.out << " " << r.eol << " " << r.labels << " "
-                                        << r.zero_bits);
+        SCOPED_TRACE(testing::Message()
+                     << r.out << " " << r.eol << " " << r.labels << " " << r.zero_bits);
         fs::remove(out_path_);
         *bus_ = ZipBus{};
         bus_->Options = &opts_, bus_->Parent = parent_.get(), bus_->OutPath = out_path_.c_str();
@@ -59,13 +65,17 @@ TEST_F(Handoff, ComposeBytes) {
         opts_.FormatFlags = r.zero_bits;
         opts_.ModeFlags = VTQ_MODE_COMPOSE | (r.labels ? 0 : VTQ_MODE_NO_LABELS);
         bus_->Option[VTQ_OPT_LINE_BREAK_MODE] = r.eol;
-        const std::pair<std::string, std::string> members[] = {{"dir/a.txt", "one"}, {"b.txt", "two"}};
+        const std::pair<std::string, std::string> members[] = {{"dir/a.txt", "one"},
+                                                               {"b.txt", "two"}};
         for (const auto &[name, text] : members) EXPECT_EQ(Hand(name, Enc(text, r.out)), 0u);
-        const std::string eol = (r.zero_bits ? std::string(1, '\0') : "") +
-                                Enc(r.eol == 1 ? "\r\n" : r.eol == 2 ? "\n" : "\r", r.out);
+        const std::string eol = (r.zero_bits ? std::string(1, '\0') : "") + Enc(r.eol == 1 ? "\r\n"
+                                                                                : r.eol == 2 ? "\n"
+                                                                                             : "\r",
+                                                                                r.out);
         std::string expected = r.out == 1 && r.labels ? "\xFF\xFE" : "";
         for (const auto &[name, text] : members) {
-            if (r.labels) expected += Enc("Filename: " + name, r.out) + eol + Enc("Content: ", r.out) + eol;
+            if (r.labels)
+                expected += Enc("Filename: " + name, r.out) + eol + Enc("Content: ", r.out) + eol;
             expected += Enc(text, r.out) + eol;
         }
         EXPECT_EQ(Output(), expected);
@@ -76,10 +86,16 @@ TEST_F(Handoff, ComposeBytes) {
 // What the host's result does to the flags and the trailing line break.
 // Labels already written stay, and count as text written.
 TEST_F(Handoff, HostResults) {
-    const struct { uint32_t host_result; bool limit_on; uint32_t text_written, limit_reached; bool eol; }
-        cases[] = {{0, false, 1, 0, true}, {3005, false, 1, 1, true},
-                   {3005, true, 1, 1, false}, // the line break meets the reached limit
-                   {6000, false, 0, 0, false}, {22, true, 0, 0, false}};
+    const struct {
+        uint32_t host_result;
+        bool limit_on;
+        uint32_t text_written, limit_reached;
+        bool eol;
+    } cases[] = {{0, false, 1, 0, true},
+                 {3005, false, 1, 1, true},
+                 {3005, true, 1, 1, false}, // the line break meets the reached limit
+                 {6000, false, 0, 0, false},
+                 {22, true, 0, 0, false}};
     const std::string labels = "Filename: a\nContent: \n";
     for (bool with_labels : {false, true}) {
         opts_.ModeFlags = VTQ_MODE_COMPOSE | (with_labels ? 0 : VTQ_MODE_NO_LABELS);
@@ -119,7 +135,8 @@ TEST_F(Handoff, LimitAtEveryByte) {
             if (c.parent->Written >= limit) return uint32_t{VTQ_E_SIZE_LIMIT};
             const auto size = static_cast<uint32_t>(c.content.size());
             const uint32_t budget = limit - static_cast<uint32_t>(c.parent->Written);
-            const uint32_t m = size <= budget ? size : CutStr(c.content.data(), size, budget, c.opts, c.out, size);
+            const uint32_t m =
+                size <= budget ? size : CutStr(c.content.data(), size, budget, c.opts, c.out, size);
             VTQ_FileWrite(c.content.data(), 1, m, c.out);
             c.parent->Written += m;
             return m < size ? uint32_t{VTQ_E_SIZE_LIMIT} : uint32_t{VTQ_OK};

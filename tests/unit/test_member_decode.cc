@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 struct Input {
     std::string where;
     uint16_t method;
-    std::string data; // as stored
+    std::string data;   // as stored
     uint32_t size, crc; // declared
 };
 
@@ -55,7 +55,8 @@ void MembersOf(const std::string &where, const std::string &zip, std::vector<Inp
         if (local > zip.size() - 30 || Le(zip, local, 4) != 0x04034b50) continue;
         const size_t data = local + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
         if (data > zip.size() || csize > zip.size() - data || usize > (64u << 20)) continue;
-        out.push_back({where + "#" + std::to_string(i), method, zip.substr(data, csize), usize, crc});
+        out.push_back(
+            {where + "#" + std::to_string(i), method, zip.substr(data, csize), usize, crc});
     }
 }
 
@@ -92,9 +93,12 @@ void BuilderMade(std::vector<Input> &out) {
         const uint32_t crc = vtq::test::Crc32(t);
         const auto size = static_cast<uint32_t>(t.size());
         for (const auto &[what, level, strategy, sync, junk] :
-             {std::tuple{"level0", 0, Z_DEFAULT_STRATEGY, false, ""}, {"level1", 1, Z_DEFAULT_STRATEGY, false, ""},
-              {"level9", 9, Z_DEFAULT_STRATEGY, false, ""}, {"fixed", 6, Z_FIXED, false, ""},
-              {"huffman-only", 6, Z_HUFFMAN_ONLY, false, ""}, {"sync-blocks", 6, Z_DEFAULT_STRATEGY, true, ""},
+             {std::tuple{"level0", 0, Z_DEFAULT_STRATEGY, false, ""},
+              {"level1", 1, Z_DEFAULT_STRATEGY, false, ""},
+              {"level9", 9, Z_DEFAULT_STRATEGY, false, ""},
+              {"fixed", 6, Z_FIXED, false, ""},
+              {"huffman-only", 6, Z_HUFFMAN_ONLY, false, ""},
+              {"sync-blocks", 6, Z_DEFAULT_STRATEGY, true, ""},
               {"trailing-junk", 6, Z_DEFAULT_STRATEGY, false, "junk!"}})
             out.push_back({what, 8, Deflate(t, level, strategy, sync) + junk, size, crc});
         out.push_back({"stored", 0, t, size, crc});
@@ -111,9 +115,9 @@ Outcome Decode(const Input &in, vtq::WholeInflater *whole) {
     z_stream z{};
     const bool inflated = in.method != 0;
     if (inflated && inflateInit2(&z, -15) != Z_OK) return {~0u, {}};
-    o.code = vtq::DecodeMember(inflated ? &z : nullptr, whole,
-                               reinterpret_cast<const unsigned char *>(in.data.data()),
-                               static_cast<uint32_t>(in.data.size()), o.bytes.data(), in.size, in.crc);
+    o.code = vtq::DecodeMember(
+        inflated ? &z : nullptr, whole, reinterpret_cast<const unsigned char *>(in.data.data()),
+        static_cast<uint32_t>(in.data.size()), o.bytes.data(), in.size, in.crc);
     if (inflated) inflateEnd(&z);
     return o;
 }
@@ -134,7 +138,9 @@ std::vector<Input> Variants(const Input &in) {
         add("/cut1", [](Input &x) { x.data.pop_back(); });
         add("/half", [](Input &x) { x.data.resize(x.data.size() / 2); });
         for (size_t k = 1; k <= 8; ++k)
-            add("/flip", [k](Input &x) { x.data[x.data.size() * k / 9] ^= static_cast<char>(1 << (k % 8)); });
+            add("/flip", [k](Input &x) {
+                x.data[x.data.size() * k / 9] ^= static_cast<char>(1 << (k % 8));
+            });
         add("/garbage", [](Input &x) {
             for (size_t i = 0; i < x.data.size(); ++i) x.data[i] = static_cast<char>(i * 167 + 13);
         });
@@ -144,12 +150,14 @@ std::vector<Input> Variants(const Input &in) {
 
 TEST(MemberDecode, WholeStreamDecoderGivesZlibsResultForEveryInput) {
     std::vector<Input> inputs;
-    const fs::path dirs[] = {VTQ_CORPUS_DIR, fs::path(__FILE__).parent_path() / "../../fuzz/regressions"};
+    const fs::path dirs[] = {VTQ_CORPUS_DIR,
+                             fs::path(__FILE__).parent_path() / "../../fuzz/regressions"};
     for (const fs::path &dir : dirs) {
         if (!fs::is_directory(dir)) continue;
         for (const auto &e : fs::recursive_directory_iterator(dir))
             if (e.is_regular_file() && e.file_size() < (64u << 20))
-                MembersOf(e.path().filename().string(), vtq::test::ReadFile(e.path().string()), inputs);
+                MembersOf(e.path().filename().string(), vtq::test::ReadFile(e.path().string()),
+                          inputs);
     }
     // Without the corpus beside the checkout the builder-made streams remain.
     ASSERT_TRUE(!fs::is_directory(VTQ_CORPUS_DIR) || inputs.size() > 100u) << "no corpus members";
@@ -163,13 +171,14 @@ TEST(MemberDecode, WholeStreamDecoderGivesZlibsResultForEveryInput) {
             const Outcome zlib_only = Decode(in, nullptr);
             const Outcome with_whole = Decode(in, &whole);
             ASSERT_EQ(with_whole.code, zlib_only.code) << in.where;
-            EXPECT_TRUE(zlib_only.code != VTQ_OK || with_whole.bytes == zlib_only.bytes) << in.where;
+            EXPECT_TRUE(zlib_only.code != VTQ_OK || with_whole.bytes == zlib_only.bytes)
+                << in.where;
             if (in.method != 8 || zlib_only.code != VTQ_OK || &in != &variants[0]) continue;
             ++intact;
             vtq::WholeInflater probe;
             std::vector<unsigned char> scratch(in.size);
-            if (probe.Decode(reinterpret_cast<const unsigned char *>(in.data.data()), in.data.size(),
-                             scratch.data(), in.size))
+            if (probe.Decode(reinterpret_cast<const unsigned char *>(in.data.data()),
+                             in.data.size(), scratch.data(), in.size))
                 ++taken_whole;
         }
     }
@@ -186,45 +195,82 @@ using vtq::test::FixedMatch3;
 
 TEST(MemberDecode, ConstructsZlibRefusesOrDecidesAreLeftToIt) {
     // Streams after a final-block header: fixed (F) or dynamic (D).
-    const auto F = [](auto build) { BitWriter w; build(w.Bits(1, 1).Bits(1, 2)); FixedEnd(w); return w.out; };
-    const auto D = [](auto build) { BitWriter w; build(w.Bits(1, 1).Bits(2, 2)); return w.out; };
+    const auto F = [](auto build) {
+        BitWriter w;
+        build(w.Bits(1, 1).Bits(1, 2));
+        FixedEnd(w);
+        return w.out;
+    };
+    const auto D = [](auto build) {
+        BitWriter w;
+        build(w.Bits(1, 1).Bits(2, 2));
+        return w.out;
+    };
     const struct {
         const char *what;
         std::string stream;
-        const char *text;     // what a lenient decoder would make of it
+        const char *text;                     // what a lenient decoder would make of it
         bool whole_may_take, deflate64_takes; // Deflate64 decides every stream itself
     } cases[] = {
         {"fixed, intact", F([](BitWriter &w) { FixedMatch3(FixedA(w), 0); }), "aaaa", true, true},
-        {"fixed, length symbol 286", F([](BitWriter &w) { FixedA(w).Code(0xC6, 8); }), "a", false, false},
-        {"fixed, distance symbol 30", F([](BitWriter &w) { FixedMatch3(FixedA(w), 30); }), "aaaa", false, false},
-        {"fixed, distance before the start", F([](BitWriter &w) { FixedMatch3(FixedA(w), 1); }), "aaaa", false, false},
-        {"dynamic, intact",
-         D([](BitWriter &w) { DynamicHeader(w, {1, 1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2); }), "aaaa", true, true},
-        {"dynamic, 287 length codes", D([](BitWriter &w) { DynamicHeader(w, {1, 1}, 287).Code(0, 1).Code(2, 2); }),
+        {"fixed, length symbol 286", F([](BitWriter &w) { FixedA(w).Code(0xC6, 8); }), "a", false,
+         false},
+        {"fixed, distance symbol 30", F([](BitWriter &w) { FixedMatch3(FixedA(w), 30); }), "aaaa",
+         false, false},
+        {"fixed, distance before the start", F([](BitWriter &w) { FixedMatch3(FixedA(w), 1); }),
+         "aaaa", false, false},
+        {"dynamic, intact", D([](BitWriter &w) {
+             DynamicHeader(w, {1, 1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2);
+         }),
+         "aaaa", true, true},
+        {"dynamic, 287 length codes", D([](BitWriter &w) {
+             DynamicHeader(w, {1, 1}, 287).Code(0, 1).Code(2, 2);
+         }),
          "a", false, false},
         {"dynamic, one distance code, its code used",
-         D([](BitWriter &w) { DynamicHeader(w, {1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2); }), "aaaa", false, true},
+         D([](BitWriter &w) { DynamicHeader(w, {1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2); }),
+         "aaaa", false, true},
         {"dynamic, one distance code, the undefined code used",
-         D([](BitWriter &w) { DynamicHeader(w, {1}).Code(0, 1).Code(3, 2).Code(1, 1).Code(2, 2); }), "aaaa", false, false},
-        {"dynamic, empty distance code", D([](BitWriter &w) { DynamicHeader(w, {0}).Code(0, 1).Code(2, 2); }), "a",
-         false, true},
-        {"stored, length check wrong", std::string("\x01\x01\x00\xff\xfe" "a", 6), "a", false, false},
-        {"stored, intact", std::string("\x01\x01\x00\xfe\xff" "a", 6), "a", true, true},
-        {"reserved block type", [] { BitWriter w; return w.Bits(1, 1).Bits(3, 2).Bits(0, 16).out; }(), "", false, false},
+         D([](BitWriter &w) { DynamicHeader(w, {1}).Code(0, 1).Code(3, 2).Code(1, 1).Code(2, 2); }),
+         "aaaa", false, false},
+        {"dynamic, empty distance code",
+         D([](BitWriter &w) { DynamicHeader(w, {0}).Code(0, 1).Code(2, 2); }), "a", false, true},
+        {"stored, length check wrong",
+         std::string("\x01\x01\x00\xff\xfe"
+                     "a",
+                     6),
+         "a", false, false},
+        {"stored, intact",
+         std::string("\x01\x01\x00\xfe\xff"
+                     "a",
+                     6),
+         "a", true, true},
+        {"reserved block type",
+         [] {
+             BitWriter w;
+             return w.Bits(1, 1).Bits(3, 2).Bits(0, 16).out;
+         }(),
+         "", false, false},
     };
     vtq::WholeInflater whole;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const std::string text = c.text;
-        const Input in{c.what, 8, c.stream, static_cast<uint32_t>(text.size()), vtq::test::Crc32(text)};
+        const Input in{c.what, 8, c.stream, static_cast<uint32_t>(text.size()),
+                       vtq::test::Crc32(text)};
         const auto *data = reinterpret_cast<const unsigned char *>(in.data.data());
         std::vector<unsigned char> out(in.size + 1);
         const bool taken = whole.Decode(data, in.data.size(), out.data(), in.size);
         EXPECT_EQ(taken, c.whole_may_take);
-        if (taken) { EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text); }
+        if (taken) {
+            EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text);
+        }
         const auto as64 = whole.DecodeDeflate64(data, in.data.size(), out.data(), in.size);
-        EXPECT_EQ(as64, c.deflate64_takes ? vtq::Deflate64Result::kOk : vtq::Deflate64Result::kDamaged);
-        if (c.deflate64_takes) { EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text); }
+        EXPECT_EQ(as64,
+                  c.deflate64_takes ? vtq::Deflate64Result::kOk : vtq::Deflate64Result::kDamaged);
+        if (c.deflate64_takes) {
+            EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text);
+        }
         const Outcome zlib_only = Decode(in, nullptr), with_whole = Decode(in, &whole);
         EXPECT_EQ(with_whole.code, zlib_only.code);
         EXPECT_TRUE(zlib_only.code != VTQ_OK || with_whole.bytes == zlib_only.bytes);

@@ -118,7 +118,8 @@ TEST_P(Methods, AllocationFailuresGiveNoMemory) {
         const Decoded d = Decode(c.method, c.flags, stream, text.size());
         const bool fired = host().fired > 0;
         host().Disarm();
-        ASSERT_EQ(d.code, fired ? VTQ_E_NO_MEMORY : VTQ_OK) << "allocation " << n << " " << d.reason;
+        ASSERT_EQ(d.code, fired ? VTQ_E_NO_MEMORY : VTQ_OK)
+            << "allocation " << n << " " << d.reason;
         ASSERT_EQ(host().live_allocs, 0) << "allocation " << n;
         if (!fired) break;
     }
@@ -165,7 +166,9 @@ TEST(Deflate64, LongLengthsAndFarDistances) {
 // way that must be caught before a byte is decrypted.
 TEST(WinZipAes, DamageIsCaughtBeforeDecrypting) {
     const std::string zip = vtq::test::ReadFile((kData / "aes256.zip").string());
-    auto le = [&zip](size_t at) { return size_t{Bytes(zip.data())[at]} | size_t{Bytes(zip.data())[at + 1]} << 8; };
+    auto le = [&zip](size_t at) {
+        return size_t{Bytes(zip.data())[at]} | size_t{Bytes(zip.data())[at + 1]} << 8;
+    };
     const std::string data = zip.substr(30 + le(26) + le(28), le(18) | le(20) << 16);
     const vtq::AesInfo info{2, 3, 8};
     const size_t n = data.size(), none = std::string::npos;

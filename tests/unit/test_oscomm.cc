@@ -106,7 +106,10 @@ TEST_F(Oscomm, OpensNeverGoThroughWhatWasThere) {
     VTQ_FILE *own = os::file_open(Path("own").c_str(), "wb");
     EXPECT_EQ(os::file_write("old", 1, 3, own), 3u);
     EXPECT_EQ(os::file_close(own), 0);
-    const struct { const char *name, *mode; int err; } rows[] = {
+    const struct {
+        const char *name, *mode;
+        int err;
+    } rows[] = {
         {"users", "wb", EEXIST}, {"link", "wb+", EEXIST}, {"fifo", "wb", EEXIST},
         {"own", "wbx", EEXIST},  {"own", "wb", 0},        {"new", "wbx", 0},
         {"fifo", "rb", EINVAL},  {"d", "rb", EISDIR},     {"link", "rb", 0},
@@ -122,7 +125,8 @@ TEST_F(Oscomm, OpensNeverGoThroughWhatWasThere) {
             continue;
         }
         EXPECT_EQ(Failure(VTQ_HOST_FAIL_OPEN),
-                  std::string(row.mode[0] == 'r' ? "open " : "create ") + path + " " + std::to_string(row.err));
+                  std::string(row.mode[0] == 'r' ? "open " : "create ") + path + " " +
+                      std::to_string(row.err));
     }
     EXPECT_EQ(ReadFile(Path("users")), "user's");
     EXPECT_EQ(ReadFile(Path("own")), "");
@@ -138,26 +142,36 @@ TEST_F(Oscomm, RemovalsTakeOnlyWhatThisProcessCreated) {
     fs::create_directory(Path("users_dir"));
     ASSERT_EQ(os::mkdir_(Path("own_dir").c_str()), 0);
     ASSERT_EQ(symlink(Path("own_dir").c_str(), Path("link").c_str()), 0);
-    for (const char *name : {"own", "replaced", "reborn"}) os::file_close(os::file_open(Path(name).c_str(), "wb"));
+    for (const char *name : {"own", "replaced", "reborn"})
+        os::file_close(os::file_open(Path(name).c_str(), "wb"));
     WriteFile(Path("other"), "y");
     ASSERT_EQ(rename(Path("other").c_str(), Path("replaced").c_str()), 0);
     // The inode number is free for the next file, born a clock tick later.
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     ASSERT_EQ(unlink(Path("reborn").c_str()), 0);
     WriteFile(Path("reborn"), "z");
-    const struct { const char *name; bool dir; int err; } rows[] = {
-        {"users", false, EPERM},   {"users_dir", true, EPERM}, {"link", false, EPERM}, {"link", true, EPERM},
-        {"replaced", false, EPERM}, {"reborn", false, EPERM},  {"own_dir", false, EPERM}, {"own", false, 0},
-        {"own_dir", true, 0},       {"own", false, ENOENT},
+    const struct {
+        const char *name;
+        bool dir;
+        int err;
+    } rows[] = {
+        {"users", false, EPERM},   {"users_dir", true, EPERM}, {"link", false, EPERM},
+        {"link", true, EPERM},     {"replaced", false, EPERM}, {"reborn", false, EPERM},
+        {"own_dir", false, EPERM}, {"own", false, 0},          {"own_dir", true, 0},
+        {"own", false, ENOENT},
     };
     for (const auto &row : rows) {
         const std::string path = Path(row.name);
-        EXPECT_EQ(row.dir ? os::rmdir_(path.c_str()) : os::remove_file(path.c_str()), row.err ? -1 : 0) << path;
+        EXPECT_EQ(row.dir ? os::rmdir_(path.c_str()) : os::remove_file(path.c_str()),
+                  row.err ? -1 : 0)
+            << path;
         if (row.err != 0) {
-            EXPECT_EQ(Failure(VTQ_HOST_FAIL_REMOVE), "remove " + path + " " + std::to_string(row.err));
+            EXPECT_EQ(Failure(VTQ_HOST_FAIL_REMOVE),
+                      "remove " + path + " " + std::to_string(row.err));
         }
     }
-    EXPECT_EQ(Tree(), (std::vector<std::string>{"link", "reborn", "replaced", "users", "users_dir/"}));
+    EXPECT_EQ(Tree(),
+              (std::vector<std::string>{"link", "reborn", "replaced", "users", "users_dir/"}));
 }
 
 // The clean-up after an interruption removes every object still recorded,
@@ -176,10 +190,12 @@ TEST_F(Oscomm, RemovingAllCreatedTakesBackWhatWasMade) {
         std::thread([this] { os::file_close(os::file_open(Path("a/e/g").c_str(), "wb")); }).join();
         WriteFile(Path("a/b/users"), "u");
         std::string bad, tree;
-        if (const uint32_t left = os::remove_all_created(); left != 2) bad += "left " + std::to_string(left) + "\n";
+        if (const uint32_t left = os::remove_all_created(); left != 2)
+            bad += "left " + std::to_string(left) + "\n";
         for (const std::string &p : Tree()) tree += p + " ";
         if (tree != "a/ a/b/ a/b/users kept/ kept/k ") bad += "tree " + tree + "\n";
-        if (os::file_open(Path("new").c_str(), "wb") != nullptr || errno != EINTR) bad += "created a file\n";
+        if (os::file_open(Path("new").c_str(), "wb") != nullptr || errno != EINTR)
+            bad += "created a file\n";
         if (os::mkdir_(Path("new").c_str()) != -1 || errno != EINTR) bad += "made a directory\n";
         return bad;
     };
@@ -262,7 +278,8 @@ TEST_F(Oscomm, HandlesMatchAPlainModelOfTheFile) {
             } else if (op < 7) { // items of 3 bytes
                 buf.assign(len + 3, '?');
                 const size_t items = os::file_read(buf.data(), 3, len / 3 + 1, f);
-                const size_t got = std::min(pos < model.size() ? model.size() - pos : 0, 3 * (len / 3 + 1));
+                const size_t got =
+                    std::min(pos < model.size() ? model.size() - pos : 0, 3 * (len / 3 + 1));
                 ASSERT_EQ(items, got / 3) << step;
                 ASSERT_TRUE(got == 0 || buf.compare(0, got, model, pos, got) == 0) << step;
                 pos += got;

@@ -99,7 +99,7 @@ TEST_F(Workdir, MakePathNaming) {
 TEST_F(Workdir, RemovalAndPruning) {
     const Tree_ chain = {"t/", "t/s/", "t/s/f"};
     const Tree_ full = {"t/", "t/s/", "t/s/f=x"};
-    const Tree_ wide = {"t/",    "t/e", "t/n=1",   "t/s/",      "t/s/x/",
+    const Tree_ wide = {"t/",    "t/e",  "t/n=1",  "t/s/",      "t/s/x/",
                         "t/s/e", "t/u/", "t/u/d/", "t/u/d/n=2", "t/u/e"};
     const struct {
         const char *what;
@@ -120,8 +120,7 @@ TEST_F(Workdir, RemovalAndPruning) {
         {"delete: inner rmdir fails", chain, kRmDir, 1, false, 0, 26, 0, {"t/", "t/s/"}},
         {"delete: outer rmdir fails", chain, kRmDir, 2, false, 0, 26, 0, {"t/"}},
         {"delete: root not listed", chain, kOpenDir, 1, false, 0, 0, 0, {"t/", "t/s/", "t/s/f"}},
-        {"delete: inner not listed", chain, kOpenDir, 2, false, 0, 26, 0,
-         {"t/", "t/s/", "t/s/f"}},
+        {"delete: inner not listed", chain, kOpenDir, 2, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
         {"delete: no memory, root", chain, kAlloc, 1, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
         {"delete: no memory, inner", chain, kAlloc, 2, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
         {"prune: empty chain", chain, 0, 0, true, 0, 0, 0, {}},

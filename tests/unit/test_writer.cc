@@ -34,13 +34,16 @@ protected:
 // compose mode (1) and with ShareCount (2).  counts: the write reaches the
 // counting (and sharing) step.
 TEST_F(Writer, SizeLimit) {
-    const struct { uint32_t on, limit, written, reached, n, result, written_after, out_len, reached_after; bool counts; } cases[] = {
-        {1, 100, 90, 0, 20, 3005, 100, 10, 1, true},  // cut to the budget
-        {1, 100, 80, 0, 20, 0, 100, 20, 0, true},     // ends exactly at the limit
-        {1, 100, 100, 0, 0, 3005, 100, 0, 1, false},  // even 0 bytes are refused there
+    const struct {
+        uint32_t on, limit, written, reached, n, result, written_after, out_len, reached_after;
+        bool counts;
+    } cases[] = {
+        {1, 100, 90, 0, 20, 3005, 100, 10, 1, true}, // cut to the budget
+        {1, 100, 80, 0, 20, 0, 100, 20, 0, true},    // ends exactly at the limit
+        {1, 100, 100, 0, 0, 3005, 100, 0, 1, false}, // even 0 bytes are refused there
         {1, 0, 0, 0, 5, 3005, 0, 0, 1, false},
-        {0, 100, 90, 1, 20, 0, 90, 20, 1, false},     // limit off: whole, uncounted
-        {1, 100, 10, 1, 5, 3005, 10, 0, 1, false},    // already reached
+        {0, 100, 90, 1, 20, 0, 90, 20, 1, false},  // limit off: whole, uncounted
+        {1, 100, 10, 1, 5, 3005, 10, 0, 1, false}, // already reached
         {1, 0xFFFFFFFF, 0xFFFFFFF0, 0, 0x20, 3005, 0xFFFFFFFF, 15, 1, true},
     };
     const std::string data(0x20, 'x');
@@ -73,13 +76,29 @@ TEST_F(Writer, SizeLimit) {
 // A converted string cut by the limit never ends inside a character, and
 // after the cut nothing more goes out though the writers still report.
 TEST_F(Writer, CutAtCharacterBoundary) {
-    const struct { uint32_t out_code; std::string text; uint32_t limit; std::string out; } cases[] = {
+    const struct {
+        uint32_t out_code;
+        std::string text;
+        uint32_t limit;
+        std::string out;
+    } cases[] = {
         {0, "a\xC3\xA9", 2, "a"},
         {0, "a\xC3\xA9", 3, "a\xC3\xA9"},
-        {9, "a\xC3\xA9", 5, "\xEF\xBB\xBF" "a"},
-        {1, "a\xC3\xA9", 5, std::string("\xFF\xFE" "a\0", 4)},
-        {1, "a\xF0\x9F\x98\x80", 7, std::string("\xFF\xFE" "a\0", 4)},
-        {1, "a\xF0\x9F\x98\x80", 8, std::string("\xFF\xFE" "a\0\x3D\xD8\x00\xDE", 8)},
+        {9, "a\xC3\xA9", 5,
+         "\xEF\xBB\xBF"
+         "a"},
+        {1, "a\xC3\xA9", 5,
+         std::string("\xFF\xFE"
+                     "a\0",
+                     4)},
+        {1, "a\xF0\x9F\x98\x80", 7,
+         std::string("\xFF\xFE"
+                     "a\0",
+                     4)},
+        {1, "a\xF0\x9F\x98\x80", 8,
+         std::string("\xFF\xFE"
+                     "a\0\x3D\xD8\x00\xDE",
+                     8)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.out_code << " limit " << c.limit);
