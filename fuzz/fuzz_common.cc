@@ -1,4 +1,4 @@
-// fuzz_common.cc - private directory, listings and the hard stop
+// fuzz_common.cc - the harnesses' skeleton, and the replay main()
 #include "fuzz/fuzz_common.h"
 
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -19,72 +20,54 @@ void Die(const std::string &what) {
     std::abort();
 }
 
-namespace {
-
-void RemovePrivateDir() {
-    std::error_code ec;
-    fs::remove_all(PrivateDir(), ec);
+void Expect(const char *call, uint32_t code, std::initializer_list<uint32_t> codes) {
+    if (std::find(codes.begin(), codes.end(), code) == codes.end())
+        Die(std::string(call) + " returned " + std::to_string(code));
 }
 
-// In VTQ_FUZZ_TMP when set, else in /dev/shm when there is one, else in
-// TMPDIR or /tmp.  Memory-backed is much faster: every input is written
-// anew, and ext4 flushes a file that is truncated and written again.
-std::string MakePrivateDir() {
-    const char *base = std::getenv("VTQ_FUZZ_TMP");
-    std::error_code ec;
-    if (base == nullptr || *base == '\0')
-        base = fs::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0
-                   ? "/dev/shm"
-                   : std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/vtqfuzz-XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) Die("cannot make a private directory in " + tmpl);
-    return tmpl;
-}
-
-} // namespace
-
+// In VTQ_FUZZ_TMP, else /dev/shm (ext4 flushes a file rewritten: ten times
+// slower), else TMPDIR or /tmp; removed at exit, after the static destructors.
 const std::string &PrivateDir() {
-    // Never destroyed: the exit handler that removes the directory needs
-    // its name after static destructors have run.
     static const std::string *const dir = [] {
-        auto *d = new std::string(MakePrivateDir());
-        std::atexit(RemovePrivateDir);
+        const char *base = std::getenv("VTQ_FUZZ_TMP");
+        if (base == nullptr || *base == '\0')
+            base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
+        auto *d = new std::string(std::string(base && *base ? base : "/tmp") + "/vtqfuzz-XXXXXX");
+        if (mkdtemp(d->data()) == nullptr) Die("cannot make " + *d);
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(PrivateDir(), ec);
+        });
         return d;
     }();
     return *dir;
 }
 
 void WriteBytes(const std::string &path, const uint8_t *data, size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
-    out.close();
-    if (!out) Die("cannot write " + path);
-}
-
-std::vector<std::string> Listing(const std::string &dir) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
-         it.increment(ec)) {
-        std::string rel = fs::relative(it->path(), dir).string();
-        if (it->is_directory() && !it->is_symlink()) rel += "/";
-        out.push_back(rel);
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-void Empty(const std::string &dir) {
-    std::error_code ec;
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
-        fs::remove_all(it->path(), ec);
-}
-
-bool DocumentedCode(uint32_t code) {
-    static constexpr uint32_t kCodes[] = {0,    11,   12,   22,   23,   24,   25,   26,
-                                          27,   2001, 3001, 3003, 3005, 3100, 3101, 3102,
-                                          5001, 6000, 6002, 6003, 6006};
-    return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0)
+        Die("cannot write " + path);
 }
 
 } // namespace vtq::fuzz
+
+#ifdef VTQ_FUZZ_REPLAY
+// Every file below the directories named (a missing one throws), in order.
+int main(int argc, char **argv) {
+    std::vector<fs::path> inputs;
+    for (int i = 1; i < argc; ++i)
+        for (const auto &e : fs::recursive_directory_iterator(argv[i]))
+            if (e.is_regular_file()) inputs.push_back(e.path());
+    std::sort(inputs.begin(), inputs.end());
+    for (const fs::path &p : inputs) {
+        std::ifstream in(p, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+        in.close(); // before the harness runs: it checks for open files
+        std::printf("replay: %s (%zu bytes)\n", p.c_str(), bytes.size());
+        std::fflush(stdout);
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    }
+    std::printf("replay: %zu inputs, no finding\n", inputs.size());
+}
+#endif

@@ -1,37 +1,30 @@
-// fuzz_common.h - what the harnesses share: a private directory, its
-// listing, and a hard stop that libFuzzer reports as a crash
-//
-// The harnesses are plain C++ with the libFuzzer entry points; the same
-// sources build the fuzzers (clang, -fsanitize=fuzzer) and the replay
-// drivers of the normal build (replay_main.cc supplies main()).
+// fuzz_common.h - the harnesses' skeleton: each is plain C++ with libFuzzer's
+// entry point, and with VTQ_FUZZ_REPLAY gets fuzz_common.cc's replay main().
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
 namespace vtq::fuzz {
 
-// Prints what went wrong, with the input's size, and aborts: libFuzzer
-// saves the input as a crash.
-[[noreturn]] void Die(const std::string &what);
+[[noreturn]] void Die(const std::string &what); // libFuzzer keeps the input as a crash
+void Expect(const char *call, uint32_t code, std::initializer_list<uint32_t> codes); // or Die
+const std::string &PrivateDir(); // the process's own; kept after a finding
+void WriteBytes(const std::string &path, const uint8_t *data, size_t size); // or Die
 
-// A directory of this process's own (see fuzz_common.cc for where),
-// removed at a normal exit and kept after a finding.  Made on first use.
-const std::string &PrivateDir();
-
-// Writes bytes to path, replacing it.  Dies when that fails: a harness
-// that cannot write its input tests nothing.
-void WriteBytes(const std::string &path, const uint8_t *data, size_t size);
-
-// Every path below dir, relative; directories end in "/".  Sorted.
-std::vector<std::string> Listing(const std::string &dir);
-
-// Removes everything inside dir, keeping dir itself.
-void Empty(const std::string &dir);
-
-// True when code is one of the result codes the filter documents.
-bool DocumentedCode(uint32_t code);
+// Resets the counting host (tests/support/test_host.h); dies when its scope
+// ends with an allocation not given back.
+template <class Host> struct AllGivenBack {
+    Host &host;
+    explicit AllGivenBack(Host &h) : host(h) { host.Reset(); }
+    ~AllGivenBack() {
+        if (host.live_allocs != 0) Die(std::to_string(host.live_allocs) + " allocations kept");
+    }
+};
 
 } // namespace vtq::fuzz

@@ -1,31 +1,21 @@
 #!/usr/bin/env bash
-# check_docs.sh - the man page and the bash completion know what --help knows
-#
-# Usage: check_docs.sh ZIPTEXT MAN_PAGE|"" COMPLETION_SCRIPT
-# Every option --help names is in the man page (when one was made) and is
-# offered by the completion; an option's argument completes as --help says.
+# check_docs.sh ZIPTEXT MAN_PAGE|"" COMPLETION_SCRIPT - every option --help names is in the man page (when one was
+# made) and offered by the completion; an option's argument completes as --help says.
 set -uo pipefail
-tool=$1 man=$2 completion=$3
-fail=0
+tool=$1 man=$2 completion=$3 fail=0
 options=$("$tool" --help | grep -oE -- '(^|[][ ,])--?[a-zA-Z][a-z-]*' | tr -d '[], ' | sort -u)
 [ "$(wc -l <<<"$options")" -ge 10 ] || { echo "too few options in --help: $options"; exit 1; }
-if [ -n "$man" ]; then
-    page=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$man")
-    for o in $options; do
-        grep -qe "$o\\b" <<<"$page" || { echo "man page lacks $o"; fail=1; }
-    done
-fi
-
+page=$([ -n "$man" ] && sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$man")
+for o in $options; do
+    [ -z "$man" ] || grep -qe "$o\\b" <<<"$page" || { echo "man page lacks $o"; fail=1; }
+done
 source "$completion"
-complete_line() { # the words; the last is the one completed
-    COMP_WORDS=("$tool" "$@") COMP_CWORD=$#
-    _ziptext
-    [ "${#COMPREPLY[@]}" -eq 0 ] || printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' '
-}
-expect() { # WANT WORDS...
+expect() { # WANT WORDS...: completing the last word gives WANT
     local want=$1 got
     shift
-    got=$(complete_line "$@")
+    COMP_WORDS=("$tool" "$@") COMP_CWORD=$#
+    _ziptext
+    got=$([ "${#COMPREPLY[@]}" -eq 0 ] || printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ')
     [ "$got" == "$want" ] || { echo "completing [$*]: got [$got], want [$want]"; fail=1; }
 }
 dir=$(mktemp -d) && trap 'rm -rf "$dir"' EXIT

@@ -4,73 +4,89 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/zip_builder.h"
 
 namespace vtq::e2e {
 
+using Env = std::vector<std::pair<std::string, std::string>>;
+
 struct RunResult {
-    int status = -1;        // exit status; -1 when killed by a signal
-    int signal = 0;         // the signal that ended it, or 0
-    bool timed_out = false; // killed after the time limit
-    long max_rss_kib = 0;   // peak resident memory seen while it ran (sampled)
-    std::string out, err;   // standard output and error
-    // The result code in a "ziptext: X: ... (code N)" line, or 0.
-    uint32_t Code() const;
+    int status = -1, signal = 0; // exit status (-1 when killed), the signal that ended it
+    bool timed_out = false;      // killed after the time limit
+    long max_rss_kib = 0;        // peak resident memory seen while it ran (sampled)
+    std::string out, err;
+    uint32_t Code() const; // N of a last "ziptext: ... (code N)" line, or 0
 };
 
-// With VTQ_E2E_MEMCHECK set (and not "0") Run() starts ziptext inside
-// valgrind's memcheck with leak checking, gives it twenty times the time,
+// VTQ_E2E_MEMCHECK set, not "0": Run() starts ziptext inside memcheck, with twenty times the time,
 // and fails the test on any memcheck report.
 bool UnderMemcheck();
 
-// Each test gets a directory of its own with work/, the tool's current
-// directory, and tmp/, its TMPDIR; removed when the test passes, kept when
-// it fails.  Every test ends by checking that tmp/ is empty.
+// Each test gets a directory with work/, the tool's current directory, and tmp/, its TMPDIR, which
+// must end empty; removed when the test passes.
 class ZiptextTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // Runs ziptext with args in work/, extra environment entries added;
-    // killed after timeout_s seconds.
-    RunResult Run(const std::vector<std::string> &args,
-                  const std::vector<std::pair<std::string, std::string>> &env = {},
+    // Runs ziptext with args in work/, env added; killed after timeout_s.
+    RunResult Run(const std::vector<std::string> &args, const Env &env = {},
                   int timeout_s = 60) const;
-
-    // Starts ziptext with args in work/ as Run() does, standard output on
-    // out_fd, and returns at once with its process id (-1 on failure).
-    pid_t Start(const std::vector<std::string> &args, int out_fd,
-                const std::vector<std::pair<std::string, std::string>> &env = {}) const;
-
+    // Starts it as Run() does with standard output on out_fd; its pid.
+    pid_t Start(const std::vector<std::string> &args, int out_fd, const Env &env = {}) const;
     std::string Work(const std::string &name = "") const {
-        return name.empty() ? root_ + "/work" : root_ + "/work/" + name;
+        return root_ + "/work" + (name.empty() ? "" : "/" + name);
     }
     std::string Tmp() const { return root_ + "/tmp"; }
     // Every path below dir, relative, sorted; directories end in "/".
     static std::vector<std::string> Tree(const std::string &dir);
 
-    // A command that runs ziptext (its arguments follow), such as setpriv.
-    std::vector<std::string> launcher_;
-    // A file of work/ that ziptext reads as standard input; "": the test's own.
-    std::string stdin_;
+    std::vector<std::string> launcher_; // a command that runs ziptext, such as setpriv
+    std::string stdin_;                 // a file of work/ as standard input; "": the test's own
 
 private:
     std::string root_;
 };
 
-// Table rows print as their label, so that a failing row is named.
-template <typename Row>
-    requires requires(const Row &r) { std::string(r.label); }
-void PrintTo(const Row &row, std::ostream *os) {
-    *os << row.label;
+// One run of ziptext in work/, with a.zip made and out/ there, and how it must end.  Always: work/
+// holds nothing new at its top, nothing appears beside it, time and memory stay bounded.
+struct Row {
+    const char *label = "";
+    std::function<std::string(const std::string &work)> archive = nullptr; // null: no a.zip
+    std::vector<std::string> args = {};
+    int status = 0;
+    std::optional<uint32_t> code = std::nullopt; // of the last message
+    std::vector<std::pair<std::string, std::string>> after =
+        {};               // paths of work/, What() they must be
+    std::string err = ""; // in the messages; with a final line break, all
+    std::function<void(const RunResult &, const std::string &work)> check = nullptr;
+    std::function<void(const std::string &work)> plant = nullptr; // before the run
+    std::optional<std::string> out = std::nullopt;                // standard output
+    const char *in = "",
+               *fifo = nullptr; // standard input; a FIFO of work/ read while it runs (must get out)
+    Env env = {};
+    long max_rss_kib = 256 << 10;
+    bool needs_root = false, read_only_out = false; // mknod; out/ without write permission
+};
+class Runs : public ZiptextTest, public ::testing::WithParamInterface<Row> {};
+#define VTQ_ROWS(name, rows)                                                                       \
+    INSTANTIATE_TEST_SUITE_P(name, Runs, ::testing::ValuesIn(rows),                                \
+                             [](const auto &r) { return std::string(r.param.label); })
+
+// What is at path: "<fifo>", "<link>", "<device>", "<directory>", "<none>", or a file's bytes.
+std::string What(const std::string &path);
+inline auto Fixed(std::string bytes) {
+    return [bytes](const std::string &) { return bytes; };
 }
 
-// A ZIP archive as bytes: members given as (name, content) pairs, deflated.
+inline void PrintTo(const Row &row, std::ostream *os) { *os << row.label; }
+
+// (name, content) members deflated, directories stored.
 std::string Zip(const std::vector<std::pair<std::string, std::string>> &members);
 
 // The compose-mode block of one member: labels, text, a line break.

@@ -1,7 +1,6 @@
-/* zt_consumer.c - a program built against the installed libziptext: plain
- * C, the installed ziptext.h, the library linked by name.  It prints each
- * member of ARCHIVE as "path: text" (a nested member's names joined by
- * " > ") and exits with the archive's result code, 0 when it is 0. */
+/* zt_consumer.c ARCHIVE - built against the installed libziptext: prints
+ * each member as "path: text" (a nested member's names joined by " > ");
+ * 0 when the archive's result code is 0. */
 #include <stdio.h>
 #include <string.h>
 
@@ -15,10 +14,6 @@ static void print_member(void *user, const zt_member *m) {
 }
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: zt_consumer ARCHIVE\n");
-        return 2;
-    }
     zt_options opts;
     memset(&opts, 0, sizeof opts);
     opts.size = sizeof opts;
@@ -26,7 +21,8 @@ int main(int argc, char **argv) {
     zt_summary summary;
     memset(&summary, 0, sizeof summary);
     summary.size = sizeof summary;
-    const uint32_t code = zt_members(argv[1], &opts, &summary);
-    if (code != 0) fprintf(stderr, "zt_consumer: %s: %s (code %u)\n", argv[1], zt_code_meaning(code), (unsigned)code);
+    const uint32_t code = argc == 2 ? zt_members(argv[1], &opts, &summary) : 2;
+    if (code != 0)
+        fprintf(stderr, "zt_consumer: %s (code %u)\n", zt_code_meaning(code), (unsigned)code);
     return code == 0 ? 0 : 1;
 }

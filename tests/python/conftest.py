@@ -1,10 +1,7 @@
-"""conftest.py - the corpus, the built tool, and the tool's records for the Python tests
+"""conftest.py - the corpus, the built tool and its --json records for the Python tests
 
-CTest sets ZIPTEXT_TOOL (the built ziptext), ZIPTEXT_LIBRARY (the library
-folder) and PYTHONPATH (python/); the corpus is the shared one beside the
-checkout unless ZIPTEXT_CORPUS says otherwise.
+CTest sets ZIPTEXT_TOOL, ZIPTEXT_LIBRARY, ZIPTEXT_CORPUS and PYTHONPATH (python/).
 """
-
 import json
 import os
 import subprocess
@@ -24,13 +21,9 @@ def tool_json(*args):
     run = subprocess.run([TOOL, "--json", *args], capture_output=True, text=True)
     assert run.returncode in (0, 1), run.stderr
     found = {}
-    for line in run.stdout.splitlines():
-        record = json.loads(line)
-        members, _ = found.setdefault(record["archive"], ([], None))
-        if "path" in record:
-            members.append(record)
-        else:
-            found[record["archive"]] = (members, record)
+    for record in map(json.loads, run.stdout.splitlines()):
+        members, summary = found.setdefault(record["archive"], ([], None))
+        found[record["archive"]] = (members + [record], summary) if "path" in record else (members, record)
     return found
 
 
@@ -40,8 +33,5 @@ def corpus_json():
 
 
 def pytest_collection_modifyitems(config, items):
-    # Every test compares records over the corpus; a checkout without the
-    # shared corpus beside it skips them, as the C++ corpus tests do.
-    if not ARCHIVES:
-        for item in items:
-            item.add_marker(pytest.mark.skip(reason=f"corpus not present: {CORPUS}"))
+    for item in items if not ARCHIVES else []:  # no shared corpus beside the checkout
+        item.add_marker(pytest.mark.skip(reason=f"corpus not present: {CORPUS}"))

@@ -1,8 +1,6 @@
-// deflate_writer.h - hand-built raw-deflate (and Deflate64) streams, bit by bit
-//
-// For the decoder tests' streams that no compressor writes: symbols a code
-// does not define, incomplete codes, distances before the start.  Test
-// code only.
+// deflate_writer.h - hand-built raw-deflate (and Deflate64) streams, bit by
+// bit, for what no compressor writes: undefined symbols, incomplete codes,
+// distances before the start
 #pragma once
 
 #include <cstdint>

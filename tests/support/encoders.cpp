@@ -66,15 +66,18 @@ std::string AesEncrypt(const std::string &stored, const std::string &password, i
     std::string data = stored;
     for (size_t at = 0; at < data.size(); at += 16) {
         unsigned char counter[16] = {}, stream[16];
-        for (size_t i = 0, n = at / 16 + 1; i < 8; ++i) counter[i] = static_cast<unsigned char>(n >> (8 * i));
+        for (size_t i = 0, n = at / 16 + 1; i < 8; ++i)
+            counter[i] = static_cast<unsigned char>(n >> (8 * i));
         int made = 0;
         EVP_EncryptUpdate(ctx, stream, &made, counter, 16);
-        for (size_t i = 0; i < 16 && at + i < data.size(); ++i) data[at + i] = static_cast<char>(data[at + i] ^ stream[i]);
+        for (size_t i = 0; i < 16 && at + i < data.size(); ++i)
+            data[at + i] = static_cast<char>(data[at + i] ^ stream[i]);
     }
     EVP_CIPHER_CTX_free(ctx);
     unsigned char mac[20];
     unsigned int mac_len = 0;
-    HMAC(EVP_sha1(), keys + key, static_cast<int>(key), Bytes(data.data()), data.size(), mac, &mac_len);
+    HMAC(EVP_sha1(), keys + key, static_cast<int>(key), Bytes(data.data()), data.size(), mac,
+         &mac_len);
     return salt + std::string(reinterpret_cast<char *>(keys + 2 * key), 2) + data +
            std::string(reinterpret_cast<char *>(mac), 10);
 }
@@ -96,8 +99,10 @@ void Encode(ZipMember &m, uint16_t method, uint32_t encryption, const std::strin
         const int strength = static_cast<int>(encryption - VTQ_ENC_AES128 + 1);
         stored = AesEncrypt(stored, password, strength);
         flags |= 1;
-        m.extra = std::string("\x01\x99\x07\x00\x02\x00" "AE", 8) + static_cast<char>(strength) +
-                  static_cast<char>(method) + '\0';
+        m.extra = std::string("\x01\x99\x07\x00\x02\x00"
+                              "AE",
+                              8) +
+                  static_cast<char>(strength) + static_cast<char>(method) + '\0';
         m.method = 99;
         m.crc = 0; // AE-2
     }

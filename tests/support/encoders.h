@@ -1,7 +1,5 @@
-// encoders.h - the tests' compressors and WinZip AES: each method through
-// its own library's encoder, AES through libcrypto, for archives that
-// ZipArchive builds (unit tests only: the other users of the builder do
-// not link these libraries)
+// encoders.h - the unit tests' compressors (each method's own library) and
+// WinZip AES (libcrypto), for archives that ZipArchive builds
 #pragma once
 
 #include <cstdint>

@@ -3,10 +3,12 @@
 #include "host/oscomm/oscomm.h"
 #include "tests/support/zip_builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
+#include <iterator>
+#include <span>
 
 namespace fs = std::filesystem;
 
@@ -15,8 +17,8 @@ namespace vtq::test {
 void HostTest::SetUp() {
     host().Reset();
     const char *base = std::getenv("VTQ_TEST_TMP");
-    std::string tmpl = std::string(base ? base : fs::temp_directory_path().string()) +
-                       "/vtqtest-XXXXXX";
+    std::string tmpl =
+        std::string(base ? base : fs::temp_directory_path().string()) + "/vtqtest-XXXXXX";
     if (mkdtemp(tmpl.data()) == nullptr) FAIL() << "mkdtemp failed";
     dir_ = tmpl;
 }
@@ -24,17 +26,16 @@ void HostTest::SetUp() {
 void HostTest::TearDown() {
     EXPECT_EQ(host().live_allocs, 0) << "host allocations leaked";
     // Memory files left behind go with the test, and the host forgets what
-    // it created for the test: the test's directory is removed by hand, and
-    // a later test may get the same inode numbers.
+    // it created: the directory goes by hand, and a later test may get the
+    // same inode numbers.
     for (const std::string &p : MemoryFiles()) VTQ_ASC_remove(p.c_str());
     vtq::oscomm::keep_created();
     host().Reset();
-    if (!HasFailure() && !dir_.empty()) {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    } else if (!dir_.empty()) {
+    std::error_code ec;
+    if (HasFailure())
         std::cerr << "kept test directory " << dir_ << "\n";
-    }
+    else if (!dir_.empty())
+        fs::remove_all(dir_, ec);
 }
 
 static std::vector<std::string> Walk(const std::string &root) {
@@ -82,8 +83,7 @@ std::string OutputTest::Output() {
     return ReadFile(out_path_);
 }
 
-std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
-                                const std::string &work) {
+std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out, const std::string &work) {
     auto bus = std::make_unique<ZipBus>();
     bus->Options = opts;
     bus->Parent = &bus->OwnParent;
@@ -107,9 +107,9 @@ uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::strin
         EXPECT_EQ(records, &sentinel);
         return r;
     }
-    for (uint32_t i = 0; i < count; ++i) {
-        const MemberRecord &m = records[i];
-        if (names) names->push_back(m.Name ? std::string(m.Name) + ":" + std::to_string(m.Size) : "-");
+    for (const MemberRecord &m : std::span(records, count)) {
+        if (names)
+            names->push_back(m.Name ? std::string(m.Name) + ":" + std::to_string(m.Size) : "-");
         VTQ_free(m.Name);
     }
     VTQ_free(records);
@@ -127,8 +127,8 @@ uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExte
             EXPECT_EQ(e->Size, sizeof *e);
             if (e->Kind == VTQ_EVENT_BEGIN) {
                 r->open.push_back(r->walked->size());
-                r->walked->push_back({e->Name, "", "", 0, static_cast<uint32_t>(r->open.size() - 1),
-                                      false, *e});
+                r->walked->push_back(
+                    {e->Name, "", "", 0, static_cast<uint32_t>(r->open.size() - 1), false, *e});
                 return;
             }
             ASSERT_EQ(e->Kind, VTQ_EVENT_END);
@@ -171,15 +171,12 @@ uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExte
 }
 
 size_t OpenFds() {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto &e : fs::directory_iterator("/proc/self/fd")) ++n;
-    return n;
+    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
 }
 
 std::string CorpusDir() {
-    std::string d = VTQ_CORPUS_DIR;
     std::error_code ec;
-    return fs::exists(d + "/MANIFEST.tsv", ec) ? d : std::string();
+    return fs::exists(VTQ_CORPUS_DIR "/MANIFEST.tsv", ec) ? VTQ_CORPUS_DIR : "";
 }
 
 } // namespace vtq::test

@@ -1,4 +1,4 @@
-// test_host.cpp - fault-injecting, recording host for the unit tests
+// test_host.cpp - fault-injecting, recording host for the unit tests (see test_host.h)
 #include "tests/support/test_host.h"
 
 #include <algorithm>
@@ -12,8 +12,7 @@
 #include "host/oscomm/internal.h"
 #include "host/oscomm/oscomm.h"
 
-// Records are filled with designated initializers naming only what is set.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers" // designated initializers
 
 namespace vtq::test {
 
@@ -35,8 +34,7 @@ bool Fault(HostCall k) {
 }
 
 int StringStreamWrite(void *user, const void *buf, uint32_t len) {
-    static_cast<StringStream *>(user)->data.append(static_cast<const char *>(buf), len);
-    return 0;
+    return static_cast<StringStream *>(user)->data.append(static_cast<const char *>(buf), len), 0;
 }
 
 // With Host::adopt, what path names becomes the host's own (see there).
@@ -52,8 +50,8 @@ uint32_t RunMember(MemberCall &call) {
     return r;
 }
 
-// The record of the conversion under way: an index into conv_calls, plus
-// one, kept at the end of the ConvState's private area; null when none.
+// The conversion under way: its index in conv_calls plus one sits at the
+// end of the ConvState's private area (0: not recorded).
 ConvCall *Recorded(ConvState *st) {
     uint32_t i;
     std::memcpy(&i, st->Private + sizeof st->Private - 4, 4);
@@ -73,21 +71,21 @@ std::string FileContent(const std::string &path) {
     return s.str();
 }
 
-StringStream::StringStream() {
-    stream.Write = StringStreamWrite;
-    stream.User = this;
-}
+StringStream::StringStream() : stream{StringStreamWrite, this} {}
 
 // Split mode: the text goes beside the member file, its last extension
 // replaced by ".txt" (".txt" added once more when that is the member file).
 uint32_t CopyMember(MemberCall &call) {
     const std::string &text = call.content;
     if (call.stream_call) {
-        if (!text.empty()) VTQ_WriteStream(call.stream, static_cast<uint32_t>(text.size()), text.data());
+        if (!text.empty())
+            VTQ_WriteStream(call.stream, static_cast<uint32_t>(text.size()), text.data());
     } else if (call.mode == 1) {
         const size_t slash = call.path.rfind('/'), dot = call.path.rfind('.');
         std::string t = (dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                             ? call.path.substr(0, dot) : call.path) + ".txt";
+                             ? call.path.substr(0, dot)
+                             : call.path) +
+                        ".txt";
         std::ofstream(t == call.path ? t + ".txt" : t, std::ios::binary) << text;
     } else if (call.out != nullptr && !text.empty()) {
         VTQ_FileWrite(text.data(), 1, text.size(), call.out);
@@ -161,14 +159,10 @@ int VTQ_ASC_remove(const char *path) {
     return os::remove_file(path);
 }
 char *VTQ_ASC_tmpnam(char *buf) {
-    if (!Fault(T::kTmpName)) return os::tmp_name(buf);
-    buf[0] = 0;
-    return nullptr;
+    return Fault(T::kTmpName) ? (buf[0] = 0, nullptr) : os::tmp_name(buf);
 }
 char *VTQ_ASC_tmpnam1(const ParentInfo *parent, char *buf) {
-    if (!Fault(T::kTmpName)) return os::tmp_name_in(parent, buf);
-    buf[0] = 0;
-    return nullptr;
+    return Fault(T::kTmpName) ? (buf[0] = 0, nullptr) : os::tmp_name_in(parent, buf);
 }
 int VTQ_WriteStream(VTQ_STREAM *stream, uint32_t len, const void *buf) {
     return os::write_stream(stream, len, buf);
@@ -232,16 +226,27 @@ int cconvTermConvert(ConvState *st) {
     return vtq::conf::term_convert(st);
 }
 
-uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, VTQ_FILE *out, const TxtOptions *opts,
-                                                ParentInfo *parent, uint32_t mode, uint64_t user_data) {
-    T::MemberCall c{.path = path, .out = out, .opts = opts, .parent = parent, .mode = mode, .user_data = user_data};
+uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, VTQ_FILE *out,
+                                                const TxtOptions *opts, ParentInfo *parent,
+                                                uint32_t mode, uint64_t user_data) {
+    T::MemberCall c{.path = path,
+                    .out = out,
+                    .opts = opts,
+                    .parent = parent,
+                    .mode = mode,
+                    .user_data = user_data};
     return T::RunMember(c);
 }
 uint32_t VTQ_GetCompressFileTextStreamWithErrCallback(const char *path, VTQ_STREAM *stream,
                                                       const TxtOptions *opts, ParentInfo *parent,
                                                       uint32_t mode, uint64_t user_data) {
-    T::MemberCall c{.path = path, .stream = stream, .stream_call = true, .opts = opts, .parent = parent,
-                    .mode = mode, .user_data = user_data};
+    T::MemberCall c{.path = path,
+                    .stream = stream,
+                    .stream_call = true,
+                    .opts = opts,
+                    .parent = parent,
+                    .mode = mode,
+                    .user_data = user_data};
     return T::RunMember(c);
 }
 

@@ -1,10 +1,8 @@
-// test_host.h - the host the unit tests link the filter against
-//
-// It forwards every service to the stand-in host's own workings, and puts
-// in front of them: a countdown that fails the Nth call of a chosen kind
-// (once, or from then on), a count of live allocations for leak checks, a
-// record of conversions, and a hook that lets a test stand in for the
-// per-member text extraction.  Test code only.
+// test_host.h - the host the unit tests link the filter against: the
+// stand-in host's workings behind a countdown that fails the Nth call of a
+// chosen kind (once, or from then on), a count of live allocations, a
+// record of conversions, and a hook standing in for the per-member text
+// extraction.
 #pragma once
 
 #include <cstdint>
@@ -17,26 +15,25 @@
 
 namespace vtq::test {
 
-// Kinds of host call that can be made to fail.
+// Kinds of host call that can be made to fail, and how they fail.
 enum HostCall : uint32_t {
-    kAlloc = 1u << 0,   // VTQ_malloc -> null
-    kOpen = 1u << 1,    // VTQ_FileOpen -> null
-    kRead = 1u << 2,    // VTQ_FileRead -> 0
-    kSeek = 1u << 3,    // VTQ_FileSeek -> -1
-    kTell = 1u << 4,    // VTQ_FileTellSize -> -1
-    kWrite = 1u << 5,   // VTQ_FileWrite -> 0 items
-    kMkDir = 1u << 6,   // VTQ_MkDir -> -1
-    kRmDir = 1u << 7,   // VTQ_RmDir -> -1
-    kRemove = 1u << 8,  // VTQ_ASC_remove -> -1
-    kOpenDir = 1u << 9, // VTQ_ASC_opendir -> 0
-    kConv = 1u << 10,   // cconvInitConvert / cconvChgCharset / cconvConvert -> 1
-    kTmpName = 1u << 11,// VTQ_ASC_tmpnam(1) -> null, empty buffer
+    kAlloc = 1u << 0,    // VTQ_malloc -> null
+    kOpen = 1u << 1,     // VTQ_FileOpen -> null
+    kRead = 1u << 2,     // VTQ_FileRead -> 0
+    kSeek = 1u << 3,     // VTQ_FileSeek -> -1
+    kTell = 1u << 4,     // VTQ_FileTellSize -> -1
+    kWrite = 1u << 5,    // VTQ_FileWrite -> 0 items
+    kMkDir = 1u << 6,    // VTQ_MkDir -> -1
+    kRmDir = 1u << 7,    // VTQ_RmDir -> -1
+    kRemove = 1u << 8,   // VTQ_ASC_remove -> -1
+    kOpenDir = 1u << 9,  // VTQ_ASC_opendir -> 0
+    kConv = 1u << 10,    // cconvInitConvert / cconvChgCharset / cconvConvert -> 1
+    kTmpName = 1u << 11, // VTQ_ASC_tmpnam(1) -> null, empty buffer
 };
 
 // One call of the per-member text extraction, as the filter made it.
 struct MemberCall {
-    std::string path;       // member file path
-    std::string content;    // the member file's bytes at the time of the call
+    std::string path, content; // the member file, and its bytes at the call
     VTQ_FILE *out = nullptr;
     VTQ_STREAM *stream = nullptr;
     bool stream_call = false;
@@ -53,42 +50,34 @@ struct ConvCall {
     ConvSource source{};
     std::string charset, src; // the source set, and the bytes handed to cconvConvert
     uint32_t dst_cap = 0;
-    uint32_t zero0 = 1, zero1 = 1, zero2 = 1, produced_before = 1; // the fields the filter must zero
+    uint32_t zero0 = 1, zero1 = 1, zero2 = 1,
+             produced_before = 1; // the fields the filter must zero
     bool converted = false, terminated = false;
 };
 
 // The test host's state; the fixture resets it between tests.
 struct Host {
-    // Fault countdown: the fail_at-th call (1-based) whose kind is in mask
-    // fails; with persistent, every later one too.  0 disarms.
+    // The fail_at-th call (1-based) of a kind in mask fails; with
+    // persistent every later one too.  0 disarms.
     uint32_t mask = 0;
     uint64_t fail_at = 0;
     bool persistent = false;
-    uint64_t calls = 0;  // calls of a kind in mask since arming
-    uint64_t fired = 0;  // faults injected since arming
-
+    uint64_t calls = 0, fired = 0; // calls of a kind in mask, faults injected, since arming
     int64_t live_allocs = 0;
-
-    // Per-member extraction; the default (CopyMember) copies the member's
-    // bytes to the output (or a text file beside it in split mode).
+    // Per-member extraction; by default CopyMember.
     std::function<uint32_t(MemberCall &)> member;
     std::vector<MemberCall> member_calls;
-
     bool record_conv = false;
     std::vector<ConvCall> conv_calls;
-
     // The stand-in host removes, and empties with a "w" open, only what it
-    // created itself; the filter's tests build their trees by hand.  So
-    // the host first takes for its own whatever a removal or a "w" open
-    // names.  Tests of that rule call the host's workings directly.
+    // created; the tests build trees by hand, so the host first adopts what
+    // a removal or a "w" open names.
     bool adopt = true;
-    // Every memory file opened through the host, for leftover checks.
-    std::set<std::string> memory_files;
-    // Nonzero: every VTQ_FileRead delivers at most this many bytes (at
-    // least one item), as a pipe or a network file may.
+    std::set<std::string> memory_files; // opened through the host, for leftover checks
+    // Nonzero: a VTQ_FileRead delivers at most this many bytes (one item at
+    // least), as a pipe may.
     size_t read_limit = 0;
-    // The log takes its text argument literally, as a host's log may,
-    // instead of as a printf format.
+    // The log takes its text literally instead of as a printf format.
     bool literal_log = false;
 
     void Arm(uint32_t m, uint64_t n, bool persist = false) {
@@ -103,7 +92,8 @@ struct Host {
 
 Host &host();
 
-// The default per-member extraction (see Host::member).
+// The default per-member extraction: the member's bytes to the output, or
+// in split mode to a text file beside the member file.
 uint32_t CopyMember(MemberCall &call);
 
 // The bytes of a file: a memory file of the host, or one on disk.

@@ -11,18 +11,13 @@
 namespace vtq::test {
 namespace {
 
-void Put16(std::string &s, uint32_t v) {
-    s.push_back(static_cast<char>(v & 0xff));
-    s.push_back(static_cast<char>((v >> 8) & 0xff));
+// Little-endian fields.
+void PutN(std::string &s, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>(v >> (8 * i) & 0xff));
 }
-void Put32(std::string &s, uint32_t v) {
-    Put16(s, v & 0xffff);
-    Put16(s, v >> 16);
-}
-void Put64(std::string &s, uint64_t v) {
-    Put32(s, static_cast<uint32_t>(v));
-    Put32(s, static_cast<uint32_t>(v >> 32));
-}
+void Put16(std::string &s, uint32_t v) { PutN(s, v, 2); }
+void Put32(std::string &s, uint32_t v) { PutN(s, v, 4); }
+void Put64(std::string &s, uint64_t v) { PutN(s, v, 8); }
 // A ZIP64 extra record of the given 64-bit values.
 std::string Zip64Extra(std::initializer_list<uint64_t> values) {
     std::string x;
@@ -115,68 +110,51 @@ std::string ZipArchive::Build() const {
             csize = usize = offset = 0xFFFFFFFF;
         }
 
-        // Local file header.
-        Put32(out, 0x04034b50);
-        Put16(out, 20);                                 // version needed
-        Put16(out, lflags);                             // flags
-        Put16(out, Or(m.local_method, m.method));       // method
-        Put32(out, 0x00210000);                         // time, date
-        Put32(out, Or(m.local_crc, m.bit3 ? 0 : ccrc)); // crc
+        Put32(out, 0x04034b50); // local file header
+        Put16(out, 20);         // version needed
+        Put16(out, lflags);
+        Put16(out, Or(m.local_method, m.method));
+        Put32(out, 0x00210000); // time, date
+        Put32(out, Or(m.local_crc, m.bit3 ? 0 : ccrc));
         Put32(out, Or(m.local_compressed_size, m.bit3 ? 0 : csize));
         Put32(out, Or(m.local_uncompressed_size, m.bit3 ? 0 : usize));
         Put16(out, Or(m.local_name_len, m.name.size()));
         Put16(out, static_cast<uint32_t>(lextra.size()));
-        out += m.name;
-        out += lextra;
-        out += stored;
+        out += m.name + lextra + stored;
         if (m.data_descriptor) {
-            Put32(out, 0x08074b50);
-            Put32(out, ccrc);
-            Put32(out, csize);
-            Put32(out, usize);
+            for (uint32_t v : {0x08074b50u, ccrc, csize, usize}) Put32(out, v);
         }
-
-        // Central directory header.
-        Put32(central, 0x02014b50);
-        Put16(central, 0x031e);                          // made by: Unix
-        Put16(central, 20);                              // version needed
+        Put32(central, 0x02014b50); // central directory header
+        Put16(central, 0x031e);     // made by: Unix
+        Put16(central, 20);         // version needed
         Put16(central, cflags);
         Put16(central, m.method);
-        Put32(central, 0x00210000);
-        Put32(central, ccrc);
-        Put32(central, csize);
-        Put32(central, usize);
+        for (uint32_t v : {0x00210000u, ccrc, csize, usize}) Put32(central, v);
         Put16(central, Or(m.central_name_len, m.name.size()));
         Put16(central, static_cast<uint32_t>(extra.size()));
-        Put16(central, 0);                               // comment length
-        Put16(central, 0);                               // disk start
-        Put16(central, 0);                               // internal attributes
+        Put32(central, 0); // comment length, disk start
+        Put16(central, 0); // internal attributes
         Put32(central, m.name.empty() || m.name.back() != '/' ? 0x81a40000u : 0x41ed0010u);
         Put32(central, offset);
-        central += m.name;
-        central += extra;
+        central += m.name + extra;
     }
     const uint32_t cd_at = static_cast<uint32_t>(out.size() - stub.size());
     out += central;
     if (zip64) {
         const uint64_t z64_at = out.size() - stub.size();
         Put32(out, 0x06064b50);
-        Put64(out, 44);                                  // size of the rest
-        Put16(out, 0x031e);                              // made by
-        Put16(out, 45);                                  // version needed
-        Put32(out, 0);                                   // this disk
-        Put32(out, 0);                                   // disk of the directory
-        Put64(out, members.size());
-        Put64(out, members.size());
-        Put64(out, central.size());
-        Put64(out, cd_at);
-        Put32(out, 0x07064b50);                          // locator
+        Put64(out, 44);                 // size of the rest
+        Put32(out, 45u << 16 | 0x031e); // made by, version needed
+        Put64(out, 0);                  // this disk, disk of the directory
+        for (uint64_t v : {members.size(), members.size(), central.size(), size_t{cd_at}})
+            Put64(out, v);
+        Put32(out, 0x07064b50); // locator
         Put32(out, 0);
         Put64(out, z64_at);
-        Put32(out, 1);                                   // disks
+        Put32(out, 1); // disks
     }
     Put32(out, 0x06054b50);
-    Put16(out, 0);                                      // this disk
+    Put16(out, 0); // this disk
     Put16(out, Or(cd_disk, 0));
     Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));
     Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));

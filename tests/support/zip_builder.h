@@ -1,11 +1,10 @@
 // zip_builder.h - a test-only ZIP writer whose every field can be overridden
 //
 // Builds archives in memory: members (stored or deflated, optionally with
-// traditional encryption; other methods and WinZip AES through raw data,
-// see encoders.h), directory entries, a stub in front, a comment, bit-3
-// local headers, data descriptors, ZIP64 fields and end records, and
-// deliberately wrong fields.  Every field starts as
-// a correct writer would set it; a test overrides what it wants wrong.
+// traditional encryption; other methods and WinZip AES as raw data, see
+// encoders.h), directory entries, a stub, a comment, bit-3 local headers,
+// data descriptors, ZIP64 fields and records.  Every field starts as a
+// correct writer sets it; a test overrides what it wants wrong.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +16,12 @@ namespace vtq::test {
 
 struct ZipMember {
     std::string name;
-    std::string data;           // uncompressed content
-    uint16_t method = 0;        // 0 stored, 8 deflate (others: data stored as given)
-    std::string password;       // non-empty: traditional encryption
-    bool bit3 = false;          // local CRC and sizes zero, flag bit 3 set
+    std::string data;             // uncompressed content
+    uint16_t method = 0;          // 0 stored, 8 deflate (others: data stored as given)
+    std::string password;         // non-empty: traditional encryption
+    bool bit3 = false;            // local CRC and sizes zero, flag bit 3 set
     bool data_descriptor = false; // write a data descriptor after the data
-    std::string extra;          // central and local extra field
+    std::string extra;            // central and local extra field
     // Sizes and local header offset in a ZIP64 extra field (0x0001), the
     // 32-bit fields all ones, in the central and the local header.
     bool zip64 = false;
@@ -37,9 +36,9 @@ struct ZipMember {
 };
 
 struct ZipArchive {
-    std::string stub;          // bytes before the archive
+    std::string stub; // bytes before the archive
     std::vector<ZipMember> members;
-    std::string comment;       // archive comment
+    std::string comment; // archive comment
     std::optional<uint16_t> cd_disk, entries_total;
     std::optional<uint32_t> cd_size, cd_offset;
     // A ZIP64 end record and locator before the end record, whose counts,
@@ -48,12 +47,11 @@ struct ZipArchive {
 
     // Adds a member or a directory entry (name ending in "/").
     ZipMember &Add(std::string name, std::string data = {}, uint16_t method = 0) {
-        ZipMember m;
+        ZipMember &m = members.emplace_back();
         m.name = std::move(name);
         m.data = std::move(data);
         m.method = method;
-        members.push_back(std::move(m));
-        return members.back();
+        return m;
     }
 
     std::string Build() const;

@@ -1,10 +1,9 @@
 """corpus_members.py - what Python's zipfile reads of each corpus archive.
 
-One line per archive: its file name, a tab, then "unreadable" when zipfile
-cannot open it, else one word per file member in directory order: the
-SHA-256 of the member's bytes, or "-" when zipfile cannot read them; "!"
-before the SHA-256 when zipfile gave another number of bytes than the
-member's declared size (it does not check that).  No password is given.  Run by test_extended.cc.
+One line per archive: its name, a tab, then "unreadable" when zipfile cannot
+open it, else one word per file member in directory order: the SHA-256 of
+its bytes, "-" when zipfile cannot read them, "!" before the SHA-256 when
+zipfile gave another size than the declared one.  No password is given.
 """
 import hashlib
 import sys
@@ -16,17 +15,14 @@ with open(corpus + "/MANIFEST.tsv", encoding="utf-8") as manifest:
 for name in files:
     try:
         archive = zipfile.ZipFile(corpus + "/" + name)
-    except Exception:  # any refusal: zipfile raises several kinds
+    except Exception:  # zipfile raises several kinds
         print(name + "\tunreadable")
         continue
     words = []
-    for info in archive.infolist():
-        if info.filename.endswith("/"):
-            continue
+    for info in (i for i in archive.infolist() if not i.filename.endswith("/")):
         try:
             data = archive.read(info)
-            mark = "" if len(data) == info.file_size else "!"
-            words.append(mark + hashlib.sha256(data).hexdigest())
+            words.append(("" if len(data) == info.file_size else "!") + hashlib.sha256(data).hexdigest())
         except Exception:
             words.append("-")
     print(name + "\t" + " ".join(words))

@@ -24,47 +24,42 @@ constexpr uint32_t kEn = VTQ_MODE_ENABLED, kC = VTQ_MODE_COMPOSE, kK = VTQ_MODE_
                    kF = VTQ_MODE_FLAT, kN = VTQ_MODE_NO_LABELS, kLog = VTQ_FMT_LOG;
 constexpr uint32_t kWrote = 0x10000; // in a hand-off script: text left behind
 
-// ------------------------------------------------------------ work paths
-
-struct PathCase {
-    EntryKind kind;
-    uint32_t mode;
-    const char *archive, *out, *parent, *src_dir, *src_name, *dst;
-};
-
-const PathCase kPathCases[] = {
-    {kTop, 0, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out/a.zip"},
-    {kTop, kF, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out"},
-    {kTop, kC, "/in/a.zip", "/out/a.txt", "", "/in", "a.zip", "/in"},
-    {kTop, 0, "/in/a.zip", "a.txt", "", "", "a.zip", ".//a.zip"},
-    {kTop, 0, "a.zip", "/out/a.txt", "", "/out", "", "/out/a.zip"},
-    {kTop, kF, "a.zip", "/out/a.txt", "", "/out", "", "/out"},
-    {kTop, 0, "a.zip", "a.txt", "", "", "", "a.zip"},
-    {kTop, kC, "a.zip", "/out/a.txt", "", "", "", "a.zip"},
-    {kTop, kC, "c:/a.zip", "/out/a.txt", "", "c:/a.zip", "a.zip", "c:/a.zip"},
-    {kTop, kC, "x/a.zip", "a.txt", "", "x", "a.zip", "x/"},
-    {kNested, 0, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/out", "in.zip", "/out/in.zip"},
-    {kNested, 0, "/w/in.zip", "/t/in.txt", "", "/t", "in.zip", "/t/in.zip"},
-    {kNested, 0, "in.zip", "/t/in.txt", "/out/a.txt", "/out", "", "/t/in.zip"},
-    {kNested, 0, "in.zip", "in.txt", "/out/a.txt", "/out", "", "in.zip"},
-    {kNested, kC, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/w", "in.zip", "/w"},
-    // A one-character parent directory is laid over "./" too.
-    {kNested, 0, "/w/in.zip", "in.txt", "x/a.txt", "x", "in.zip", "x//in.zip"},
-    {kStream, 0, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
-    {kStream, kF, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
-    {kStream, 0, "a.zip", nullptr, "", "", "", "./a.zip"},
-    {kStream, kC, "/in/a.zip", nullptr, "", "/in", "a.zip", "/in"},
-};
-
 TEST(WorkPath, WorkedExamples) {
-    for (const PathCase &c : kPathCases) {
+    const struct {
+        EntryKind kind;
+        uint32_t mode;
+        const char *archive, *out, *parent, *src_dir, *src_name, *dst;
+    } rows[] = {
+        {kTop, 0, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out/a.zip"},
+        {kTop, kF, "/in/a.zip", "/out/a.txt", "", "/out", "a.zip", "/out"},
+        {kTop, kC, "/in/a.zip", "/out/a.txt", "", "/in", "a.zip", "/in"},
+        {kTop, 0, "/in/a.zip", "a.txt", "", "", "a.zip", ".//a.zip"},
+        {kTop, 0, "a.zip", "/out/a.txt", "", "/out", "", "/out/a.zip"},
+        {kTop, kF, "a.zip", "/out/a.txt", "", "/out", "", "/out"},
+        {kTop, 0, "a.zip", "a.txt", "", "", "", "a.zip"},
+        {kTop, kC, "a.zip", "/out/a.txt", "", "", "", "a.zip"},
+        {kTop, kC, "c:/a.zip", "/out/a.txt", "", "c:/a.zip", "a.zip", "c:/a.zip"},
+        {kTop, kC, "x/a.zip", "a.txt", "", "x", "a.zip", "x/"},
+        {kNested, 0, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/out", "in.zip", "/out/in.zip"},
+        {kNested, 0, "/w/in.zip", "/t/in.txt", "", "/t", "in.zip", "/t/in.zip"},
+        {kNested, 0, "in.zip", "/t/in.txt", "/out/a.txt", "/out", "", "/t/in.zip"},
+        {kNested, 0, "in.zip", "in.txt", "/out/a.txt", "/out", "", "in.zip"},
+        {kNested, kC, "/w/in.zip", "/t/in.txt", "/out/a.txt", "/w", "in.zip", "/w"},
+        // A one-character parent directory is laid over "./" too.
+        {kNested, 0, "/w/in.zip", "in.txt", "x/a.txt", "x", "in.zip", "x//in.zip"},
+        {kStream, 0, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
+        {kStream, kF, "/in/a.zip", nullptr, "", "", "a.zip", "./"},
+        {kStream, 0, "a.zip", nullptr, "", "", "", "./a.zip"},
+        {kStream, kC, "/in/a.zip", nullptr, "", "/in", "a.zip", "/in"},
+    };
+    for (const auto &c : rows) {
         auto bus = std::make_unique<ZipBus>();
         std::memset(bus.get(), 'z', sizeof *bus); // stale bytes must not show through
         EXPECT_EQ(entry::FormWorkPath(*bus, {c.kind, c.mode, c.archive, c.out, c.parent}), 0u);
-        const std::string row = std::string(c.archive) + " -> " + c.dst;
-        EXPECT_STREQ(bus->SrcDir, c.src_dir) << row;
-        EXPECT_STREQ(bus->SrcName, c.src_name) << row;
-        EXPECT_STREQ(bus->DstFileTmp, c.dst) << row;
+        SCOPED_TRACE(std::string(c.archive) + " -> " + c.dst);
+        EXPECT_STREQ(bus->SrcDir, c.src_dir);
+        EXPECT_STREQ(bus->SrcName, c.src_name);
+        EXPECT_STREQ(bus->DstFileTmp, c.dst);
     }
 }
 
@@ -87,14 +82,10 @@ TEST(WorkPath, LongestPathThatFits) {
     EXPECT_EQ(bus->DstFileTmp, bare);
 }
 
-// ------------------------------------------------------------ entry points
-
-// Archive in/arch.zip, output out/a.txt (nested: out/n.txt, under a parent
-// whose output is out/a.txt), current directory out/ so that the stream's
-// "./" work directories land there too.  Like the real host, Run takes a
-// log reference for every nested call (and drops it after a refusal); the
-// fixture drops its own at the end and then checks that every file and log
-// was closed.
+// Archive in/arch.zip, output out/a.txt (nested: out/n.txt under a parent
+// whose output is out/a.txt), current directory out/ (the stream's "./").
+// Like the real host, Run takes a log reference for every nested call (and
+// drops it after a refusal); at the end every file and log must be closed.
 class Entry : public HostTest {
 protected:
     void SetUp() override {
@@ -136,9 +127,8 @@ protected:
             vtq_logfclose(kLog, parent_.Log);
         return r;
     }
-    // The hand-offs answer in turn: 0 extracts the member as the default
-    // host does, any other code is returned with no output; with kWrote the
-    // host first leaves a text file beside the member (stream mode too).
+    // The hand-offs answer in turn: 0 extracts as the default host does, any
+    // other code is returned; with kWrote a text file is left beside the member.
     void Script(std::vector<uint32_t> results) {
         host().member = [results, i = size_t(0)](MemberCall &c) mutable {
             const uint32_t r = i < results.size() ? results[i] : 0;
@@ -179,14 +169,19 @@ TEST_F(Entry, RefusalsAndOverlongPathsTouchNothing) {
         uint32_t code;
     };
     std::vector<Row> rows = {
-        {kTop, kEn, nul_at_4096, "", top, 27},     {kTop, kEn, zip, nul_at_4096, top, 27},
-        {kTop, kEn, zip, deep, top, 27},           {kNested, kEn, zip, "", nul_at_4096, 27},
-        {kNested, kEn, zip, "", deep, 27},         {kStream, kEn, nul_at_4096, "", top, 27},
+        {kTop, kEn, nul_at_4096, "", top, 27},
+        {kTop, kEn, zip, nul_at_4096, top, 27},
+        {kTop, kEn, zip, deep, top, 27},
+        {kNested, kEn, zip, "", nul_at_4096, 27},
+        {kNested, kEn, zip, "", deep, 27},
+        {kStream, kEn, nul_at_4096, "", top, 27},
         {kStream, kEn, std::string(4094, 'x'), "", top, 27}, // "./" + the bare name
     };
     for (EntryKind k : {kTop, kNested, kStream})
         for (const auto &[mode, code] : {std::pair{VTQ_MODE_REFUSED | kEn, 6006u},
-                                         {VTQ_MODE_REFUSED, 6006u}, {0u, 3003u}, {kC | kK, 3003u}})
+                                         {VTQ_MODE_REFUSED, 6006u},
+                                         {0u, 3003u},
+                                         {kC | kK, 3003u}})
             rows.push_back({k, mode, missing, "", top, code});
     for (const Row &r : rows) {
         std::snprintf(parent_.Path, sizeof parent_.Path, "%s", r.parent.c_str());
@@ -244,59 +239,24 @@ TEST_F(Entry, LogLines) {
     EXPECT_EQ(OutTree(), "a.txt.zip.log");
 }
 
-// A work directory path that exists and whose fresh name would not fit (4093
-// to 4095 bytes: "DIR" needs three more) is a directory the call did not
-// make.  The entry point must neither remove it (the loop failed: a CRC)
-// nor prune it (a member failed: its path is too long), and its contents
-// stay, the empty file too.
-TEST_F(Entry, WorkDirectoryThatWasThereIsLeftAlone) {
-    ZipArchive bad_crc, too_long;
-    bad_crc.Add("a.doc", "alpha").crc = 1;
-    too_long.Add("a.doc", "alpha");
-    const struct { size_t len; const ZipArchive *archive; uint32_t code; } rows[] = {
-        {4093, &bad_crc, VTQ_E_DAMAGED}, {4095, &bad_crc, VTQ_E_DAMAGED}, {4094, &too_long, VTQ_E_PATH}};
-    for (const auto &row : rows) {
-        // A deep folder whose path, plus "/arch.zip", has row.len bytes.
-        const std::string top = Path("deep");
-        std::string dir = top + std::string((row.len - 9 - top.size()) % 201, 'x');
-        fs::create_directory(dir);
-        while (dir.size() < row.len - 9) fs::create_directory(dir += "/" + std::string(200, 'd'));
-        const std::string work = dir + "/arch.zip";
-        ASSERT_EQ(work.size(), row.len);
-        fs::create_directory(work);
-        fs::current_path(work); // its files' paths would pass 4095 bytes
-        WriteFile("keep.txt", "keep");
-        WriteFile("empty", "");
-        EXPECT_EQ(Run(kTop, Zip(*row.archive), kEn, 0, 1u << 20, dir + "/a.txt"), row.code) << row.len;
-        EXPECT_EQ(ReadFile("keep.txt"), "keep") << row.len;
-        EXPECT_TRUE(fs::exists("empty")) << row.len;
-        fs::current_path(Path("out"));
-        fs::remove_all(dir.substr(0, dir.find('/', top.size())));
-    }
-}
-
-// ------------------------------------------------------------ decisions
-
 enum Arch { kOne, kTwo, kDirs, kBadSecond, kBadCentral };
 
+// script: the hand-off results in turn (0: extract); tree: out/ afterwards;
+// pre_existing: out/arch.zip/keep.txt is there beforehand.
 struct DecisionRow {
     const char *what;
     EntryKind kind;
     uint32_t mode;
     Arch arch;
-    std::vector<uint32_t> script; // hand-off results in turn (0: extract)
+    std::vector<uint32_t> script;
     uint32_t code;
-    const char *tree;     // out/ afterwards
-    bool pre_existing = false; // out/arch.zip/keep.txt exists beforehand
+    const char *tree;
+    bool pre_existing = false;
 };
 
 ZipArchive Build(Arch kind) {
     ZipArchive a;
-    if (kind == kDirs) {
-        a.Add("d/");
-        a.Add("d/e/");
-        return a;
-    }
+    if (kind == kDirs) return a.Add("d/"), a.Add("d/e/"), a;
     a.Add("a.doc", "alpha");
     if (kind == kTwo) a.Add("b.doc", "beta");
     if (kind == kBadSecond) a.Add("b.doc", "beta").crc = 1;
@@ -314,15 +274,26 @@ const DecisionRow kRows[] = {
     {"top flat damaged keeps", kTop, kF, kBadSecond, {}, 6003, "a.txt"},
     {"top compose damaged, no output", kTop, kC | kN, kBadCentral, {}, 6003, ""},
     {"top single 6000 removed", kTop, kK, kOne, {kWrote | 6000}, 6000, ""},
-    {"top 6000 then text kept", kTop, kK, kTwo, {kWrote | 6000, 0}, 6000,
+    {"top 6000 then text kept",
+     kTop,
+     kK,
+     kTwo,
+     {kWrote | 6000, 0},
+     6000,
      "arch.zip/ arch.zip/a.txt arch.zip/b.txt"},
     {"top keep going mapped", kTop, kC | kN | kK, kTwo, {3101, 0}, 6003, "a.txt"},
     {"top stop removes output", kTop, kC | kN, kTwo, {0, 9}, 9, ""},
     {"top member code beats loop", kTop, kK, kBadSecond, {7}, 7, ""},
     {"top other's dir kept", kTop, 0, kBadSecond, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
     {"top unmade dir kept", kTop, 0, kBadCentral, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
-    {"top fresh name", kTop, 0, kOne, {}, 0,
-     "arch.zip/ arch.zip/keep.txt arch.zipDIR/ arch.zipDIR/a.txt", true},
+    {"top fresh name",
+     kTop,
+     0,
+     kOne,
+     {},
+     0,
+     "arch.zip/ arch.zip/keep.txt arch.zipDIR/ arch.zipDIR/a.txt",
+     true},
     // Nested level.
     {"nested compose no text", kNested, kC, kDirs, {}, 6002, ""},
     {"nested split dirs only", kNested, 0, kDirs, {}, 0, "arch.zip/ arch.zip/d/ arch.zip/d/e/"},
@@ -336,7 +307,13 @@ const DecisionRow kRows[] = {
     {"stream split ok pruned", kStream, 0, kOne, {}, 0, ""},
     {"stream split damaged removed", kStream, 0, kBadSecond, {kWrote}, 6003, ""},
     // Nothing made yet, so nothing removed: above all not "./" itself.
-    {"stream damaged directory", kStream, 0, kBadCentral, {}, 6003, "arch.zip/ arch.zip/keep.txt",
+    {"stream damaged directory",
+     kStream,
+     0,
+     kBadCentral,
+     {},
+     6003,
+     "arch.zip/ arch.zip/keep.txt",
      true},
     {"stream single 6000", kStream, kK, kOne, {kWrote | 6000}, 6000, ""},
     {"stream stop", kStream, kC | kN, kTwo, {0, 9}, 9, ""},
@@ -353,9 +330,9 @@ TEST_P(Decision, ResultAndWhatRemains) {
     Script(row.script);
     // The size limit is on (and far away), so that a 3005 from the host
     // leaves no line break behind.
-    EXPECT_EQ(Run(row.kind, Zip(Build(row.arch)), kEn | row.mode,
-                  VTQ_FMT_SIZE_LIMIT | VTQ_FMT_EOL_LF),
-              row.code);
+    EXPECT_EQ(
+        Run(row.kind, Zip(Build(row.arch)), kEn | row.mode, VTQ_FMT_SIZE_LIMIT | VTQ_FMT_EOL_LF),
+        row.code);
     EXPECT_EQ(OutTree(), row.tree);
     if (row.kind == kStream && row.code == 0) {
         EXPECT_EQ(stream_.data, "alpha");

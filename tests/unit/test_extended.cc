@@ -1,18 +1,16 @@
 // test_extended.cc - the extraction loop in extended mode: what common ZIP
-// tools read, salvage with a reason per member, member events, methods and
-// passwords, listings, and the defences against overlapping members and
-// bombs; the corpus as Python's zipfile reads it
+// tools read, salvage with a reason per member, events, methods and
+// passwords, listings, bombs, names; the corpus as Python's zipfile reads it
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/encoders.h"
@@ -28,6 +26,13 @@ namespace {
 constexpr uint32_t kKeepGoing = VTQ_MODE_KEEP_GOING;
 using Strings = std::vector<std::string>;
 
+VtqExtension Ext() {
+    VtqExtension ext{};
+    ext.Size = sizeof ext;
+    ext.Version = VTQ_EXTENSION_VERSION;
+    return ext;
+}
+
 class Extended : public HostTest {
 protected:
     // Walks a in extended compose mode (mode bits besides), with password
@@ -37,9 +42,7 @@ protected:
         return WalkFile(Path("a.zip"), mode, password);
     }
     uint32_t WalkFile(const std::string &path, uint32_t mode, const char *password = nullptr) {
-        VtqExtension ext{};
-        ext.Size = sizeof ext;
-        ext.Version = VTQ_EXTENSION_VERSION;
+        VtqExtension ext = Ext();
         ext.Password = reinterpret_cast<const unsigned char *>(password);
         ext.PasswordLen = password != nullptr ? static_cast<uint32_t>(strlen(password)) : 0;
         ext.Flags = flags_;
@@ -72,19 +75,22 @@ TEST_F(Extended, ReadsWhatThePeersRead) {
         // End records in the comment: one of an empty archive whose comment
         // does not end the file, and one before it whose directory is not
         // where it says.  The real one before them is taken.
-        {"end records in the comment", [](ZipArchive &a) {
+        {"end records in the comment",
+         [](ZipArchive &a) {
              const std::string empty = std::string("PK\5\6", 4) + std::string(18, '\0');
              std::string nowhere = empty;
              nowhere[12] = 46; // a directory of one entry, right before it
              a.comment = nowhere + empty + "more comment";
          }},
-        {"ZIP64 end record and extra fields", [](ZipArchive &a) {
+        {"ZIP64 end record and extra fields",
+         [](ZipArchive &a) {
              a.zip64 = true;
              for (ZipMember &m : a.members) m.zip64 = true;
          }},
         // Streaming writers: bit 3, zero or all-ones local sizes, data
         // descriptors, a ZIP64 extra on a small member.
-        {"streamed members", [](ZipArchive &a) {
+        {"streamed members",
+         [](ZipArchive &a) {
              for (ZipMember &m : a.members) m.bit3 = m.data_descriptor = true;
              a.members[2].zip64 = true;
          }},
@@ -128,7 +134,8 @@ TEST_F(Extended, SalvagesMembersThatFail) {
          "compression method 98 (ppmd) is not supported"},
         {"unknown method", [](ZipMember &m) { m.method = 77; }, 3101,
          "compression method 77 is not supported"},
-        {"encrypted", [](ZipMember &m) { m.password = "pw"; }, 3001, "encrypted, no password given"},
+        {"encrypted", [](ZipMember &m) { m.password = "pw"; }, 3001,
+         "encrypted, no password given"},
         {"damaged", [](ZipMember &m) { m.raw = "\xff\xff\xff"; }, 3101, "deflate data is damaged"},
         {"stream ends early", [](ZipMember &m) { m.uncompressed_size = 20000; }, 3101,
          "data ends before the declared size"},
@@ -160,31 +167,30 @@ TEST_F(Extended, SalvagesMembersThatFail) {
     }
 }
 
-// Every method the filter decodes, plain and under each encryption, with
-// the right password, a wrong one and an empty one; the BEGIN event names
-// the method inside and the encryption.
+// Each method the filter decodes and each encryption, with the right
+// password, a wrong one and an empty one; the BEGIN event names the method
+// inside and the encryption.
 TEST_F(Extended, MethodsAndPasswords) {
     const std::string text = "member text\n" + std::string(5000, 'x') + "the end\n";
-    for (uint16_t method : {uint16_t{0}, uint16_t{8}, uint16_t{12}, uint16_t{14}, uint16_t{93}, uint16_t{95}}) {
-        for (uint32_t enc : {VTQ_ENC_NONE, VTQ_ENC_ZIPCRYPTO, VTQ_ENC_AES128, VTQ_ENC_AES192,
-                             VTQ_ENC_AES256}) {
-            SCOPED_TRACE(std::to_string(method) + " " + std::to_string(enc));
-            ZipArchive a;
-            Encode(a.Add("m.txt", text), method, enc, "se cret");
-            EXPECT_EQ(Walk(a, kKeepGoing, "se cret"), 0u);
-            EXPECT_EQ(Handed(), Strings{text});
-            ASSERT_EQ(walked_.size(), 1u);
-            EXPECT_EQ(walked_[0].begin.Method, method);
-            EXPECT_EQ(walked_[0].begin.Encryption, enc);
-            if (enc == VTQ_ENC_NONE) continue;
-            const struct { const char *password; uint32_t code; const char *reason; } tries[] = {
-                {"secret", 3102, "wrong password"}, {"", 5001, "empty password"}};
-            for (const auto &t : tries) {
-                EXPECT_EQ(Walk(a, kKeepGoing, t.password), 0u);
-                EXPECT_EQ(walked_[0].code, t.code);
-                EXPECT_EQ(walked_[0].reason, t.reason);
-                EXPECT_TRUE(Handed().empty());
-            }
+    const std::pair<uint16_t, uint32_t> rows[] = {
+        {0, VTQ_ENC_NONE},    {8, VTQ_ENC_ZIPCRYPTO}, {0, VTQ_ENC_ZIPCRYPTO}, {12, VTQ_ENC_AES128},
+        {14, VTQ_ENC_AES192}, {93, VTQ_ENC_AES256},   {95, VTQ_ENC_NONE},     {0, VTQ_ENC_AES256}};
+    for (const auto &[method, enc] : rows) {
+        SCOPED_TRACE(std::to_string(method) + " " + std::to_string(enc));
+        ZipArchive a;
+        Encode(a.Add("m.txt", text), method, enc, "se cret");
+        EXPECT_EQ(Walk(a, kKeepGoing, "se cret"), 0u);
+        EXPECT_EQ(Handed(), Strings{text});
+        ASSERT_EQ(walked_.size(), 1u);
+        EXPECT_EQ(walked_[0].begin.Method, method);
+        EXPECT_EQ(walked_[0].begin.Encryption, enc);
+        if (enc == VTQ_ENC_NONE) continue;
+        for (const auto &[password, code, reason] :
+             {std::tuple{"secret", 3102u, "wrong password"}, {"", 5001u, "empty password"}}) {
+            EXPECT_EQ(Walk(a, kKeepGoing, password), 0u);
+            EXPECT_EQ(walked_[0].code, code);
+            EXPECT_EQ(walked_[0].reason, reason);
+            EXPECT_TRUE(Handed().empty());
         }
     }
     // An AES authentication code that does not match: nothing is decrypted.
@@ -198,156 +204,33 @@ TEST_F(Extended, MethodsAndPasswords) {
     const fs::path data = fs::path(__FILE__).parent_path() / "../data";
     EXPECT_EQ(WalkFile((data / "deflate64.zip").string(), kKeepGoing), 0u);
     EXPECT_EQ(Handed().size(), 2u);
-    const std::string note = ReadFile((data / "note.txt").string());
     for (const char *file : {"aes128.zip", "aes192.zip", "aes256.zip", "aes256_stored.zip"}) {
         EXPECT_EQ(WalkFile((data / file).string(), kKeepGoing, "vtq-secret"), 0u);
-        EXPECT_EQ(Handed(), Strings{note}) << file;
+        EXPECT_EQ(Handed(), Strings{ReadFile((data / "note.txt").string())}) << file;
     }
 }
 
-// 7-Zip at test time: each method it writes, plain, with AES-256 and with
-// traditional encryption, gives the text back; a wrong password gives no
-// text (7-Zip's traditional header is random, so the check byte lets one
-// wrong password in 256 through to the CRC); PPMd is refused by name.
-TEST_F(Extended, SevenZipArchivesOfEveryMethod) {
-    if (std::system("7z i > /dev/null 2>&1") != 0) GTEST_SKIP() << "7z is not installed";
-    std::string text;
-    for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the member\n";
-    WriteFile(Path("in.txt"), text);
-    for (const char *method : {"Copy", "Deflate", "Deflate64", "BZip2", "LZMA", "PPMd"}) {
-        for (const char *crypt : {"", "-mem=AES256 -pPw0rd", "-mem=ZipCrypto -pPw0rd"}) {
-            SCOPED_TRACE(std::string(method) + " " + crypt);
-            fs::remove(Path("a.zip"));
-            const std::string cmd = "cd '" + dir() + "' && 7z a -tzip -mm=" + method + " " + crypt +
-                                    " a.zip in.txt > /dev/null";
-            ASSERT_EQ(std::system(cmd.c_str()), 0);
-            EXPECT_EQ(WalkFile(Path("a.zip"), kKeepGoing, "Pw0rd"), 0u);
-            ASSERT_EQ(walked_.size(), 1u);
-            if (std::string(method) == "PPMd") {
-                EXPECT_EQ(walked_[0].reason, "compression method 98 (ppmd) is not supported");
-                continue;
-            }
-            EXPECT_EQ(Handed(), Strings{text});
-            if (*crypt == '\0') continue;
-            EXPECT_EQ(WalkFile(Path("a.zip"), kKeepGoing, "wrong"), 0u);
-            EXPECT_NE(walked_[0].code, 0u);
-            EXPECT_TRUE(Handed().empty());
-        }
-    }
-}
-
-// A listing: one BEGIN and END per file member with what the directory
-// says, and nothing read, made or written.
-TEST_F(Extended, ListOnly) {
-    ZipArchive a;
-    a.Add("d/");
-    a.Add("d/big.txt", std::string(100000, 'b'), 8).zip64 = true;
-    Encode(a.Add("secret.txt", "hidden"), 12, VTQ_ENC_AES256, "pw");
-    a.Add("bad.txt", "x").crc = 1;
-    const ZipMember &big = a.members[1];
-    flags_ = VTQ_EXT_LIST_ONLY;
-    EXPECT_EQ(Walk(a), 0u);
-    ASSERT_EQ(walked_.size(), 3u);
-    EXPECT_TRUE(Handed().empty());
-    const VtqMemberEvent &b = walked_[0].begin;
-    EXPECT_EQ(walked_[0].name, "d/big.txt");
-    EXPECT_EQ(b.UncompressedSize, 100000u);
-    EXPECT_EQ(b.CompressedSize, Deflate(big.data).size());
-    EXPECT_EQ(b.Crc32, Crc32(big.data));
-    EXPECT_EQ(b.DosDateTime, 0x00210000u);
-    EXPECT_EQ(walked_[1].begin.Method, 12u);
-    EXPECT_EQ(walked_[1].begin.Encryption, VTQ_ENC_AES256);
-    for (const Walked &w : walked_) EXPECT_EQ(w.code, 0u) << w.name;
-    // Split mode through a nested entry point (no top level to prune
-    // after it): no work directory, success.
-    TxtOptions opts{};
-    opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_EXTENDED;
-    VtqExtension ext{};
-    ext.Size = sizeof ext;
-    ext.Version = VTQ_EXTENSION_VERSION;
-    ext.Flags = VTQ_EXT_LIST_ONLY;
-    opts.Extension = &ext;
-    fs::create_directory(Path("out"));
-    ParentInfo parent{};
-    const std::string out = Path("out/a.txt");
-    std::snprintf(parent.Path, sizeof parent.Path, "%s", out.c_str());
-    EXPECT_EQ(GetText4WithErrCallback(Path("a.zip").c_str(), out.c_str(), &opts, nullptr, &parent, 0),
-              0u);
-    EXPECT_EQ(Tree(), (Strings{"a.zip", "out/"}));
-}
-
-// Bombs.  A 121-byte archive whose one member declares 500 MiB but whose
-// stream makes a few bytes (the documented reading allocates and writes the
-// 500 MiB): refused before anything is allocated, under a cap far below it.
-// Twenty entries on one local header ("overlapping files"): read once.
-TEST_F(Extended, BombsAreRefusedInProportionToTheirSize) {
-    ZipArchive bomb;
-    bomb.Add("bomb.", "hello, bomb", 8).uncompressed_size = 500u << 20;
-    ASSERT_EQ(bomb.Build().size(), 121u);
-    setenv("VTQ_MAX_ALLOC", "1048576", 1);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Walk(bomb), 0u);
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(walked_[0].reason, "data ends before the declared size");
-    EXPECT_LT(took, std::chrono::seconds(1));
-    // A member that really is larger than the cap is skipped, as its own
-    // failure.
+// A member larger than the member-size cap (VTQ_MAX_ALLOC) is skipped as
+// its own failure, before its data is read.
+TEST_F(Extended, MembersOverTheCapAreSkipped) {
     ZipArchive large;
     large.Add("large.txt", std::string(2u << 20, 'z'), 8);
     large.Add("small.txt", "small");
+    setenv("VTQ_MAX_ALLOC", "1048576", 1);
     EXPECT_EQ(Walk(large), 0u);
     unsetenv("VTQ_MAX_ALLOC");
     EXPECT_EQ(walked_[0].reason, "needs 2097152 bytes, more than the member-size cap");
     EXPECT_EQ(deferred_, 12u);
     EXPECT_EQ(Handed(), Strings{"small"});
-
-    ZipArchive overlap;
-    overlap.Add("kernel.txt", std::string(50000, 'k'), 8);
-    for (int i = 0; i < 19; ++i) overlap.Add("copy" + std::to_string(i), std::string(50000, 'k'), 8).local_offset = 0;
-    EXPECT_EQ(Walk(overlap), 0u);
-    EXPECT_EQ(Handed().size(), 1u);
-    EXPECT_EQ(walked_.size(), 20u);
-    EXPECT_EQ(walked_.back().reason, "overlaps another member's data");
 }
 
-// A member that is an archive: its members' events come between its own
-// BEGIN and END, one level deeper.
-TEST_F(Extended, NestedArchivesBracketTheirMembers) {
-    ZipArchive inner;
-    inner.Add("inner1.txt", "in one");
-    inner.Add("inner2.txt", "in two").crc = 3;
-    ZipArchive outer;
-    outer.Add("before.txt", "b");
-    outer.Add("inner.zip", inner.Build());
-    outer.Add("after.txt", "a");
-    WriteFile(Path("a.zip"), outer.Build());
-    VtqExtension ext{};
-    ext.Size = sizeof ext;
-    ext.Version = VTQ_EXTENSION_VERSION;
-    const auto nested = [](MemberCall &call) -> uint32_t {
-        if (call.content.rfind("PK", 0) != 0) return CopyMember(call);
-        const std::string out = call.path + ".txt";
-        return GetText4WithErrCallback(call.path.c_str(), out.c_str(), call.opts, nullptr,
-                                       call.parent, 0);
-    };
-    EXPECT_EQ(RunExtended(Path("a.zip"), Path("out.txt"), ext, kKeepGoing, &walked_, &deferred_,
-                          nested),
-              0u);
-    Strings order;
-    for (const Walked &w : walked_)
-        order.push_back(std::to_string(w.depth) + " " + w.name + " " + std::to_string(w.code));
-    EXPECT_EQ(order, (Strings{"0 before.txt 0", "0 inner.zip 6003", "1 inner1.txt 0",
-                              "1 inner2.txt 3102", "0 after.txt 0"}));
-}
-
-// Names in extended mode come out in UTF-8, the same in the member events,
-// the compose labels and the member files of split mode: from the UTF-8
-// flag, a Unicode Path field made for the name, a name that is valid UTF-8,
-// else the set the options choose; what the set cannot decode is escaped.
+// Names come out in UTF-8, the same in the member events, the compose
+// labels and the split-mode member files: from the UTF-8 flag, a Unicode
+// Path field made for the name, a name that is valid UTF-8, else the set
+// the options choose; what the set cannot decode is escaped.
 TEST_F(Extended, NamesComeOutInUtf8) {
     const std::string corpus = CorpusDir();
-    // A Unicode Path extra field (version 1) holding utf8, made for a name
-    // of CRC-32 crc.
+    // A Unicode Path extra field (version 1) holding utf8, made for a name of CRC-32 crc.
     const auto unicode_path = [](const std::string &utf8, uint32_t crc) {
         std::string field = std::string("\x75\x70\0\0\1", 5) + std::string(4, '\0') + utf8;
         field[2] = static_cast<char>(field.size() - 4);
@@ -356,41 +239,76 @@ TEST_F(Extended, NamesComeOutInUtf8) {
     };
     const std::string bad = "bad\x80\xe4\xb8\x96.txt";
     const struct {
-        const char *what;
-        std::string corpus_file; // or one member built from the next three
-        std::string stored;
+        std::string corpus_file, stored; // a corpus archive, or one member named stored
         uint16_t flags;
         std::string extra;
         const char *name_charset, *charset, *language;
         Strings names;
     } rows[] = {
-        {"CP866 by language", "libarchive-filename_cp866.zip", "", 0, "", "", "", "Russian",
-         {"ПРИВЕТ", "привет"}},
-        {"CP932 by language, a trail byte like a backslash", "libarchive-filename_cp932.zip", "", 0,
-         "", "", "", "Japanese", {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
-        {"CP437 when the choice is auto", "cpython-zip_cp437_header.zip", "", 0, "", "", "Auto", "",
-         {"filename_with_æoå.txt", "filename_without.txt"}},
-        {"Unicode Path fields", "libarchive-7075_utf8_paths.zip", "", 0, "", "", "", "",
-         {"File 1.txt", "File 2 - ö.txt", "File 3 - ä.txt", "File 4 - å.txt"}},
-        {"UTF-8 without the flag", "go-utf8-osx.zip", "", 0, "", "", "", "Japanese", {"世界"}},
-        {"UTF-8 flag, GBK chosen", "libarchive-filename_utf8_jp.zip", "", 0, "", "", "ChineseGBK", "",
+        {"libarchive-filename_cp866.zip", "", 0, "", "", "", "Russian", {"ПРИВЕТ", "привет"}},
+        // a CP932 trail byte like a backslash
+        {"libarchive-filename_cp932.zip",
+         "",
+         0,
+         "",
+         "",
+         "",
+         "Japanese",
          {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
-        {"UTF-8 flag, bytes that are not", "", bad, 0x800, "", "CP1252", "", "", {"bad%80%E4%B8%96.txt"}},
-        {"no flag, the chosen set", "", bad, 0, "", "CP1252", "", "", {"bad€ä¸–.txt"}},
-        {"a name the set cannot decode", "", "x\x81 .txt", 0, "", "", "", "Japanese", {"x%81 .txt"}},
-        {"Unicode Path for this name", "", "caf\x82.txt", 0,
-         unicode_path("naïve.txt", Crc32("caf\x82.txt")), "", "", "Japanese", {"naïve.txt"}},
-        {"Unicode Path for another name", "", "caf\x82.txt", 0,
-         unicode_path("naïve.txt", Crc32("cafe.txt")), "", "", "", {"café.txt"}},
+        {"cpython-zip_cp437_header.zip",
+         "",
+         0,
+         "",
+         "",
+         "Auto",
+         "",
+         {"filename_with_æoå.txt", "filename_without.txt"}},
+        {"libarchive-7075_utf8_paths.zip",
+         "",
+         0,
+         "",
+         "",
+         "",
+         "",
+         {"File 1.txt", "File 2 - ö.txt", "File 3 - ä.txt", "File 4 - å.txt"}},
+        {"go-utf8-osx.zip", "", 0, "", "", "", "Japanese", {"世界"}},
+        {"libarchive-filename_utf8_jp.zip",
+         "",
+         0,
+         "",
+         "",
+         "ChineseGBK",
+         "",
+         {"表だよ/一覧表.txt", "表だよ/漢字.txt"}},
+        {"", bad, 0x800, "", "CP1252", "", "", {"bad%80%E4%B8%96.txt"}},
+        {"", bad, 0, "", "CP1252", "", "", {"bad€ä¸–.txt"}},
+        {"", "x\x81 .txt", 0, "", "", "", "Japanese", {"x%81 .txt"}},
+        {"",
+         "caf\x82.txt",
+         0,
+         unicode_path("naïve.txt", Crc32("caf\x82.txt")),
+         "",
+         "",
+         "Japanese",
+         {"naïve.txt"}},
+        {"",
+         "caf\x82.txt",
+         0,
+         unicode_path("naïve.txt", Crc32("cafe.txt")),
+         "",
+         "",
+         "",
+         {"café.txt"}},
     };
     struct Seen {
         Strings names;
         static void OnMember(void *user, const VtqMemberEvent *e) {
-            if (e->Kind == VTQ_EVENT_BEGIN) static_cast<Seen *>(user)->names.push_back(e->DisplayName);
+            if (e->Kind == VTQ_EVENT_BEGIN)
+                static_cast<Seen *>(user)->names.push_back(e->DisplayName);
         }
     };
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.what);
+        SCOPED_TRACE(row.names[0]);
         std::string archive = Path("a.zip");
         if (!row.corpus_file.empty()) {
             if (corpus.empty()) continue;
@@ -403,9 +321,7 @@ TEST_F(Extended, NamesComeOutInUtf8) {
             WriteFile(archive, a.Build());
         }
         Seen seen;
-        VtqExtension ext{};
-        ext.Size = sizeof ext;
-        ext.Version = VTQ_EXTENSION_VERSION;
+        VtqExtension ext = Ext();
         ext.OnMember = Seen::OnMember;
         ext.User = &seen;
         std::snprintf(ext.NameCharset, sizeof ext.NameCharset, "%s", row.name_charset);
@@ -414,25 +330,25 @@ TEST_F(Extended, NamesComeOutInUtf8) {
         std::snprintf(opts.Language, sizeof opts.Language, "%s", row.language);
         opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | kKeepGoing;
         opts.Extension = &ext;
-        const std::string out = Path("out.txt");
-        EXPECT_EQ(GetTextWithErrCallback(archive.c_str(), out.c_str(), &opts, nullptr, 0), 0u);
+        EXPECT_EQ(
+            GetTextWithErrCallback(archive.c_str(), Path("out.txt").c_str(), &opts, nullptr, 0),
+            0u);
         EXPECT_EQ(seen.names, row.names);
-        Strings labels;
-        std::istringstream text(ReadFile(out));
+        Strings labels, files;
+        std::istringstream text(ReadFile(Path("out.txt")));
         for (std::string line; std::getline(text, line);)
-            if (line.rfind("Filename: ", 0) == 0) labels.push_back(line.substr(10, line.size() - 11));
+            if (line.rfind("Filename: ", 0) == 0)
+                labels.push_back(line.substr(10, line.size() - 11));
         EXPECT_EQ(labels, row.names);
-        // Split mode: the member files are named so.
         host().member_calls.clear();
         opts.ModeFlags &= ~VTQ_MODE_COMPOSE;
         fs::create_directories(Path("split"));
-        EXPECT_EQ(GetTextWithErrCallback(archive.c_str(), Path("split/a.txt").c_str(), &opts, nullptr, 0), 0u);
-        Strings files;
-        const std::string split = Path("split/");
-        for (const MemberCall &c : host().member_calls) {
-            const std::string under = c.path.substr(c.path.rfind(split, 0) == 0 ? split.size() : 0);
-            files.push_back(under.substr(under.find('/') + 1)); // below the work directory
-        }
+        EXPECT_EQ(
+            GetTextWithErrCallback(archive.c_str(), Path("split/a.txt").c_str(), &opts, nullptr, 0),
+            0u);
+        const std::string split = Path("split/"); // below the work directory
+        for (const MemberCall &c : host().member_calls)
+            files.push_back(c.path.substr(c.path.find('/', split.size()) + 1));
         EXPECT_EQ(files, row.names);
     }
 }
@@ -442,16 +358,14 @@ std::string Sha256(const std::string &bytes) {
     unsigned int len = 0;
     EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha256(), nullptr);
     std::string hex;
-    for (unsigned i = 0; i < len; ++i) {
-        hex += "0123456789abcdef"[md[i] >> 4];
-        hex += "0123456789abcdef"[md[i] & 15];
-    }
+    for (unsigned i = 0; i < len; ++i)
+        hex += "0123456789abcdef"[md[i] >> 4], hex += "0123456789abcdef"[md[i] & 15];
     return hex;
 }
 
-// Every archive of the corpus that Python's zipfile reads gives, member for
-// member, the bytes zipfile gives (corpus_members.py says which); what
-// zipfile cannot read fails here too, with a code and for a member a reason.
+// Every corpus archive Python's zipfile reads gives, member for member, the
+// bytes zipfile gives (corpus_members.py); what zipfile cannot read fails
+// here too, with a code or for a member a reason.
 TEST_F(Extended, CorpusAsPythonReadsIt) {
     const std::string dir = CorpusDir();
     if (dir.empty()) GTEST_SKIP() << "no corpus";
@@ -462,46 +376,36 @@ TEST_F(Extended, CorpusAsPythonReadsIt) {
     for (char line[1 << 16]; std::fgets(line, sizeof line, pipe) != nullptr;) {
         const std::string l(line);
         const size_t tab = l.find('\t');
-        if (tab != std::string::npos) python[l.substr(0, tab)] = l.substr(tab + 1, l.size() - tab - 2);
+        if (tab != std::string::npos)
+            python[l.substr(0, tab)] = l.substr(tab + 1, l.size() - tab - 2);
     }
     if (pclose(pipe) != 0 || python.empty()) GTEST_SKIP() << "no python3 with zipfile";
-    size_t archives = 0, members = 0, mismatches = 0, refused = 0;
+    size_t members = 0;
     for (const auto &[file, words] : python) {
         SCOPED_TRACE(file);
         const uint32_t code = WalkFile(dir + "/" + file, kKeepGoing);
+        bool failed = code != 0;
+        for (const Walked &w : walked_) failed = failed || w.code != 0;
         if (words == "unreadable") {
-            bool failed = code != 0;
-            for (const Walked &w : walked_) failed = failed || w.code != 0;
             EXPECT_TRUE(failed);
-            refused += failed;
             continue;
         }
-        ++archives;
         std::istringstream in(words);
         size_t i = 0;
         for (std::string sha; in >> sha; ++i) {
             const Walked *w = i < walked_.size() ? &walked_[i] : nullptr;
-            if (sha == "-") continue;
-            // zipfile does not hold a member to its declared size: such a
-            // member is refused here.
-            if (sha[0] == '!') {
-                EXPECT_TRUE(w != nullptr && w->code != 0 && !w->handed) << "member " << i;
-                continue;
-            }
+            // "!": zipfile does not hold a member to its declared size; it is refused here.
+            EXPECT_TRUE(sha[0] != '!' || (w != nullptr && w->code != 0 && !w->handed))
+                << "member " << i;
+            if (sha == "-" || sha[0] == '!') continue;
             ++members;
-            const bool same = w != nullptr && w->code == 0 && Sha256(w->content) == sha;
-            mismatches += !same;
-            EXPECT_TRUE(same) << "member " << i << (w ? " " + w->name + ": " + w->reason : "");
+            EXPECT_TRUE(w != nullptr && w->code == 0 && Sha256(w->content) == sha)
+                << "member " << i << (w ? " " + w->name + ": " + w->reason : "");
         }
-        // Every member has its events, unless the archive was refused whole
-        // (then any member zipfile read is a mismatch above).
-        if (code == 0 || !walked_.empty()) {
-            EXPECT_EQ(walked_.size(), i);
-        }
+        // Every member has its events, unless the archive was refused whole.
+        EXPECT_TRUE((code != 0 && walked_.empty()) || walked_.size() == i);
     }
-    std::printf("corpus: %zu archives zipfile reads, %zu members compared, %zu mismatches; "
-                "%zu of the archives it cannot open refused\n",
-                archives, members, mismatches, refused);
+    EXPECT_GT(members, 100u);
 }
 
 } // namespace

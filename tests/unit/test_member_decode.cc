@@ -1,20 +1,17 @@
 // test_member_decode.cc - the whole-stream decoder never changes a result
 //
-// The extraction loop offers an inflated member to the whole-stream decoder
-// first and lets zlib decide whenever that does not give the complete member
-// with its CRC.  These tests run DecodeMember both ways, with the
-// whole-stream decoder and with zlib alone, over every member of the public
-// corpus, the fuzz regressions, builder-made streams (each intact and in
-// damaged variants: bit flips, truncation, declared size one off, wrong CRC,
-// garbage) and hand-made streams holding the constructs on which a lenient
-// decoder and zlib part ways, and require the same code and, on success, the
-// same bytes.
+// DecodeMember runs with the whole-stream decoder and with zlib alone over
+// every member of the corpus and the fuzz regressions, builder-made streams
+// (intact and damaged: bit flips, truncation, declared size one off, wrong
+// CRC, garbage) and hand-made streams on which a lenient decoder and zlib
+// part ways; both must give the same code and, on success, the same bytes.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "archive/member_decode.h"
@@ -29,9 +26,8 @@ namespace fs = std::filesystem;
 struct Input {
     std::string where;
     uint16_t method;
-    std::string data; // as stored
-    uint32_t size;     // declared uncompressed size
-    uint32_t crc;
+    std::string data;   // as stored
+    uint32_t size, crc; // declared
 };
 
 uint32_t Le(const std::string &s, size_t at, int bytes) {
@@ -40,8 +36,7 @@ uint32_t Le(const std::string &s, size_t at, int bytes) {
     return v;
 }
 
-// Every member of a ZIP file whose data lies inside it, found through the
-// central directory; what cannot be parsed is skipped.
+// Every member of a ZIP file whose data lies inside it, by its central directory.
 void MembersOf(const std::string &where, const std::string &zip, std::vector<Input> &out) {
     if (zip.size() < 22) return;
     size_t eocd = zip.size() - 22;
@@ -60,7 +55,8 @@ void MembersOf(const std::string &where, const std::string &zip, std::vector<Inp
         if (local > zip.size() - 30 || Le(zip, local, 4) != 0x04034b50) continue;
         const size_t data = local + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
         if (data > zip.size() || csize > zip.size() - data || usize > (64u << 20)) continue;
-        out.push_back({where + "#" + std::to_string(i), method, zip.substr(data, csize), usize, crc});
+        out.push_back(
+            {where + "#" + std::to_string(i), method, zip.substr(data, csize), usize, crc});
     }
 }
 
@@ -70,8 +66,7 @@ std::string Deflate(const std::string &text, int level, int strategy, bool sync_
     std::string out(deflateBound(&z, static_cast<uLong>(text.size())) + 64 * 16 + 64, '\0');
     z.next_out = reinterpret_cast<Bytef *>(out.data());
     z.avail_out = static_cast<uInt>(out.size());
-    // With sync_blocks the text goes in 16 pieces, each ended by an empty
-    // stored block: a stream of many blocks, as streaming writers make.
+    // sync_blocks: 16 pieces, each ended by an empty stored block.
     const size_t pieces = sync_blocks ? 16 : 1;
     for (size_t k = 0; k < pieces; ++k) {
         const size_t from = text.size() * k / pieces, to = text.size() * (k + 1) / pieces;
@@ -97,13 +92,15 @@ void BuilderMade(std::vector<Input> &out) {
     for (const std::string &t : texts) {
         const uint32_t crc = vtq::test::Crc32(t);
         const auto size = static_cast<uint32_t>(t.size());
-        for (int level : {0, 1, 6, 9})
-            out.push_back({"level" + std::to_string(level), 8, Deflate(t, level, Z_DEFAULT_STRATEGY, false),
-                           size, crc});
-        out.push_back({"fixed", 8, Deflate(t, 6, Z_FIXED, false), size, crc});
-        out.push_back({"huffman-only", 8, Deflate(t, 6, Z_HUFFMAN_ONLY, false), size, crc});
-        out.push_back({"sync-blocks", 8, Deflate(t, 6, Z_DEFAULT_STRATEGY, true), size, crc});
-        out.push_back({"trailing-junk", 8, Deflate(t, 6, Z_DEFAULT_STRATEGY, false) + "junk!", size, crc});
+        for (const auto &[what, level, strategy, sync, junk] :
+             {std::tuple{"level0", 0, Z_DEFAULT_STRATEGY, false, ""},
+              {"level1", 1, Z_DEFAULT_STRATEGY, false, ""},
+              {"level9", 9, Z_DEFAULT_STRATEGY, false, ""},
+              {"fixed", 6, Z_FIXED, false, ""},
+              {"huffman-only", 6, Z_HUFFMAN_ONLY, false, ""},
+              {"sync-blocks", 6, Z_DEFAULT_STRATEGY, true, ""},
+              {"trailing-junk", 6, Z_DEFAULT_STRATEGY, false, "junk!"}})
+            out.push_back({what, 8, Deflate(t, level, strategy, sync) + junk, size, crc});
         out.push_back({"stored", 0, t, size, crc});
     }
 }
@@ -118,9 +115,9 @@ Outcome Decode(const Input &in, vtq::WholeInflater *whole) {
     z_stream z{};
     const bool inflated = in.method != 0;
     if (inflated && inflateInit2(&z, -15) != Z_OK) return {~0u, {}};
-    o.code = vtq::DecodeMember(inflated ? &z : nullptr, whole,
-                               reinterpret_cast<const unsigned char *>(in.data.data()),
-                               static_cast<uint32_t>(in.data.size()), o.bytes.data(), in.size, in.crc);
+    o.code = vtq::DecodeMember(
+        inflated ? &z : nullptr, whole, reinterpret_cast<const unsigned char *>(in.data.data()),
+        static_cast<uint32_t>(in.data.size()), o.bytes.data(), in.size, in.crc);
     if (inflated) inflateEnd(&z);
     return o;
 }
@@ -135,13 +132,15 @@ std::vector<Input> Variants(const Input &in) {
         v.push_back(std::move(x));
     };
     add("/crc", [](Input &x) { x.crc ^= 1; });
-    if (in.size > 0) add("/size-1", [](Input &x) { --x.size; });
     add("/size+1", [](Input &x) { ++x.size; });
+    if (in.size > 0) add("/size-1", [](Input &x) { --x.size; });
     if (!in.data.empty()) {
         add("/cut1", [](Input &x) { x.data.pop_back(); });
         add("/half", [](Input &x) { x.data.resize(x.data.size() / 2); });
         for (size_t k = 1; k <= 8; ++k)
-            add("/flip", [k](Input &x) { x.data[x.data.size() * k / 9] ^= static_cast<char>(1 << (k % 8)); });
+            add("/flip", [k](Input &x) {
+                x.data[x.data.size() * k / 9] ^= static_cast<char>(1 << (k % 8));
+            });
         add("/garbage", [](Input &x) {
             for (size_t i = 0; i < x.data.size(); ++i) x.data[i] = static_cast<char>(i * 167 + 13);
         });
@@ -151,49 +150,41 @@ std::vector<Input> Variants(const Input &in) {
 
 TEST(MemberDecode, WholeStreamDecoderGivesZlibsResultForEveryInput) {
     std::vector<Input> inputs;
-    const fs::path dirs[] = {VTQ_CORPUS_DIR, fs::path(__FILE__).parent_path() / "../../fuzz/regressions"};
+    const fs::path dirs[] = {VTQ_CORPUS_DIR,
+                             fs::path(__FILE__).parent_path() / "../../fuzz/regressions"};
     for (const fs::path &dir : dirs) {
         if (!fs::is_directory(dir)) continue;
         for (const auto &e : fs::recursive_directory_iterator(dir))
             if (e.is_regular_file() && e.file_size() < (64u << 20))
-                MembersOf(e.path().filename().string(), vtq::test::ReadFile(e.path().string()), inputs);
+                MembersOf(e.path().filename().string(), vtq::test::ReadFile(e.path().string()),
+                          inputs);
     }
-    const size_t from_files = inputs.size();
-    // Without the public corpus (a checkout on its own) the builder-made
-    // streams still make the comparison.
-    if (fs::is_directory(VTQ_CORPUS_DIR)) {
-        ASSERT_GT(from_files, 100u) << "no members read from the corpus";
-    }
+    // Without the corpus beside the checkout the builder-made streams remain.
+    ASSERT_TRUE(!fs::is_directory(VTQ_CORPUS_DIR) || inputs.size() > 100u) << "no corpus members";
     BuilderMade(inputs);
 
     vtq::WholeInflater whole;
-    size_t compared = 0, intact = 0, taken_whole = 0;
+    size_t intact = 0, taken_whole = 0;
     for (const Input &original : inputs) {
         const std::vector<Input> variants = Variants(original);
         for (const Input &in : variants) {
             const Outcome zlib_only = Decode(in, nullptr);
             const Outcome with_whole = Decode(in, &whole);
             ASSERT_EQ(with_whole.code, zlib_only.code) << in.where;
-            if (zlib_only.code == VTQ_OK) {
-                EXPECT_TRUE(with_whole.bytes == zlib_only.bytes) << in.where;
-            }
-            ++compared;
+            EXPECT_TRUE(zlib_only.code != VTQ_OK || with_whole.bytes == zlib_only.bytes)
+                << in.where;
             if (in.method != 8 || zlib_only.code != VTQ_OK || &in != &variants[0]) continue;
             ++intact;
             vtq::WholeInflater probe;
             std::vector<unsigned char> scratch(in.size);
-            if (probe.Decode(reinterpret_cast<const unsigned char *>(in.data.data()), in.data.size(),
-                             scratch.data(), in.size))
+            if (probe.Decode(reinterpret_cast<const unsigned char *>(in.data.data()),
+                             in.data.size(), scratch.data(), in.size))
                 ++taken_whole;
         }
     }
-    // The comparison means something only if the fast path really ran: it
-    // takes every intact member that zlib decodes (all of them are written
-    // with complete codes).
+    // The fast path really ran: it takes every intact member zlib decodes.
     EXPECT_GT(intact, 30u);
     EXPECT_EQ(taken_whole, intact);
-    RecordProperty("compared", static_cast<int>(compared));
-    RecordProperty("decoded_whole", static_cast<int>(taken_whole));
 }
 
 using vtq::test::BitWriter;
@@ -203,92 +194,86 @@ using vtq::test::FixedEnd;
 using vtq::test::FixedMatch3;
 
 TEST(MemberDecode, ConstructsZlibRefusesOrDecidesAreLeftToIt) {
-    struct Case {
-        const char *what;
-        std::string stream;
-        const char *text; // what a lenient decoder would make of it
-        bool whole_may_take;
-        bool deflate64_takes; // read as Deflate64, which decides every stream itself
-    };
-    auto stream = [](auto build) {
+    // Streams after a final-block header: fixed (F) or dynamic (D).
+    const auto F = [](auto build) {
         BitWriter w;
-        build(w);
+        build(w.Bits(1, 1).Bits(1, 2));
+        FixedEnd(w);
         return w.out;
     };
-    const Case cases[] = {
-        {"fixed, intact", stream([](BitWriter &w) {
-             w.Bits(1, 1).Bits(1, 2);
-             FixedMatch3(FixedA(w), 0);
-             FixedEnd(w);
-         }),
-         "aaaa", true, true},
-        {"fixed, length symbol 286", stream([](BitWriter &w) {
-             FixedA(w.Bits(1, 1).Bits(1, 2)).Code(0xC6, 8);
-             FixedEnd(w);
-         }),
-         "a", false, false},
-        {"fixed, distance symbol 30", stream([](BitWriter &w) {
-             FixedMatch3(FixedA(w.Bits(1, 1).Bits(1, 2)), 30);
-             FixedEnd(w);
-         }),
-         "aaaa", false, false},
-        {"fixed, distance before the start", stream([](BitWriter &w) {
-             FixedMatch3(FixedA(w.Bits(1, 1).Bits(1, 2)), 1);
-             FixedEnd(w);
-         }),
-         "aaaa", false, false},
-        {"dynamic, intact", stream([](BitWriter &w) {
-             DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1, 1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2);
-         }),
-         "aaaa", true, true},
-        {"dynamic, 287 length codes", stream([](BitWriter &w) {
-             DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1, 1}, 287).Code(0, 1).Code(2, 2);
-         }),
-         "a", false, false},
-        {"dynamic, one distance code, its code used", stream([](BitWriter &w) {
-             DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2);
-         }),
-         "aaaa", false, true},
-        {"dynamic, one distance code, the undefined code used", stream([](BitWriter &w) {
-             DynamicHeader(w.Bits(1, 1).Bits(2, 2), {1}).Code(0, 1).Code(3, 2).Code(1, 1).Code(2, 2);
-         }),
-         "aaaa", false, false},
-        {"dynamic, empty distance code", stream([](BitWriter &w) {
-             DynamicHeader(w.Bits(1, 1).Bits(2, 2), {0}).Code(0, 1).Code(2, 2);
-         }),
-         "a", false, true},
-        {"stored, length check wrong", std::string("\x01\x01\x00\xff\xfe" "a", 6), "a", false,
+    const auto D = [](auto build) {
+        BitWriter w;
+        build(w.Bits(1, 1).Bits(2, 2));
+        return w.out;
+    };
+    const struct {
+        const char *what;
+        std::string stream;
+        const char *text;                     // what a lenient decoder would make of it
+        bool whole_may_take, deflate64_takes; // Deflate64 decides every stream itself
+    } cases[] = {
+        {"fixed, intact", F([](BitWriter &w) { FixedMatch3(FixedA(w), 0); }), "aaaa", true, true},
+        {"fixed, length symbol 286", F([](BitWriter &w) { FixedA(w).Code(0xC6, 8); }), "a", false,
          false},
-        {"stored, intact", std::string("\x01\x01\x00\xfe\xff" "a", 6), "a", true, true},
-        {"reserved block type", stream([](BitWriter &w) { w.Bits(1, 1).Bits(3, 2).Bits(0, 16); }), "",
+        {"fixed, distance symbol 30", F([](BitWriter &w) { FixedMatch3(FixedA(w), 30); }), "aaaa",
          false, false},
+        {"fixed, distance before the start", F([](BitWriter &w) { FixedMatch3(FixedA(w), 1); }),
+         "aaaa", false, false},
+        {"dynamic, intact", D([](BitWriter &w) {
+             DynamicHeader(w, {1, 1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2);
+         }),
+         "aaaa", true, true},
+        {"dynamic, 287 length codes", D([](BitWriter &w) {
+             DynamicHeader(w, {1, 1}, 287).Code(0, 1).Code(2, 2);
+         }),
+         "a", false, false},
+        {"dynamic, one distance code, its code used",
+         D([](BitWriter &w) { DynamicHeader(w, {1}).Code(0, 1).Code(3, 2).Code(0, 1).Code(2, 2); }),
+         "aaaa", false, true},
+        {"dynamic, one distance code, the undefined code used",
+         D([](BitWriter &w) { DynamicHeader(w, {1}).Code(0, 1).Code(3, 2).Code(1, 1).Code(2, 2); }),
+         "aaaa", false, false},
+        {"dynamic, empty distance code",
+         D([](BitWriter &w) { DynamicHeader(w, {0}).Code(0, 1).Code(2, 2); }), "a", false, true},
+        {"stored, length check wrong",
+         std::string("\x01\x01\x00\xff\xfe"
+                     "a",
+                     6),
+         "a", false, false},
+        {"stored, intact",
+         std::string("\x01\x01\x00\xfe\xff"
+                     "a",
+                     6),
+         "a", true, true},
+        {"reserved block type",
+         [] {
+             BitWriter w;
+             return w.Bits(1, 1).Bits(3, 2).Bits(0, 16).out;
+         }(),
+         "", false, false},
     };
     vtq::WholeInflater whole;
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         const std::string text = c.text;
-        const Input in{c.what, 8, c.stream, static_cast<uint32_t>(text.size()), vtq::test::Crc32(text)};
+        const Input in{c.what, 8, c.stream, static_cast<uint32_t>(text.size()),
+                       vtq::test::Crc32(text)};
+        const auto *data = reinterpret_cast<const unsigned char *>(in.data.data());
         std::vector<unsigned char> out(in.size + 1);
-        const bool taken = whole.Decode(reinterpret_cast<const unsigned char *>(in.data.data()),
-                                        in.data.size(), out.data(), in.size);
-        EXPECT_EQ(taken, c.whole_may_take) << c.what;
+        const bool taken = whole.Decode(data, in.data.size(), out.data(), in.size);
+        EXPECT_EQ(taken, c.whole_may_take);
         if (taken) {
-            EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text) << c.what;
+            EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text);
         }
-        using vtq::Deflate64Result;
-        const Deflate64Result as64 =
-            whole.DecodeDeflate64(reinterpret_cast<const unsigned char *>(in.data.data()),
-                                  in.data.size(), out.data(), in.size);
-        EXPECT_EQ(as64, c.deflate64_takes ? Deflate64Result::kOk : Deflate64Result::kDamaged)
-            << c.what;
+        const auto as64 = whole.DecodeDeflate64(data, in.data.size(), out.data(), in.size);
+        EXPECT_EQ(as64,
+                  c.deflate64_takes ? vtq::Deflate64Result::kOk : vtq::Deflate64Result::kDamaged);
         if (c.deflate64_takes) {
-            EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text) << c.what;
+            EXPECT_EQ(std::string(out.begin(), out.begin() + in.size), text);
         }
-        const Outcome zlib_only = Decode(in, nullptr);
-        const Outcome with_whole = Decode(in, &whole);
-        EXPECT_EQ(with_whole.code, zlib_only.code) << c.what;
-        if (zlib_only.code == VTQ_OK) {
-            EXPECT_TRUE(with_whole.bytes == zlib_only.bytes) << c.what;
-        }
+        const Outcome zlib_only = Decode(in, nullptr), with_whole = Decode(in, &whole);
+        EXPECT_EQ(with_whole.code, zlib_only.code);
+        EXPECT_TRUE(zlib_only.code != VTQ_OK || with_whole.bytes == zlib_only.bytes);
     }
 }
 

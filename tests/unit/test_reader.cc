@@ -17,8 +17,7 @@ std::string Le32(uint32_t v) {
     return s;
 }
 
-// One "rb" host handle on a file the test wrote; FormatChk results in pos_
-// and entries_, preset to sentinels.
+// One "rb" host handle on a file the test wrote; FormatChk's results in pos_ and entries_.
 class ReaderTest : public HostTest {
 protected:
     void TearDown() override {
@@ -61,8 +60,7 @@ TEST_F(ReaderTest, EndRecordVariants) {
     const ZipDirPos real = pos_;
     auto edit = [&](size_t at, uint16_t v) {
         std::string s = plain;
-        s[at] = static_cast<char>(v);
-        s[at + 1] = static_cast<char>(v >> 8);
+        s[at] = static_cast<char>(v), s[at + 1] = static_cast<char>(v >> 8);
         return s;
     };
     ZipArchive fake = TwoMembers(); // a whole all-zero end record in the comment
@@ -77,19 +75,22 @@ TEST_F(ReaderTest, EndRecordVariants) {
         const char *what;
         std::string bytes;
         uint32_t code, central, before, entries; // the last three on success
-        uint32_t fault = 0, nth = 0;             // host call kind failing from call nth
+        uint32_t fault = 0, nth = 0;             // host call kind failing at call nth
         bool persistent = false;
     } rows[] = {
         {"empty file", "", 23, 0, 0, 0},
         {"only a signature", Le32(0x06054b50), 23, 0, 0, 0},
         {"record at position 0", Le32(0x06054b50) + std::string(18, '\0'), 23, 0, 0, 0},
-        {"record cut off: fields read as 0", std::string(100, 'x') + Le32(0x06054b50) + "\0\0", 0, 0, 100, 0},
+        {"record cut off: fields read as 0", std::string(100, 'x') + Le32(0x06054b50) + "\0\0", 0,
+         0, 100, 0},
         {"the signature nearest the end wins", fake.Build(), 0, 0, eocd + 23, 0},
         {"this disk", edit(eocd + 4, 1), 3100, 0, 0, 0},
         {"start disk", edit(eocd + 6, 1), 3100, 0, 0, 0},
         {"entries on this disk", edit(eocd + 8, 1), 3100, 0, 0, 0},
-        {"directory past the record", edit(eocd + 16, static_cast<uint16_t>(real.CentralPos + 1)), 3100, 0, 0, 0},
-        {"32-bit wrap", wrapped_bytes, 0, 0xFFFFFFF0u, static_cast<uint32_t>(wrapped_bytes.size() - 22 - 0x10), 2},
+        {"directory past the record", edit(eocd + 16, static_cast<uint16_t>(real.CentralPos + 1)),
+         3100, 0, 0, 0},
+        {"32-bit wrap", wrapped_bytes, 0, 0xFFFFFFF0u,
+         static_cast<uint32_t>(wrapped_bytes.size() - 22 - 0x10), 2},
         {"junk after the record", plain + "trailing junk", 0, real.CentralPos, 0, 2},
         {"stub in front", stubbed.Build(), 0, real.CentralPos, 1000, 2},
         {"no search buffer", plain, 23, 0, 0, 0, kAlloc, 1},
@@ -107,9 +108,7 @@ TEST_F(ReaderTest, EndRecordVariants) {
         EXPECT_EQ(host().fired != 0, r.fault != 0);
         host().Disarm();
         EXPECT_EQ(pos_.CentralPos, r.code == 0 ? r.central : 0xDEADu);
-        if (r.code != 0) continue;
-        EXPECT_EQ(pos_.BytesBefore, r.before);
-        EXPECT_EQ(entries_, r.entries);
+        EXPECT_TRUE(r.code != 0 || (pos_.BytesBefore == r.before && entries_ == r.entries));
     }
     EXPECT_EQ(VtqZip_FormatChk(file_, nullptr, &entries_), 11u);
 }
@@ -117,12 +116,14 @@ TEST_F(ReaderTest, EndRecordVariants) {
 // The record must start in the last 65535 bytes; windows step by 1024 and
 // overlap by 4, so signatures across a step boundary are seen.
 TEST_F(ReaderTest, TailSearchWindowsAndSpan) {
-    for (uint32_t comment : {1001u, 1002u, 1003u, 1004u, 1005u, 2025u, 2026u, 2027u, 2028u, 2029u, 65513u, 65514u}) {
+    for (uint32_t comment :
+         {1001u, 1002u, 1003u, 1004u, 1005u, 2025u, 2026u, 2027u, 2028u, 2029u, 65513u, 65514u}) {
         ZipArchive a = TwoMembers();
         a.comment.assign(comment, 'c');
         const std::string bytes = a.Build();
         ASSERT_EQ(Check(bytes), comment <= 65513 ? 0u : 23u) << comment;
-        EXPECT_EQ(VtqZip_SearchCentralDir(file_), comment <= 65513 ? bytes.size() - 22 - comment : 0u);
+        EXPECT_EQ(VtqZip_SearchCentralDir(file_),
+                  comment <= 65513 ? bytes.size() - 22 - comment : 0u);
     }
 }
 
@@ -147,13 +148,14 @@ TEST_F(ReaderTest, CentralEntries) {
     a.members[0].central_name_len = a.members[0].local_name_len = 0;
     ASSERT_EQ(Check(a.Build()), 0u);
     char *const sentinel = reinterpret_cast<char *>(&info);
-    name = sentinel; // no name is handed out on failure
+    name = sentinel;                                // no name is handed out on failure
     EXPECT_EQ(Entry(info, local, name, pos_), 25u); // a name length of 0 reads nothing
     a.members[0].central_name_len = a.members[0].local_name_len = 8;
     ASSERT_EQ(Check(a.Build()), 0u);
     EXPECT_EQ(Entry(info, local, name, ZipDirPos{pos_.CentralPos + 1, pos_.BytesBefore}), 3100u);
-    const struct { uint32_t kind, n, code; } faults[] = {
-        {kAlloc, 1, 12}, {kSeek, 1, 25}, {kRead, 47, 25}}; // 47: the name read
+    const struct {
+        uint32_t kind, n, code;
+    } faults[] = {{kAlloc, 1, 12}, {kSeek, 1, 25}, {kRead, 47, 25}}; // 47: the name read
     for (const auto &f : faults) {
         host().Arm(f.kind, f.n);
         EXPECT_EQ(Entry(info, local, name, pos_), f.code);
@@ -173,7 +175,8 @@ TEST_F(ReaderTest, CoherencyCheck) {
         {"no local extra", [](ZipMember &m) { m.local_extra = ""; }, 0, 0},
         {"other flags", [](ZipMember &m) { m.local_flags = 0x800; }, 0, 2},
         {"bit 3, zero sizes", [](ZipMember &m) { m.bit3 = true; }, 0, 2},
-        {"zero sizes without bit 3", [](ZipMember &m) { m.bit3 = true, m.local_flags = 0; }, 3100, 0},
+        {"zero sizes without bit 3", [](ZipMember &m) { m.bit3 = true, m.local_flags = 0; }, 3100,
+         0},
         {"crc", [](ZipMember &m) { m.local_crc = 1; }, 3100, 0},
         {"crc, bit 3", [](ZipMember &m) { m.local_crc = 1, m.local_flags = 8; }, 0, 2},
         {"compressed size", [](ZipMember &m) { m.local_compressed_size = 1; }, 3100, 0},

@@ -2,9 +2,9 @@
 //
 // classify() takes a "valid" from the vector checks (AVX2) without asking
 // the byte-wise utf8_valid_prefix() or looking for NUL bytes; a false
-// "valid" would let bytes that are not UTF-8 text through.  All checks run on every byte pair and on
-// quadruples of the bytes where the rules change, placed around the 32-byte
-// block edges and at the very end, and on damaged random text.
+// "valid" would let bytes that are not UTF-8 text through.  All checks run on every byte pair and
+// on quadruples of the bytes where the rules change, placed around the 32-byte block edges and at
+// the very end, and on damaged random text.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -26,7 +26,8 @@ TEST(Utf8Checks, VectorAndBytewiseAgree) {
         valid += bytewise;
         ASSERT_EQ(tx::utf8_all_valid(p, s.size()), bytewise) << ::testing::PrintToString(s);
 #if defined(__x86_64__)
-        ASSERT_TRUE(!__builtin_cpu_supports("avx2") || tx::utf8_all_valid_avx2(p, s.size()) == bytewise)
+        ASSERT_TRUE(!__builtin_cpu_supports("avx2") ||
+                    tx::utf8_all_valid_avx2(p, s.size()) == bytewise)
             << ::testing::PrintToString(s);
         const bool text = bytewise && s.find('\0') == std::string::npos;
         ASSERT_TRUE(!__builtin_cpu_supports("avx2") || tx::utf8_text_avx2(p, s.size()) == text)
@@ -49,12 +50,21 @@ TEST(Utf8Checks, VectorAndBytewiseAgree) {
                 for (unsigned char d : edges)
                     for (size_t at : {size_t{29}, size_t{30}, size_t{60}}) {
                         std::string s(64, 'y');
-                        s.replace(at, 4, {static_cast<char>(a), static_cast<char>(b), static_cast<char>(c), static_cast<char>(d)});
+                        s.replace(at, 4,
+                                  {static_cast<char>(a), static_cast<char>(b), static_cast<char>(c),
+                                   static_cast<char>(d)});
                         ASSERT_NO_FATAL_FAILURE(check(s));
                         ASSERT_NO_FATAL_FAILURE(check(s.substr(0, at + 3))); // cut at the end
                     }
-    const char *pieces[] = {"a", " ", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80", "\xEF\xBF\xBF",
-                            "\xF4\x8F\xBF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF"};
+    const char *pieces[] = {"a",
+                            " ",
+                            "\xC3\xA9",
+                            "\xE6\x97\xA5",
+                            "\xF0\x9F\x98\x80",
+                            "\xEF\xBF\xBF",
+                            "\xF4\x8F\xBF\xBF",
+                            "\xE0\xA0\x80",
+                            "\xED\x9F\xBF"};
     std::mt19937 rng(11);
     for (int t = 0; t < 20000; ++t) {
         std::string s;

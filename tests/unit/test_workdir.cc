@@ -1,14 +1,10 @@
 // test_workdir.cc - work directory names, tree removal and pruning, on disk
-#include <fcntl.h>
-#include <pthread.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 
 #include "tests/support/fixture.h"
@@ -40,35 +36,25 @@ protected:
         for (const auto &e : fs::directory_iterator(dir()))
             if (e.path().filename() != "tmp") fs::remove_all(e.path());
     }
-    // A directory whose path is exactly len bytes, of nested components.
-    std::string LongDir(size_t len) {
-        std::string p = dir();
-        while (p.size() < len) {
-            size_t room = len - p.size() - 1;
-            p.append("/").append(room > 200 ? std::min<size_t>(200, room - 2) : room, 'L');
-            fs::create_directory(p);
-        }
-        return p;
-    }
     std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
     char buf_[VTQ_PATH_MAX] = {};
     void SetBuf(const std::string &p) { std::snprintf(buf_, sizeof buf_, "%s", p.c_str()); }
 };
 
-struct NameCase {
-    const char *what;
-    int mode;
-    Tree_ existing;
-    const char *request;
-    int32_t result;
-    const char *made;      // directory that must exist afterwards, and the buffer
-    uint32_t dir_counter;
-    const char *dir_base;  // "" when untouched
-    int mkdir_fault = 0;   // the nth VTQ_MkDir fails
-};
-
 TEST_F(Workdir, MakePathNaming) {
-    const NameCase cases[] = {
+    // made: the directory that must exist afterwards, and the buffer;
+    // dir_base "" when untouched; mkdir_fault: the nth VTQ_MkDir fails.
+    const struct {
+        const char *what;
+        int mode;
+        Tree_ existing;
+        const char *request;
+        int32_t result;
+        const char *made;
+        uint32_t dir_counter;
+        const char *dir_base;
+        int mkdir_fault = 0;
+    } cases[] = {
         {"unique, free", 1, {}, "P", 0, "P", 0, ""},
         {"unique, file holds P", 1, {"P"}, "P", 0, "PDIR", 1, "PDIR"},
         {"unique, PDIR taken", 1, {"P/", "PDIR"}, "P", 0, "PDIR1", 2, "PDIR"},
@@ -83,7 +69,7 @@ TEST_F(Workdir, MakePathNaming) {
         {"plain, DIR fallback refused", 0, {"P"}, "P", 27, "PDIR", 0, "", 2},
         {"unique, PDIR refused with nothing there", 1, {"P"}, "P", 0, "PDIR", 1, "PDIR", 2},
     };
-    for (const NameCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Clear();
         *bus_ = ZipBus{};
@@ -106,60 +92,26 @@ TEST_F(Workdir, MakePathNaming) {
     EXPECT_EQ(std::string(buf_), Path("PDIR1"));
 }
 
-// A name with its suffix and NUL must fit the 4096-byte buffer: 4095 bytes
-// are made, 4096 give 27 with the buffer and the numbering as they were.
-TEST_F(Workdir, SuffixThatDoesNotFitGives27) {
-    for (int mode : {0, 1}) {
-        for (size_t len : {4092u, 4093u}) {
-            SCOPED_TRACE(testing::Message() << "mode " << mode << " len " << len);
-            std::string p = LongDir(len - 3) + "/ab";  // a file holds the name
-            Build({p.substr(dir().size() + 1)});
-            *bus_ = ZipBus{};
-            SetBuf(p);
-            int32_t r = zip_makepath(bus_.get(), buf_, mode);
-            EXPECT_EQ(r, len == 4092 ? 0 : 27);
-            EXPECT_EQ(std::string(buf_), len == 4092 ? p + "DIR" : p);
-            EXPECT_EQ(bus_->DirCounter, len == 4092 ? static_cast<uint32_t>(mode) : 0u);
-            rmdir((p + "DIR").c_str());  // too long a path for std::filesystem
-        }
-    }
-    // DirBase + "1": 4094 + 1 fits, 4095 + 1 does not.
-    Build({"P"});
-    for (size_t base_len : {4094u, 4095u}) {
-        std::string base = LongDir(base_len - 3) + "/cd";
-        *bus_ = ZipBus{};
-        bus_->DirCounter = 1;
-        std::memcpy(bus_->DirBase, base.data(), base.size());
-        SetBuf(Path("P"));
-        int32_t r = zip_makepath(bus_.get(), buf_, 1);
-        EXPECT_EQ(r, base_len == 4094 ? 0 : 27) << base_len;
-        EXPECT_EQ(std::string(buf_), base_len == 4094 ? base + "1" : Path("P"));
-        EXPECT_EQ(bus_->DirCounter, base_len == 4094 ? 2u : 1u);
-        rmdir((base + "1").c_str());
-    }
-}
-
-struct RemoveCase {
-    const char *what;
-    Tree_ before;
-    uint32_t fault;  // kind armed once at call `nth`, or 0
-    int nth;
-    bool prune;      // Zip_deletenullpath instead of Zip_deletepath
-    uint32_t kept_in;
-    int32_t result;
-    uint32_t kept_out;
-    Tree_ after;
-};
-
-// Each host call of the walks fails in one row.  One entry per level in
-// those rows makes the host's listing order irrelevant; the wide tree shows
-// that an emptied entry after a kept one does not clear the level's flag.
+// Each host call of the walks fails in one row (fault: the kind armed once
+// at call nth; prune: Zip_deletenullpath, else Zip_deletepath).  One entry
+// per level makes the listing order irrelevant; the wide tree shows that an
+// emptied entry after a kept one does not clear the level's flag.
 TEST_F(Workdir, RemovalAndPruning) {
     const Tree_ chain = {"t/", "t/s/", "t/s/f"};
     const Tree_ full = {"t/", "t/s/", "t/s/f=x"};
-    const Tree_ wide = {"t/",    "t/e", "t/n=1",   "t/s/",      "t/s/x/",
+    const Tree_ wide = {"t/",    "t/e",  "t/n=1",  "t/s/",      "t/s/x/",
                         "t/s/e", "t/u/", "t/u/d/", "t/u/d/n=2", "t/u/e"};
-    const RemoveCase cases[] = {
+    const struct {
+        const char *what;
+        Tree_ before;
+        uint32_t fault;
+        int nth;
+        bool prune;
+        uint32_t kept_in;
+        int32_t result;
+        uint32_t kept_out;
+        Tree_ after;
+    } cases[] = {
         {"delete: wide", wide, 0, 0, false, 0, 0, 0, {}},
         {"prune: wide", wide, 0, 0, true, 0, 0, 1, {"t/", "t/n", "t/u/", "t/u/d/", "t/u/d/n"}},
         {"delete: all of it", chain, 0, 0, false, 0, 0, 0, {}},
@@ -168,8 +120,7 @@ TEST_F(Workdir, RemovalAndPruning) {
         {"delete: inner rmdir fails", chain, kRmDir, 1, false, 0, 26, 0, {"t/", "t/s/"}},
         {"delete: outer rmdir fails", chain, kRmDir, 2, false, 0, 26, 0, {"t/"}},
         {"delete: root not listed", chain, kOpenDir, 1, false, 0, 0, 0, {"t/", "t/s/", "t/s/f"}},
-        {"delete: inner not listed", chain, kOpenDir, 2, false, 0, 26, 0,
-         {"t/", "t/s/", "t/s/f"}},
+        {"delete: inner not listed", chain, kOpenDir, 2, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
         {"delete: no memory, root", chain, kAlloc, 1, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
         {"delete: no memory, inner", chain, kAlloc, 2, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
         {"prune: empty chain", chain, 0, 0, true, 0, 0, 0, {}},
@@ -182,7 +133,7 @@ TEST_F(Workdir, RemovalAndPruning) {
         {"prune: rmdir fails", chain, kRmDir, 1, true, 0, 26, 0, {"t/", "t/s/"}},
         {"prune: no memory", chain, kAlloc, 2, true, 0, 26, 0, chain},
     };
-    for (const RemoveCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         Clear();
         Build(c.before);
@@ -201,54 +152,6 @@ TEST_F(Workdir, RemovalAndPruning) {
         EXPECT_EQ(Tree(), after);
         EXPECT_EQ(host().live_allocs, 0);
     }
-}
-
-// Levels of "d" below root that exist; with make, first makes that many
-// and a non-empty file "f" at the bottom, by descriptors, since the whole
-// path may be longer than a path buffer.
-int Levels(const std::string &root, int make = 0) {
-    int fd = open(root.c_str(), O_DIRECTORY | O_RDONLY), n = -1;
-    while (fd >= 0) {
-        if (++n < make) mkdirat(fd, "d", 0777);
-        if (n == make && make != 0) {
-            const int f = openat(fd, "f", O_CREAT | O_WRONLY, 0644);
-            EXPECT_EQ(write(f, "x", 1), 1);
-            close(f);
-        }
-        const int next = openat(fd, "d", O_DIRECTORY | O_RDONLY);
-        close(fd);
-        fd = next;
-    }
-    return n;
-}
-
-// Runs fn on a thread with a 1 MiB stack, the size hosts give workers.
-void OnSmallStack(std::function<void()> fn) {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 1u << 20);
-    pthread_t th;
-    auto run = [](void *p) -> void * { return (*static_cast<std::function<void()> *>(p))(), nullptr; };
-    ASSERT_EQ(pthread_create(&th, &attr, run, &fn), 0);
-    pthread_join(th, nullptr);
-    pthread_attr_destroy(&attr);
-}
-
-// The deepest tree an extraction can make, walked on a worker-sized stack:
-// pruning keeps it all for the file at the bottom, removal takes it all.
-TEST_F(Workdir, DeepTreeOnSmallStack) {
-    const std::string root = Path("deep");
-    fs::create_directory(root);
-    ASSERT_EQ(Levels(root, 2000), 2000);
-    uint32_t kept = 0;
-    int32_t pruned = -1, removed = -1;
-    OnSmallStack([&] { pruned = Zip_deletenullpath(root.c_str(), bus_.get(), &kept); });
-    EXPECT_EQ(pruned, 0);
-    EXPECT_EQ(kept, 1u);
-    EXPECT_EQ(Levels(root), 2000);
-    OnSmallStack([&] { removed = Zip_deletepath(root.c_str(), bus_.get()); });
-    EXPECT_EQ(removed, 0);
-    EXPECT_FALSE(fs::exists(root));
 }
 
 } // namespace

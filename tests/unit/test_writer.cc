@@ -30,30 +30,28 @@ protected:
     }
 };
 
-struct LimitCase {
-    uint32_t on, limit, written, reached, n;
-    uint32_t result, written_after, out_len, reached_after;
-    bool counts;  // the write reaches the counting (and sharing) step
-};
-
+// Each case on a file and a stream, with nothing sharing the count (0), in
+// compose mode (1) and with ShareCount (2).  counts: the write reaches the
+// counting (and sharing) step.
 TEST_F(Writer, SizeLimit) {
-    const LimitCase cases[] = {
-        {1, 100, 90, 0, 20, 3005, 100, 10, 1, true},  // cut to the budget
-        {1, 100, 80, 0, 20, 0, 100, 20, 0, true},     // ends exactly at the limit
-        {1, 100, 100, 0, 0, 3005, 100, 0, 1, false},  // even 0 bytes are refused there
+    const struct {
+        uint32_t on, limit, written, reached, n, result, written_after, out_len, reached_after;
+        bool counts;
+    } cases[] = {
+        {1, 100, 90, 0, 20, 3005, 100, 10, 1, true}, // cut to the budget
+        {1, 100, 80, 0, 20, 0, 100, 20, 0, true},    // ends exactly at the limit
+        {1, 100, 100, 0, 0, 3005, 100, 0, 1, false}, // even 0 bytes are refused there
         {1, 0, 0, 0, 5, 3005, 0, 0, 1, false},
-        {0, 100, 90, 1, 20, 0, 90, 20, 1, false},     // limit off: whole, uncounted
-        {1, 100, 10, 1, 5, 3005, 10, 0, 1, false},    // already reached
+        {0, 100, 90, 1, 20, 0, 90, 20, 1, false},  // limit off: whole, uncounted
+        {1, 100, 10, 1, 5, 3005, 10, 0, 1, false}, // already reached
         {1, 0xFFFFFFFF, 0xFFFFFFF0, 0, 0x20, 3005, 0xFFFFFFFF, 15, 1, true},
     };
     const std::string data(0x20, 'x');
-    for (const LimitCase &c : cases) {
+    for (const auto &c : cases) {
         for (bool stream : {false, true}) {
-            // 0: nothing shares the count; 1: compose mode; 2: ShareCount.
             for (int share = 0; share < 3; ++share) {
-                SCOPED_TRACE(testing::Message() << "limit " << c.limit << " written " << c.written
-                                                << " n " << c.n << " stream " << stream
-                                                << " share " << share);
+                SCOPED_TRACE(testing::Message() << c.limit << " " << c.written << " " << c.n
+                                                << " stream " << stream << " share " << share);
                 opts_.ModeFlags = share == 1 ? VTQ_MODE_COMPOSE : 0;
                 Fresh(stream);
                 bus_->Option[VTQ_OPT_SHARE_COUNT] = share == 2 ? 1 : 0;
@@ -75,25 +73,34 @@ TEST_F(Writer, SizeLimit) {
     }
 }
 
-struct CutCase {
-    uint32_t out_code;
-    std::string text;
-    uint32_t limit;
-    std::string out;
-};
-
 // A converted string cut by the limit never ends inside a character, and
 // after the cut nothing more goes out though the writers still report.
 TEST_F(Writer, CutAtCharacterBoundary) {
-    const CutCase cases[] = {
+    const struct {
+        uint32_t out_code;
+        std::string text;
+        uint32_t limit;
+        std::string out;
+    } cases[] = {
         {0, "a\xC3\xA9", 2, "a"},
         {0, "a\xC3\xA9", 3, "a\xC3\xA9"},
-        {9, "a\xC3\xA9", 5, "\xEF\xBB\xBF" "a"},
-        {1, "a\xC3\xA9", 5, std::string("\xFF\xFE" "a\0", 4)},
-        {1, "a\xF0\x9F\x98\x80", 7, std::string("\xFF\xFE" "a\0", 4)},
-        {1, "a\xF0\x9F\x98\x80", 8, std::string("\xFF\xFE" "a\0\x3D\xD8\x00\xDE", 8)},
+        {9, "a\xC3\xA9", 5,
+         "\xEF\xBB\xBF"
+         "a"},
+        {1, "a\xC3\xA9", 5,
+         std::string("\xFF\xFE"
+                     "a\0",
+                     4)},
+        {1, "a\xF0\x9F\x98\x80", 7,
+         std::string("\xFF\xFE"
+                     "a\0",
+                     4)},
+        {1, "a\xF0\x9F\x98\x80", 8,
+         std::string("\xFF\xFE"
+                     "a\0\x3D\xD8\x00\xDE",
+                     8)},
     };
-    for (const CutCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.out_code << " limit " << c.limit);
         opts_.OutCode = c.out_code;
         Fresh(false);
@@ -131,30 +138,6 @@ TEST_F(Writer, LazyOpenOfTheOutput) {
     bus_->OutPath = out_path_.c_str();
     EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 1u);
     EXPECT_EQ(Output(), "x");
-}
-
-// No memory or no conversion: nothing written.  A line break whose
-// conversion fails has already written its zero byte and counts as text.
-TEST_F(Writer, HostFailures) {
-    Fresh(true);
-    host().Arm(kAlloc, 1);
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
-    host().Arm(kConv, 1);
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
-    EXPECT_EQ(bus_->TextWritten, 0u);
-    opts_.FormatFlags = VTQ_FMT_ZERO_BYTE;
-    host().Arm(kConv, 1);
-    EXPECT_EQ(WriteCRLFToFile(bus_.get()), 0u);
-    host().Disarm();
-    EXPECT_EQ(bus_->TextWritten, 1u);
-    EXPECT_EQ(Output(), std::string(1, '\0'));
-    // The file is opened only once there is something to write.
-    Fresh(false, false);
-    host().Arm(kConv, 1);
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
-    host().Disarm();
-    EXPECT_EQ(bus_->OutFile, nullptr);
-    EXPECT_EQ(bus_->OutOpenFailed, 0u);
 }
 
 } // namespace

@@ -1,0 +1,317 @@
+// test_tool.cc - ziptext's modes, character sets, failures, nesting and list
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "tests/e2e/e2e.h"
+#include "tests/support/text_samples.h"
+
+namespace vtq::e2e {
+namespace {
+
+using test::ReadFile;
+using Strings = std::vector<std::string>;
+
+// A member's text: UTF-8 when valid, else in the set --charset / --language choose (Shift_JIS by
+// default); NUL bytes make it binary.  Written in --encoding (set: out is encoded here, bom first)
+// with --eol for the tool's own breaks, the member's own staying.
+Row Text(const char *label, Strings args, const std::string &member, uint32_t code,
+         const std::string &out, const char *set = nullptr, const std::string &bom = "") {
+    args.insert(args.begin(), "--strict");
+    args.push_back("a.zip");
+    return {.label = label,
+            .archive = Fixed(Zip({{"m.txt", set ? member + "\nline\n" : member}})),
+            .args = args,
+            .status = code ? 1 : 0,
+            .code = code,
+            .out = set ? bom + test::Encode(out, set) : out};
+}
+std::string Repeat(const std::string &s, int n) {
+    std::string out;
+    while (n-- > 0) out += s;
+    return out;
+}
+const std::string kSjis = "\x93\xfa\x96\x7b\x8c\xea"; // 日本語 in Shift_JIS
+const Strings kNL{"--no-labels"};
+Strings Enc(const char *encoding, const char *eol, bool labels = true) {
+    return labels ? Strings{"--encoding", encoding, "--eol", eol}
+                  : Strings{"--encoding", encoding, "--eol", eol, "--no-labels"};
+}
+std::string Labelled(const std::string &text, const std::string &eol) {
+    return "Filename: m.txt" + eol + "Content: " + eol + text + "\nline\n" + eol;
+}
+
+const Row kTexts[] = {
+    Text("utf8", kNL, "caf\xc3\xa9", 0, "caf\xc3\xa9\n"),
+    Text("empty", kNL, "", 0, "\n"),
+    Text("sjis_default", kNL, kSjis, 0, "日本語\n"),
+    // The same bytes are valid ISO-8859-1 too, and read so in English.
+    Text("sjis_as_latin1", {"--no-labels", "--language", "English"}, kSjis, 0,
+         "\xc2\x93\xc3\xba\xc2\x96{\xc2\x8c\xc3\xaa\n"),
+    Text("gbk_charset", {"--no-labels", "--charset", "gbk"}, "\xc8\xd5\xb1\xbe", 0, "日本\n"),
+    Text("nul_byte", {"--no-labels", "--language", "English"}, std::string("a\0b", 3), 6000, ""),
+    Text("undecodable", kNL, "\x80\x80", 6000, ""),
+    // Longer than the host's 64 KiB chunks, characters across their edges.
+    Text("utf8_long", kNL, Repeat("日", 30000), 0, Repeat("日", 30000) + "\n"),
+    Text("sjis_long", kNL, "a" + Repeat("\x93\xfa", 40000), 0, "a" + Repeat("日", 40000) + "\n"),
+    // The size limit never cuts a character in half.
+    Text("limit_in_character", {"--no-labels", "--max-size", "4"}, "日本語", 3005, "日"),
+    Text("utf8_lf", Enc("utf-8", "lf"), "caf\xc3\xa9", 0, Labelled("café", "\n"), "UTF-8"),
+    Text("UTF8_crlf", Enc("UTF8", "crlf"), "café", 0, Labelled("café", "\r\n"), "UTF-8"),
+    Text("utf8bom_cr", Enc("utf-8-bom", "cr"), "café", 0, Labelled("café", "\r"), "UTF-8",
+         "\xef\xbb\xbf"),
+    Text("utf16le", Enc("utf-16le", "lf"), "日本", 0, Labelled("日本", "\n"), "UTF-16LE",
+         "\xff\xfe"),
+    // Without labels the member's text starts the output and carries the byte-order mark itself.
+    Text("utf16le_nolabels", Enc("utf-16le", "lf", false), "日本", 0, "日本\nline\n\n", "UTF-16LE",
+         "\xff\xfe"),
+    Text("utf32be_nolabels", Enc("utf-32be", "lf", false), "日本", 0, "日本\nline\n\n", "UTF-32BE",
+         std::string("\0\0\xfe\xff", 4)),
+    Text("shift_jis", Enc("shift_jis", "crlf"), "日本", 0, Labelled("日本", "\r\n"), "CP932"),
+};
+VTQ_ROWS(Text, kTexts);
+
+std::string Edited(void (*edit)(test::ZipArchive &)) {
+    test::ZipArchive z;
+    z.Add("a.txt", "alpha\n", 8);
+    edit(z);
+    return z.Build();
+}
+const std::string kA = Zip({{"a.txt", "alpha\n"}});
+const std::string kLocked = Edited([](test::ZipArchive &z) {
+    z.members[0].password = "Xyzzy42";
+    z.Add("b.txt", "beta\n", 8).password = "Xyzzy42";
+});
+const char *kPwText = "alpha\n\nbeta\n\n";
+// A run of a.zip (none when empty) with the password file pw beside it; err: "" says no message at
+// all, null leaves the messages unchecked.
+Row Case(const char *label, const std::string &zip, Strings args, int status, uint32_t code,
+         std::string out, const char *err, const char *in = "", Env env = {}) {
+    auto silent = [](const RunResult &r, const std::string &) { EXPECT_EQ(r.err, ""); };
+    return {.label = label,
+            .archive = zip.empty() ? decltype(Row::archive)() : Fixed(zip),
+            .args = args,
+            .status = status,
+            .code = code,
+            .err = err ? err : "",
+            .check = err && !*err ? silent : decltype(Row::check)(),
+            .plant =
+                [](const std::string &w) {
+                    test::WriteFile(w + "/pw", "Xyzzy42\r\nnot the password\n");
+                },
+            .out = out,
+            .in = in,
+            .env = env};
+}
+Row Usage(const char *label, Strings args) { return Case(label, kA, args, 2, 0, "", "ziptext: "); }
+// A nested archive's outcome is the member's code (KeepGoing goes on after it), except that one
+// without file members counts as an empty text.
+Row Inner(const char *label, const std::string &inner, uint32_t code, const std::string &out) {
+    return Case(label, Zip({{"in.zip", inner}, {"z.txt", "last\n"}}),
+                {"--strict", "--no-labels", "a.zip"}, code ? 1 : 0, code, out, nullptr);
+}
+
+const Row kCases[] = {
+    // One line for a bad archive, with the code.
+    Case("missing", "", {"--strict", "a.zip"}, 1, 22, "",
+         "ziptext: cannot open 'a.zip': No such file or directory (code 22)\n"),
+    Case("not_zip", "hello, world\n", {"--strict", "a.zip", "-o", "out.txt"}, 1, 2001, "",
+         "ziptext: a.zip: not a ZIP archive: the file does not begin with a local file header "
+         "(code 2001)\n"),
+    // 10000 bytes needed; 5000 are enough for everything else.
+    Case("member_over_cap", Zip({{"a.txt", std::string(10000, 'x')}}),
+         {"--strict", "--max-member-size", "5000", "a.zip"}, 1, 12, "",
+         "ziptext: a.zip: memory exhausted (a member may be larger than the member-size cap of "
+         "5000 bytes; see --max-member-size) (code 12)\n"),
+    Inner("nested_directories_only", Zip({{"d/", ""}}), 0, "\nlast\n\n"),
+    Inner("nested_binary_member", Zip({{"b", std::string(2, '\0')}, {"t", "kept"}}), 6000,
+          "kept\nlast\n\n"),
+    Inner("nested_damaged", Edited([](test::ZipArchive &z) { z.members[0].crc = 7; }), 6003,
+          "last\n\n"),
+    // The password from each source, the archive from standard input ("-" or none named); the
+    // password never shows in
+    // a message.
+    Case("password_fd", kLocked, {"--no-labels", "--password-fd", "0", "a.zip"}, 0, 0, kPwText, "",
+         "pw"),
+    Case("password_environment", kLocked, {"--no-labels", "a.zip"}, 0, 0, kPwText, "", "",
+         {{"ZIPTEXT_PASSWORD", "Xyzzy42"}}),
+    Case("stdin_dash", kLocked, {"--no-labels", "--password", "Xyzzy42", "-"}, 0, 0, kPwText, "",
+         "a.zip"),
+    Case("stdin_no_archive", kLocked, {"--no-labels", "--password-file", "pw"}, 0, 0, kPwText, "",
+         "a.zip"),
+    Case("wrong_password", kLocked, {"--no-labels", "--password", "Xyzzy4", "a.zip"}, 1, 0, "",
+         "ziptext: a.zip: a.txt: wrong password (code 3102)\nziptext: a.zip: b.txt: wrong password "
+         "(code 3102)\n"
+         "ziptext: a.zip: 2 of 2 members failed\n"),
+    // Standard input is held in memory up to the member-size cap.
+    Case("stdin_over_cap", kA, {"--max-member-size", "100", "-"}, 1, 0, "",
+         "ziptext: -: standard input is larger than the member-size cap of 100 bytes (see "
+         "--max-member-size)\n",
+         "a.zip"),
+    Usage("unknown_option", {"--bogus", "a.zip"}),
+    Usage("strict_with_password", {"--strict", "--password", "pw", "a.zip"}),
+    Usage("size_over_32_bits", {"--max-size", "4294967296", "a.zip"}),
+    Usage("two_archives", {"a.zip", "a.zip"}),
+};
+VTQ_ROWS(Tool, kCases);
+
+class Tool : public ZiptextTest {};
+
+// Compose and split mode: a member named *.txt keeps its text apart from itself; a directory entry;
+// a member two levels down.
+TEST_F(Tool, ComposeSplitAndJson) {
+    test::WriteFile(Work("a.zip"), Zip({{"a.txt", "alpha\n"}, {"d/", ""}, {"d/e/b.md", "beta"}}));
+    RunResult r = Run({"a.zip", "-o", "out.txt"});
+    EXPECT_EQ(r.out + r.err + ReadFile(Work("out.txt")),
+              Block("a.txt", "alpha\n") + Block("d/e/b.md", "beta"));
+    std::filesystem::create_directories(Work("in"));
+    std::filesystem::rename(Work("a.zip"), Work("in/a.zip"));
+    EXPECT_EQ(Run({"--split", "in/a.zip"}).status,
+              0); // without -o: ./a.txt, work directory ./a.zip
+    EXPECT_EQ(Tree(Work("a.zip")), (Strings{"a.txt.txt", "d/", "d/e/", "d/e/b.txt"}));
+    EXPECT_EQ(ReadFile(Work("a.zip/a.txt.txt")) + ReadFile(Work("a.zip/d/e/b.txt")), "alpha\nbeta");
+    // --json escapes what JSON does not allow raw, in names and texts alike.
+    test::WriteFile(Work("j.zip"), Zip({{"a\x01"
+                                         "b.txt",
+                                         "tab\t\"q\" \\ \x1b[0m\n"}}));
+    r = Run({"--json", "j.zip"});
+    EXPECT_NE(r.out.find(R"("path":["a\u0001b.txt"],)"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find(R"("text":"tab\t\"q\" \\ \u001b[0m\n"})"), std::string::npos) << r.out;
+    EXPECT_NE(Run({"--help"}).out.find("usage: ziptext"), std::string::npos);
+    EXPECT_EQ(Run({"--version"}).out, "ziptext 5.0.0\n");
+}
+
+// KeepGoing (the default) extracts what can be read and reports each failed member, then the count
+// (--quiet: only the count); --stop-on-error stops at the first, with --strict the documented line,
+// and removes the output file.
+TEST_F(Tool, KeepGoingAndStopOnError) {
+    const std::string binary("\x89PNG\r\n\x1a\n\0\0\0\x0d", 12),
+        no_text = "Filename: bin.dat\nContent: \n";
+    test::ZipArchive z;
+    z.Add("a.txt", "alpha\n", 8);
+    z.Add("bin.dat", binary, 8);
+    z.Add("bad.txt", "beta\n", 8).crc = 1;
+    z.Add("n.zip", Zip({{"x.dat", binary}, {"y.txt", "yes\n"}}));
+    z.Add("c.txt", "gamma\n", 8);
+    test::WriteFile(Work("a.zip"), z.Build());
+    const std::string composed = Block("a.txt", "alpha\n") + no_text +
+                                 "Filename: n.zip\nContent: \n" + "Filename: x.dat\nContent: \n" +
+                                 Block("y.txt", "yes\n") + Block("c.txt", "gamma\n");
+    const std::string count = "ziptext: a.zip: 3 of 7 members failed\n";
+    RunResult r = Run({"a.zip"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err + r.out, "ziptext: a.zip: bin.dat: no text filter for png (code 6000)\n"
+                             "ziptext: a.zip: bad.txt: CRC mismatch, text skipped (code 3102)\n"
+                             "ziptext: a.zip: n.zip: x.dat: no text filter for png (code 6000)\n" +
+                                 count + composed);
+    r = Run({"--quiet", "a.zip"});
+    EXPECT_EQ(r.err + r.out, count + composed);
+    test::WriteFile(Work("a.zip"),
+                    Zip({{"a.txt", "alpha\n"}, {"bin.dat", binary}, {"c.txt", "gamma\n"}}));
+    r = Run({"--strict", "--stop-on-error", "a.zip"});
+    EXPECT_EQ(
+        r.err + r.out,
+        "ziptext: a.zip: a member has no text filter (neither text nor an archive) (code 6000)\n" +
+            Block("a.txt", "alpha\n") + no_text);
+    EXPECT_EQ(Run({"--strict", "--stop-on-error", "a.zip", "-o", "out.txt"}).Code(), 6000u);
+    EXPECT_EQ(Tree(Work()), Strings{"a.zip"});
+    // A library in the current directory is never loaded: the run paths name the tool's own
+    // folders, with no empty entry.
+    for (const char *lib : {"libz.so.1", "libdeflate.so.0", "libstdc++.so.6", "libvtq_zozaz.so.5",
+                            "libvtq_txif.so.5", "libvtq_oscomm.so.5"})
+        test::WriteFile(Work(lib), "garbage");
+    r = Run({"--quiet", "a.zip"});
+    EXPECT_EQ(r.err + r.out, "ziptext: a.zip: 1 of 3 members failed\n" + Block("a.txt", "alpha\n") +
+                                 no_text + Block("c.txt", "gamma\n"));
+}
+
+// Three levels, text before and after each archive inside: the size limit counts every level's
+// bytes in one count, the output stops exactly there; the nested levels write to the log the top
+// level opened, between its lines.
+TEST_F(Tool, NestedLevelsShareTheSizeLimitAndTheLog) {
+    const std::string l3 = Zip({{"c.txt", "third level\n"}});
+    const std::string l2 = Zip({{"b.txt", "second\n"}, {"l3.zip", l3}, {"b2.txt", "after\n"}});
+    test::WriteFile(Work("a.zip"), Zip({{"a.txt", "first\n"}, {"l2.zip", l2}, {"z.md", "last\n"}}));
+    const std::string text = Block("a.txt", "first\n") +
+                             Block("l2.zip", Block("b.txt", "second\n") +
+                                                 Block("l3.zip", Block("c.txt", "third level\n")) +
+                                                 Block("b2.txt", "after\n")) +
+                             Block("z.md", "last\n");
+    const size_t full = text.size();
+    for (size_t limit : {size_t{0}, text.find("third level") + 3, text.find("Filename: b.txt"),
+                         text.find("Filename: b2.txt"), full - 1, full, full + 1}) {
+        for (bool to_file : {false, true}) {
+            SCOPED_TRACE("limit " + std::to_string(limit) + (to_file ? " file" : " stdout"));
+            Strings args{"--strict", "--max-size", std::to_string(limit), "a.zip"};
+            if (to_file) args.insert(args.end(), {"-o", "out.txt", "--log", "run.log"});
+            const RunResult r = Run(args);
+            EXPECT_EQ(to_file ? ReadFile(Work("out.txt")) : r.out,
+                      text.substr(0, std::min(limit, full)));
+            EXPECT_EQ(r.Code(), limit >= full ? 0u : 3005u) << r.err;
+        }
+    }
+    const std::string log = ReadFile(Work("run.log")); // the last run's, appended to
+    const size_t last_run = log.rfind("vtq_zoZAZ gettext().\r\n");
+    const size_t nested = log.find("vtq_zoZAZ gettext4().\r\n", last_run);
+    ASSERT_NE(nested, std::string::npos) << log;
+    EXPECT_LT(nested, log.rfind(".md\r\n")) << log; // z.md's member file comes last
+    size_t members = 0; // a.txt, l2.zip, z.md; b.txt, l3.zip, b2.txt; c.txt
+    for (size_t p = log.find("ptxt=", last_run); p != std::string::npos;
+         p = log.find("ptxt=", p + 1))
+        ++members;
+    EXPECT_EQ(members, 7u) << log;
+    // Split mode: the nested level makes its own work directory beside the top-level one (named
+    // from the output path) and leaves its texts there.
+    test::WriteFile(Work("in.zip"),
+                    Zip({{"a.txt", "first\n"}, {"l2.zip", Zip({{"b.txt", "second\n"}})}}));
+    EXPECT_EQ(Run({"--split", "-o", "out.txt", "in.zip"}).status, 0);
+    EXPECT_EQ(ReadFile(Work("in.zipDIR/a.txt.txt")) + ReadFile(Work("l2.zip/b.txt.txt")),
+              "first\nsecond\n");
+}
+
+// Sixteen levels open, in both modes within the 1 MiB stack hosts give their workers; a ZIP member
+// at the sixteenth gets 6000 like any member without a filter, and the rest of the text is still
+// there.
+TEST_F(Tool, NestingIsBoundedAtSixteenLevels) {
+    if (!UnderMemcheck()) launcher_ = {"prlimit", "--stack=1048576", "--"};
+    std::filesystem::create_directories(Work("s"));
+    for (int levels : {16, 17}) {
+        std::string inner = Zip({{"t.txt", "level " + std::to_string(levels)}});
+        for (int k = levels - 1; k >= 1; --k)
+            inner = Zip({{"t.txt", "level " + std::to_string(k)}, {"n.zip", inner}});
+        test::WriteFile(Work("a.zip"), inner);
+        const RunResult r = Run({"--strict", "--no-labels", "a.zip"});
+        EXPECT_EQ(r.Code(), levels == 16 ? 0u : 6000u) << r.err;
+        EXPECT_TRUE(r.out.find("level 16") != std::string::npos &&
+                    r.out.find("level 17") == std::string::npos)
+            << r.out;
+        EXPECT_EQ(Run({"--split", "-o", "s/a.txt", "a.zip"}).status, levels == 16 ? 0 : 1);
+    }
+}
+
+// The bundled sample: a nested archive and a Shift_JIS member name, which list reads the same way
+// (in English as ISO-8859-1).
+TEST_F(Tool, SampleAndList) {
+    const std::string sample =
+        std::filesystem::path(__FILE__).parent_path() / "../../samples/sample.zip";
+    RunResult r = Run({"--strict", sample});
+    EXPECT_EQ(
+        r.out + r.err,
+        Block("README.txt",
+              "This is the sample archive of ziptext.\nEach member's text follows its name.\n") +
+            Block("docs/notes.txt", "Notes: café, naïve, 日本語, Ελληνικά.\n") +
+            Block("docs/inner.zip",
+                  Block("inner/hello.txt", "Hello from the archive inside the archive.\n")) +
+            Block("報告.txt", "これはShift_JISで書かれた報告です。\n"));
+    r = Run({"list", "--strict", sample});
+    EXPECT_TRUE(r.out.find("  no   docs/inner.zip\n") != r.out.npos &&
+                r.out.find("  no   報告.txt\n") != r.out.npos)
+        << r.out;
+    r = Run({"list", "--strict", "--language", "English", sample});
+    EXPECT_NE(r.out.find("  no   \xc2\x95\xc3\xb1\xc2\x8d\xc2\x90.txt\n"), std::string::npos)
+        << r.out;
+}
+
+} // namespace
+} // namespace vtq::e2e
