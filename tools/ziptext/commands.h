@@ -19,13 +19,16 @@ class JsonOut;
 struct Input {
     std::string name; // in messages and records ("-" for standard input)
     std::string path; // for the library
+    int fd = -1;      // the unnamed temporary file standard input is in, if any
 };
 
 // Reads standard input whole into a memory file of the host, up to the
-// member-size cap.  False with a message line (with "ziptext: ") when it
-// cannot be read or is larger; in->path then stays empty.
+// member-size cap, and beyond it into an unnamed temporary file in TMPDIR
+// (or /tmp).  False with a message line (with "ziptext: ") when it cannot
+// be read or held; in->path then stays empty.
 bool read_standard_input(Input *in, std::string *error);
-// Frees the memory file standard input was read into, if in is that input.
+// Frees the memory file or closes the temporary file standard input was
+// read into, if in is that input.
 void release_input(const Input &in);
 
 // Everything the library's callbacks reach while one archive runs, and the

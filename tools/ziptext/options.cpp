@@ -359,8 +359,8 @@ const char *usage_text() {
 
 Text of every member of a ZIP archive; archives inside the archive are
 opened too (up to 16 levels).  ARCHIVE "-", or none with standard input not
-a terminal: the archive is read from standard input (into memory, up to the
-member-size cap).
+a terminal: the archive is read from standard input (into memory up to the
+member-size cap, beyond it into an unnamed file in TMPDIR or /tmp).
 
 By default ziptext reads what common ZIP tools read (data before the
 archive, ZIP64, bzip2, LZMA, zstd, xz, Deflate64, encrypted members), goes

@@ -6,11 +6,13 @@
 // archive's own line, the documented one, comes when no member said why
 // the result is not 0 (strict mode always), or when the host's record
 // names the file that failed.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/ziptext/commands.h"
@@ -116,24 +118,70 @@ int FdWriter::write(void *user, const void *data, size_t len) {
     return self->error;
 }
 
+namespace {
+
+// Standard input larger than the member-size cap goes to a file that has
+// no name (O_TMPFILE, mode 0600) in TMPDIR or /tmp: no other user can see,
+// open or replace it, and it is gone when the tool ends, however it ends.
+// Where the file system has no O_TMPFILE, a mkstemp name is unlinked at
+// once.  The library opens it again as /proc/self/fd/N.  -1 with errno.
+int unnamed_file(std::string *dir) {
+    const char *env = std::getenv("TMPDIR");
+    *dir = env != nullptr && *env != '\0' ? env : "/tmp";
+    int fd = ::open(dir->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+    std::string name = *dir + "/ziptext-stdin-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+    return fd;
+}
+
+bool write_all(int fd, const char *p, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+            if (w == 0) errno = ENOSPC;
+            return false;
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+} // namespace
+
 bool read_standard_input(Input *in, std::string *error) {
     const uint64_t cap = zt_member_size_cap();
-    std::string bytes;
+    std::string bytes, dir;
     char buf[65536];
+    auto fail = [&](const std::string &what) {
+        *error = "ziptext: -: " + what + ": " + std::strerror(errno);
+        if (in->fd >= 0) ::close(in->fd);
+        in->fd = -1;
+        return false;
+    };
     for (;;) {
         const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            *error = "ziptext: -: cannot read standard input: " + std::string(std::strerror(errno));
-            return false;
-        }
+        if (n < 0) return fail("cannot read standard input");
         if (n == 0) break;
-        if (bytes.size() + static_cast<std::size_t>(n) > cap) {
-            *error = "ziptext: -: standard input is larger than the member-size cap of " +
-                     std::to_string(cap) + " bytes (see --max-member-size)";
-            return false;
+        if (in->fd < 0 && bytes.size() + static_cast<std::size_t>(n) > cap) {
+            in->fd = unnamed_file(&dir);
+            if (in->fd < 0) return fail("cannot make a temporary file in " + dir);
+            if (!write_all(in->fd, bytes.data(), bytes.size()))
+                return fail("cannot hold standard input in a temporary file in " + dir);
+            bytes = std::string();
         }
-        bytes.append(buf, static_cast<std::size_t>(n));
+        if (in->fd < 0)
+            bytes.append(buf, static_cast<std::size_t>(n));
+        else if (!write_all(in->fd, buf, static_cast<std::size_t>(n)))
+            return fail("cannot hold standard input in a temporary file in " + dir);
+    }
+    if (in->fd >= 0) {
+        in->path = "/proc/self/fd/" + std::to_string(in->fd);
+        return true;
     }
     char path[64];
     const uint32_t code = zt_memory_archive(bytes.data(), bytes.size(), path, sizeof path);
@@ -146,7 +194,9 @@ bool read_standard_input(Input *in, std::string *error) {
 }
 
 void release_input(const Input &in) {
-    if (in.name == "-" && !in.path.empty() && in.path != in.name)
+    if (in.fd >= 0)
+        ::close(in.fd);
+    else if (in.name == "-" && !in.path.empty() && in.path != in.name)
         zt_memory_release(in.path.c_str());
 }
 
