@@ -734,6 +734,14 @@ def gtest_times(report):
             for s in data.get("testsuites", []) for c in s.get("testsuite", [])}
 
 
+def default_signals():
+    """In a test process: the stop signals' default actions.  A run started
+    with nohup or as a background job ignores SIGHUP or SIGINT, and tests
+    that stop the tool with them would fail now and then for it."""
+    for sig in (signal.SIGINT, signal.SIGHUP, signal.SIGTERM, signal.SIGQUIT):
+        signal.signal(sig, signal.SIG_DFL)
+
+
 class Runner:
     """Runs groups of tests side by side, each in its own process group so
     that a timeout or Ctrl-C takes their children too."""
@@ -789,7 +797,8 @@ class Runner:
                                      ["--timeout", str(int(limit) + 1)])
                     fh = open(out, "w")
                     p = subprocess.Popen(NICE + argv, cwd=g.cwd, env=env, stdout=fh,
-                                         stderr=subprocess.STDOUT, start_new_session=True)
+                                         stderr=subprocess.STDOUT, start_new_session=True,
+                                         preexec_fn=default_signals)
                     self.live.append((p, g, out, report, fh))
                 time.sleep(0.05)
                 if time.monotonic() > deadline:

@@ -84,6 +84,8 @@ pid_t ZiptextTest::Start(const std::vector<std::string> &args, int out_fd, const
         unsetenv("VTQ_MAX_ALLOC");
         unsetenv("VTQ_LOG_FILE");
         for (const auto &[k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+        // As a shell starts it, whether or not the tests run in the background.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
         execvp(argv[0], argv.data());
         _exit(127);
     }

@@ -13,10 +13,16 @@
 namespace ziptext {
 namespace {
 
+// The stop signals the process was not started ignoring: under nohup a
+// hangup, in a shell's background job an interrupt, must not stop the run.
 sigset_t stop_signals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction now {};
+        if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+        sigaddset(&set, sig);
+    }
     return set;
 }
 
