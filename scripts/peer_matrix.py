@@ -129,6 +129,14 @@ def made(make, d):
         return False
 
 
+# The check also reads every 7-Zip method under each of its encryptions.
+CHECK_ROWS = ROWS + [(f"{what.split()[0]} + {crypt}", "7-Zip", seven_zip(method, crypt))
+                     for what, method in (("stored", "Copy"), ("deflate", "Deflate"),
+                                          ("Deflate64", "Deflate64"), ("bzip2", "BZip2"),
+                                          ("LZMA", "LZMA"), ("PPMd", "PPMd"))
+                     for crypt in ("ZipCrypto", "AES128", "AES256")]
+
+
 def python_read(d):
     try:
         with zipfile.ZipFile(Path(d, "a.zip")) as z:
@@ -159,7 +167,7 @@ def check(ziptext):
         print("peer_matrix: 7z is not installed; skipped")
         return 77
     failed = 0
-    for what, writer, make in ROWS:
+    for what, writer, make in CHECK_ROWS:
         with tempfile.TemporaryDirectory() as d:
             if not made(make, d):
                 print(f"skipped  {what} ({writer}): the writer is not installed")
