@@ -36,7 +36,8 @@ void ZiptextTest::SetUp() {
     std::string tmpl = fs::temp_directory_path().string() + "/ziptext-e2e-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     root_ = tmpl;
-    fs::create_directory(Work()), fs::create_directory(Tmp());
+    fs::create_directory(Work());
+    fs::create_directory(Tmp());
 }
 
 void ZiptextTest::TearDown() {

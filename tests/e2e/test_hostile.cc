@@ -386,9 +386,11 @@ TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
     std::mt19937 random(seed);
     const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     auto state = [&](bool reset) { // every path below work/ with the bytes of every file
-        if (reset)
-            fs::remove_all(Work("out")), fs::create_directory(Work("out")),
-                test::WriteFile(Work("out/a.txt"), "old\n");
+        if (reset) {
+            fs::remove_all(Work("out"));
+            fs::create_directory(Work("out"));
+            test::WriteFile(Work("out/a.txt"), "old\n");
+        }
         Strings s = Tree(Work());
         for (std::string &p : s)
             p += p.back() == '/' || p == "a.zip" ? "" : "=" + test::ReadFile(Work(p));
@@ -425,7 +427,8 @@ TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
                 }
                 waitpid(pid, &wstatus, 0);
                 const Strings after = state(false);
-                ++runs, stopped += WIFSIGNALED(wstatus);
+                ++runs;
+                stopped += WIFSIGNALED(wstatus);
                 EXPECT_TRUE(
                     WIFSIGNALED(wstatus)
                         ? WTERMSIG(wstatus) == sig && (after == before || after == after_whole)
