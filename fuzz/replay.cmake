@@ -17,7 +17,7 @@ function(vtq_fuzz_harness target harness)
     target_link_libraries(${target} PRIVATE vtq_zozaz libziptext)
   elseif(harness STREQUAL "documents")
     target_sources(${target} PRIVATE $<TARGET_OBJECTS:vtq_txif_impl>)
-    target_link_libraries(${target} PRIVATE PkgConfig::UCHARDET ${VTQ_DOCUMENT_LIBS})
+    target_link_libraries(${target} PRIVATE ${VTQ_DETECT_LIBS} ${VTQ_DOCUMENT_LIBS})
   endif()
   target_include_directories(${target} PRIVATE ${VTQ_INCLUDE} ${CMAKE_SOURCE_DIR}
                              ${CMAKE_SOURCE_DIR}/src)

@@ -6,8 +6,8 @@
 #           fuzz build (fuzz/run_campaign.sh); the normal build needs none.
 set -euo pipefail
 packages=(cmake ninja-build g++ zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev python3 zip unzip valgrind)
-# the text extraction's encoding detector
-packages+=(pkg-config libuchardet-dev)
+# the text extraction's encoding detectors
+packages+=(pkg-config libuchardet-dev libicu-dev)
 for arg in "$@"; do
   case "$arg" in
     --fuzz) packages+=(clang libclang-rt-14-dev llvm) ;;

@@ -76,6 +76,17 @@ DecodeStep decode_iconv(iconv_t from, const uint8_t *src, size_t len) {
 
 } // namespace
 
+DecodeStep decode_end(iconv_t from) {
+    DecodeStep step{};
+    uint8_t buf[sizeof step.cp];
+    char *out = reinterpret_cast<char *>(buf);
+    size_t out_left = sizeof buf;
+    iconv(from, nullptr, nullptr, &out, &out_left);
+    step.n = static_cast<uint8_t>((sizeof buf - out_left) / 4);
+    for (uint8_t i = 0; i < step.n; ++i) step.cp[i] = le32(buf + 4 * i);
+    return step;
+}
+
 DecodeStep decode_next(SourceKind kind, iconv_t from, const uint8_t *src, size_t len) {
     DecodeStep step{};
     switch (kind) {

@@ -40,6 +40,11 @@ struct DecodeStep {
 // for kIconv and is ignored otherwise.
 DecodeStep decode_next(SourceKind kind, iconv_t from, const uint8_t *src, size_t len);
 
+// The characters a kIconv descriptor still holds at the end of the input
+// (windows-1255 and windows-1258 keep a base letter back for the marks
+// that may follow it); n is 0 when there are none.
+DecodeStep decode_end(iconv_t from);
+
 // True when src[0..len) is well-formed UTF-8 (no overlong forms, no
 // surrogates, nothing above U+10FFFF) and holds at least one non-ASCII byte.
 bool is_utf8_with_non_ascii(const uint8_t *src, size_t len);

@@ -200,7 +200,14 @@ private:
     // Makes a code point available; false at the end of the source.
     bool fill() {
         while (at_ >= count()) {
-            if (left_ == 0) return false;
+            if (left_ == 0) {
+                // What a set kept back for the marks that may follow, once.
+                if (kind_ != SourceKind::kIconv || ended_) return false;
+                ended_ = true;
+                step_ = decode_end(from_);
+                at_ = 0;
+                continue;
+            }
             if (ascii_identity_ && *src_ < 0x80) {
                 step_ = DecodeStep{{*src_, 0, 0, 0}, 1, false, 1};
             } else {
@@ -221,6 +228,7 @@ private:
     size_t left_;
     DecodeStep step_{};
     size_t at_ = 0;
+    bool ended_ = false;
 };
 
 } // namespace

@@ -109,6 +109,14 @@ std::size_t LegacyDecoder::decode(const char *in, std::size_t n, std::string *ou
     return n - src_left;
 }
 
+void LegacyDecoder::finish(std::string *out) {
+    char buf[32];
+    char *dst = buf;
+    std::size_t dst_left = sizeof buf;
+    iconv(cd_, nullptr, nullptr, &dst, &dst_left);
+    out->append(buf, sizeof buf - dst_left);
+}
+
 bool utf8_all_valid(const unsigned char *p, std::size_t n) {
 #if defined(__x86_64__)
     // Only a "yes" is taken from the vector check; a "no" is confirmed.

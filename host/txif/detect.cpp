@@ -4,11 +4,14 @@
 // and fourteen legacy sets, and on random bytes: it named the right set
 // for every sentence, paragraph and page (ICU cannot name CP866, and needs
 // a confidence that costs it Russian texts before random bytes stop
-// passing), and for more member-name-sized strings.  Neither finds UTF-16
+// passing), and for more member-name-sized strings.  ICU's detector, told
+// which sets to choose from, decides what uchardet cannot: a few words of
+// the user's language (see language_pick).  Neither finds UTF-16
 // without a byte-order mark reliably; the NUL pattern does.  README ("Text
 // encodings") has the figures.
 #include "host/txif/detect.h"
 
+#include <unicode/ucsdet.h>
 #include <uchardet/uchardet.h>
 
 #include <algorithm>
@@ -147,7 +150,68 @@ struct UchardetDeleter {
     void operator()(uchardet *ud) const { uchardet_delete(ud); }
 };
 
-TextEncoding detected(std::span<const unsigned char> bytes) {
+// The sets of a language whose short texts uchardet takes for another
+// script's, in ICU's names.  Russian is the one measured: six letters of
+// KOI8-R came out as windows-1255.
+// The language's sets that ICU can name come first; the others (CP866)
+// only keep uchardet's answer when it names them.
+struct LanguageSets {
+    std::string_view language;
+    std::string_view sets[4];
+    int icu_names; // sets[0..icu_names)
+};
+constexpr LanguageSets kLanguageSets[] = {
+    {"Russian", {"KOI8-R", "windows-1251", "ISO-8859-5", "IBM866"}, 3},
+};
+
+const LanguageSets *sets_of(std::string_view language) {
+    for (const LanguageSets &l : kLanguageSets)
+        if (l.language == language) return &l;
+    return nullptr;
+}
+
+bool among(const LanguageSets &l, std::string_view display_name) {
+    for (std::string_view set : l.sets) {
+        const auto known = conf::resolve_charset(set);
+        if (known && known->display_name == display_name) return true;
+    }
+    return false;
+}
+
+// ICU's confidence (0-100) in a set of the language before it overrides
+// uchardet's answer.
+constexpr int32_t kLanguageConfidence = 50;
+
+struct IcuDeleter {
+    void operator()(UCharsetDetector *d) const { ucsdet_close(d); }
+};
+
+// ICU's answer among the language's sets: its n-gram recognisers score
+// the letters' trigrams against the language's commonest ones, which a
+// word or two already shows.  Empty when it names none of them (CP866,
+// which it cannot name, stays with uchardet).
+std::string_view language_pick(std::span<const unsigned char> bytes, const LanguageSets &l) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UCharsetDetector, IcuDeleter> det(ucsdet_open(&status));
+    if (U_FAILURE(status)) return {};
+    ucsdet_setText(det.get(), reinterpret_cast<const char *>(bytes.data()),
+                   static_cast<int32_t>(bytes.size()), &status);
+    int32_t found = 0;
+    const UCharsetMatch **matches = ucsdet_detectAll(det.get(), &found, &status);
+    if (U_FAILURE(status)) return {};
+    // Best first: the first match that is one of the language's sets, when
+    // ICU is sure enough of it.
+    for (int32_t i = 0; i < found; ++i) {
+        const char *name = ucsdet_getName(matches[i], &status);
+        const int32_t confidence = ucsdet_getConfidence(matches[i], &status);
+        if (U_FAILURE(status) || name == nullptr) return {};
+        for (int k = 0; k < l.icu_names; ++k)
+            if (l.sets[k] == name) return confidence >= kLanguageConfidence ? l.sets[k] : "";
+    }
+    return {};
+}
+
+TextEncoding detected(std::span<const unsigned char> bytes, std::string_view language) {
     const auto first = std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return c >= 0x80; });
     const std::size_t start = static_cast<std::size_t>(first - bytes.begin());
     const auto window = bytes.subspan(start, std::min(kDetectWindow, bytes.size() - start));
@@ -158,8 +222,17 @@ TextEncoding detected(std::span<const unsigned char> bytes) {
         return no_text();
     uchardet_data_end(ud.get());
     const char *name = uchardet_get_charset(ud.get());
-    if (name == nullptr || *name == '\0') return no_text();
-    const auto set = conf::resolve_charset(name);
+    auto set = name != nullptr && *name != '\0' ? conf::resolve_charset(name) : std::nullopt;
+    if (const LanguageSets *l = sets_of(language);
+        l != nullptr && (!set || !among(*l, set->display_name))) {
+        const auto high =
+            std::count_if(window.begin(), window.end(), [](unsigned char c) { return c >= 0x80; });
+        if (static_cast<std::size_t>(high) < kShortText)
+            if (const std::string_view pick = language_pick(bytes, *l); !pick.empty())
+                if (const auto picked = conf::resolve_charset(pick);
+                    picked && reads_as_text(bytes, picked->iconv_name.c_str(), true))
+                    return text_in(picked->iconv_name, picked->display_name);
+    }
     if (!set || !reads_as_text(bytes, set->iconv_name.c_str(), true)) return no_text();
     return text_in(set->iconv_name, set->display_name);
 }
@@ -170,7 +243,8 @@ bool names_no_charset(std::string_view name) {
 
 } // namespace
 
-TextEncoding detect_encoding(std::span<const unsigned char> bytes, std::string_view explicit_charset) {
+TextEncoding detect_encoding(std::span<const unsigned char> bytes, std::string_view explicit_charset,
+                             std::string_view language) {
     const std::string_view s = as_chars(bytes);
     for (const Mark &m : kMarks)
         if (s.substr(0, m.bytes.size()) == m.bytes) {
@@ -189,7 +263,7 @@ TextEncoding detect_encoding(std::span<const unsigned char> bytes, std::string_v
             return text_in(set->iconv_name, set->display_name);
     }
     if (has_nul) return unmarked_utf16_32(bytes);
-    return detected(bytes);
+    return detected(bytes, language);
 }
 
 } // namespace vtq::txif

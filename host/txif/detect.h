@@ -34,13 +34,23 @@ struct TextEncoding {
 // 4. bytes with a NUL byte: UTF-32 or UTF-16 without a mark when they read
 //    as text in it (byte order from the pattern), not text otherwise;
 // 5. uchardet's answer (taken from a window of at most 16 KiB), when the
-//    bytes read as text in it; not text when it has none.
+//    bytes read as text in it; not text when it has none.  A short text
+//    (fewer than kShortText bytes past ASCII) whose answer is not a set of
+//    the user's language, for a language whose sets the detector confuses
+//    with other scripts' (Russian: KOI8-R, windows-1251, ISO-8859-5), is
+//    read in the set of that language ICU's detector names instead, when
+//    it names one and the bytes read as text in it.
 // "Read as text" means: the whole of the bytes decodes strictly, with no
 // NUL character and at most one other control character (C0 but TAB, LF,
 // VT, FF, CR, SUB, ESC; DEL; C1; U+FFFE/U+FFFF) per 100 characters.  That,
 // with uchardet naming a set only when one of its probers is confident
 // enough, is the threshold below which bytes are no text.
-TextEncoding detect_encoding(std::span<const unsigned char> bytes, std::string_view explicit_charset);
+TextEncoding detect_encoding(std::span<const unsigned char> bytes, std::string_view explicit_charset,
+                             std::string_view language = {});
+
+// Below this many bytes past ASCII, a statistical answer is a guess: six
+// Cyrillic letters score as well in Hebrew as in any Cyrillic set.
+inline constexpr std::size_t kShortText = 64;
 
 // Decodes bytes in the iconv encoding iconv_name to UTF-8, strictly, kChunk
 // bytes at a time (a character cut off by a chunk's end goes with the next

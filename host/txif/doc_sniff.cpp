@@ -310,7 +310,7 @@ const char *binary_kind(Bytes bytes) {
     return nullptr;
 }
 
-MemberFormat sniff_member(Bytes bytes, std::string_view explicit_charset) {
+MemberFormat sniff_member(Bytes bytes, std::string_view explicit_charset, std::string_view language) {
     MemberFormat f;
     // An archive without members starts with its end record; in extended
     // mode the filter reads it as an empty archive.
@@ -321,7 +321,8 @@ MemberFormat sniff_member(Bytes bytes, std::string_view explicit_charset) {
         static constexpr std::string_view kPdf = "%PDF-";
         if (std::search(head.begin(), head.end(), kPdf.begin(), kPdf.end()) != head.end()) {
             f.format = DocFormat::kPdf;
-        } else if (f.encoding = detect_encoding(bytes, explicit_charset); f.encoding.text()) {
+        } else if (f.encoding = detect_encoding(bytes, explicit_charset, language);
+                   f.encoding.text()) {
             f.format = text_format(decoded_head(bytes, f.encoding));
         } else {
             f.name = binary_kind(bytes);

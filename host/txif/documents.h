@@ -55,7 +55,8 @@ struct MemberFormat {
 // the first 1024 bytes, then text (detect_encoding with explicit_charset)
 // and, for text, HTML, XML or an e-mail message by how it begins; bytes
 // that are no text get the kind their signature names.
-MemberFormat sniff_member(std::span<const unsigned char> bytes, std::string_view explicit_charset);
+MemberFormat sniff_member(std::span<const unsigned char> bytes, std::string_view explicit_charset,
+                          std::string_view language = {});
 
 // The kind of a file that no filter here reads, by its signature ("png",
 // "jpeg", "elf", "gzip", ...); null when no signature matches.

@@ -58,8 +58,9 @@ void send_detail(const Extended &ext, const char *format, const char *encoding,
     ext.on_member(ext.member_user, &event);
 }
 
-MemberDecision decide_extended(std::span<const unsigned char> bytes, std::string_view charset) {
-    MemberFormat found = sniff_member(bytes, charset);
+MemberDecision decide_extended(std::span<const unsigned char> bytes, std::string_view charset,
+                               std::string_view language) {
+    MemberFormat found = sniff_member(bytes, charset, language);
     MemberDecision d{MemberKind::kNoFilter, "", 0, found.name ? found.name : "", "", {}};
     if (found.encoding.text()) d.encoding = found.encoding.display_name;
     switch (found.format) {

@@ -93,6 +93,9 @@ public:
     // Returns the bytes consumed; a character cut off by the end of the
     // buffer is left for the next call.  *bad is set on an invalid one.
     std::size_t decode(const char *in, std::size_t n, std::string *out, bool *bad);
+    // Appends what the set kept back at the end of the input: windows-1255
+    // and windows-1258 hold a base letter for the marks that may follow.
+    void finish(std::string *out);
 
 private:
     iconv_t cd_;
@@ -231,7 +234,8 @@ struct MemberDecision {
 // detect_encoding() finds (charset: the user's, or "" / "auto" for none),
 // a document, else no filter; Format then names the kind of file when its
 // signature tells ("png").
-MemberDecision decide_extended(std::span<const unsigned char> bytes, std::string_view charset);
+MemberDecision decide_extended(std::span<const unsigned char> bytes, std::string_view charset,
+                               std::string_view language);
 
 // ------------------------------------------------------------ nested
 

@@ -92,7 +92,9 @@ uint32_t write_document(const MemberFormat &format, std::span<const unsigned cha
 // What a member file is: in extended mode what decide_extended() finds,
 // else the documented rule with the source set chosen from opts.
 MemberDecision decide(std::span<const unsigned char> bytes, const TxtOptions &opts, bool extended) {
-    if (extended) return decide_extended(bytes, field_text(opts.Charset, sizeof opts.Charset));
+    if (extended)
+        return decide_extended(bytes, field_text(opts.Charset, sizeof opts.Charset),
+                               field_text(opts.Language, sizeof opts.Language));
     const CharsetGroup &group = source_group(opts);
     return {classify(bytes, group.iconv_name), group.iconv_name, 0, "", "", {}};
 }

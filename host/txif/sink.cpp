@@ -174,10 +174,30 @@ uint32_t write_text(std::span<const unsigned char> bytes, MemberKind kind,
             return VTQ_E_SHORT_WRITE;
         return VTQ_OK;
     }
+    std::string utf8, encoded;
+    const auto put = [&](const char *text, std::size_t len) {
+        LimitedWriter::Result r;
+        if (encoder.passthrough()) {
+            // UTF-8 out: the text goes as it stands, from the file's bytes.
+            r = writer.write(text, len);
+        } else {
+            encoded.clear();
+            if (!encoder.convert(text, len, encoded)) return VTQ_E_NO_TEXT;
+            r = writer.write(encoded.data(), encoded.size());
+        }
+        switch (r) {
+        case LimitedWriter::Result::kOk:
+            break;
+        case LimitedWriter::Result::kCut:
+            return VTQ_E_SIZE_LIMIT;
+        case LimitedWriter::Result::kWriteFailed:
+            return VTQ_E_SHORT_WRITE;
+        }
+        return VTQ_OK;
+    };
     // Chunks end where the file's reads of kChunk bytes once ended, cut
     // back to the last whole character; the rest goes with the next chunk.
     std::size_t start = 0, read_end = 0;
-    std::string utf8, encoded;
     while (read_end < bytes.size()) {
         read_end += std::min(kChunk, bytes.size() - read_end);
         const std::size_t n = read_end - start;
@@ -194,25 +214,13 @@ uint32_t write_text(std::span<const unsigned char> bytes, MemberKind kind,
             whole = utf8_whole_prefix(bytes.data() + start, n);
         }
         if (bad || n - whole > 8) return VTQ_E_IO;
-        const std::size_t text_len = legacy ? utf8.size() : whole;
         start += whole;
-        LimitedWriter::Result r;
-        if (encoder.passthrough()) {
-            // UTF-8 out: the text goes as it stands, from the file's bytes.
-            r = writer.write(text, text_len);
-        } else {
-            encoded.clear();
-            if (!encoder.convert(text, text_len, encoded)) return VTQ_E_NO_TEXT;
-            r = writer.write(encoded.data(), encoded.size());
-        }
-        switch (r) {
-        case LimitedWriter::Result::kOk:
-            break;
-        case LimitedWriter::Result::kCut:
-            return VTQ_E_SIZE_LIMIT;
-        case LimitedWriter::Result::kWriteFailed:
-            return VTQ_E_SHORT_WRITE;
-        }
+        if (const uint32_t rc = put(text, legacy ? utf8.size() : whole); rc != VTQ_OK) return rc;
+    }
+    if (legacy && start == bytes.size()) {
+        utf8.clear();
+        legacy->finish(&utf8);
+        if (const uint32_t rc = put(utf8.data(), utf8.size()); rc != VTQ_OK) return rc;
     }
     return start == bytes.size() ? VTQ_OK : VTQ_E_IO;
 }
