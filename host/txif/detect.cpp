@@ -140,6 +140,40 @@ TextEncoding unmarked_utf16_32(std::span<const unsigned char> bytes) {
     return reads_as_text(bytes, name, true) ? text_in(name, name) : no_text();
 }
 
+// UTF-16 without a mark and without a NUL byte: text of a script with no
+// ASCII in it (Japanese, Chinese, Korean), which neither detector takes for
+// UTF-16.  Such text is made of few blocks of code units, where random or
+// binary bytes spread over all of them; the byte order is the one in which
+// nearly every unit lies in those blocks.  At least kScriptUnits units, so
+// that chance does not pass for text: about half of all units lie in the
+// blocks, and 95% of 16 or more happens once in some 4000 random inputs,
+// which must then still read as text.
+constexpr std::size_t kScriptUnits = 16;
+
+bool in_script_block(uint16_t u) {
+    return (u >= 0x3000 && u <= 0x30FF) ||  // CJK punctuation, kana
+           (u >= 0x4E00 && u <= 0x9FFF) ||  // CJK ideographs
+           (u >= 0xAC00 && u <= 0xD7A3) ||  // Hangul syllables
+           (u >= 0xFF00 && u <= 0xFFEF);    // full-width forms
+}
+
+TextEncoding utf16_by_script(std::span<const unsigned char> bytes) {
+    const std::size_t units = bytes.size() / 2;
+    if (bytes.size() % 2 != 0 || units < kScriptUnits) return no_text();
+    for (const bool big_endian : {false, true}) {
+        std::size_t in_blocks = 0;
+        for (std::size_t i = 0; i < units; ++i) {
+            const unsigned hi = bytes[2 * i + (big_endian ? 0 : 1)];
+            const unsigned lo = bytes[2 * i + (big_endian ? 1 : 0)];
+            in_blocks += in_script_block(static_cast<uint16_t>(hi << 8 | lo)) ? 1 : 0;
+        }
+        const char *name = big_endian ? "UTF-16BE" : "UTF-16LE";
+        if (in_blocks * 100 >= units * 95 && reads_as_text(bytes, name, true))
+            return text_in(name, name);
+    }
+    return no_text();
+}
+
 // How much the statistical detector sees: enough text for any of its
 // probers to be sure, and a bound on its cost (its single-byte probers read
 // some 6 MB/s).  It starts at the first non-ASCII byte, so that a long
@@ -233,7 +267,7 @@ TextEncoding detected(std::span<const unsigned char> bytes, std::string_view lan
                     picked && reads_as_text(bytes, picked->iconv_name.c_str(), true))
                     return text_in(picked->iconv_name, picked->display_name);
     }
-    if (!set || !reads_as_text(bytes, set->iconv_name.c_str(), true)) return no_text();
+    if (!set || !reads_as_text(bytes, set->iconv_name.c_str(), true)) return utf16_by_script(bytes);
     return text_in(set->iconv_name, set->display_name);
 }
 
