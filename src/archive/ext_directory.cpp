@@ -153,80 +153,124 @@ uint32_t Directory::Load(VTQ_FILE *file, uint64_t file_size) {
         const bool consistent = Consistent(tail, tail.at() + i, record, &place, &io_code);
         if (io_code != VTQ_OK) return io_code;
         if (!consistent) continue;
+        file_ = file;
         start_ = place.start;
-        bytes_.reset(VTQ_malloc(place.size));
-        if (!bytes_) return VTQ_E_NO_MEMORY;
-        // The directory lies before the end record, inside the file.
-        if (!ReadAt(file, place.start, bytes_.get(), place.size)) return VTQ_E_IO;
-        count_ = static_cast<uint32_t>(place.size); // parsed below, bounded by the bytes
-        if (const uint32_t code = Parse(place.bytes_before); code != VTQ_OK) return code;
-        return CheckPlaces(entries_.as<Entry>(), count_, start_) ? VTQ_OK : VTQ_E_NO_MEMORY;
+        size_ = place.size;
+        bytes_before_ = place.bytes_before;
+        // A piece as large as the directory when it is smaller than one.
+        cap_ = size_ < kDirectoryChunk ? static_cast<size_t>(size_) : kDirectoryChunk;
+        buf_.reset(VTQ_malloc(cap_ > 0 ? cap_ : 1));
+        if (!buf_) return VTQ_E_NO_MEMORY;
+        return Count();
     }
     return seen ? VTQ_E_STRUCTURE : VTQ_E_NOT_ZIP;
 }
 
-// Parses the count_ bytes of bytes_ into entries_: twice, once to count the
-// entries and once to fill them.  The directory must be a sequence of
-// whole central headers with nothing after them.
-uint32_t Directory::Parse(uint64_t bytes_before) {
-    const auto *bytes = bytes_.as<const unsigned char>();
-    const size_t size = count_;
-    count_ = 0;
-    Entry *entries = nullptr;
-    for (int pass = 0; pass < 2; ++pass) {
-        uint32_t n = 0;
-        Reader r(bytes, size);
-        while (r.remaining() > 0) {
-            const unsigned char *h = r.Take(fmt::kCentralHeaderSize);
-            if (h == nullptr || Le32(h) != fmt::kCentralHeaderSig) return VTQ_E_STRUCTURE;
-            const size_t name_len = Le16(h + 28), extra_len = Le16(h + 30);
-            const unsigned char *name = r.Take(name_len);
-            const unsigned char *extra = r.Take(extra_len);
-            if (name == nullptr || extra == nullptr || r.Take(Le16(h + 32)) == nullptr)
-                return VTQ_E_STRUCTURE;
-            // Entries beyond what a 32-bit count holds would take more memory
-            // than any host grants; refuse them before counting past it.
-            if (n == UINT32_MAX) return VTQ_E_STRUCTURE;
-            if (entries == nullptr) {
-                ++n;
-                continue;
-            }
-            Entry &e = entries[n++];
-            e = Entry{};
-            e.flags = Le16(h + 8);
-            e.method = Le16(h + 10);
-            e.dos_date_time = Le32(h + 12);
-            e.crc32 = Le32(h + 16);
-            e.compressed_size = Le32(h + 20);
-            e.uncompressed_size = Le32(h + 24);
-            const void *nul = std::memchr(name, 0, name_len);
-            e.name = name;
-            e.name_len = static_cast<uint32_t>(
-                nul != nullptr ? static_cast<const unsigned char *>(nul) - name : name_len);
-            e.extra = extra;
-            e.extra_len = static_cast<uint32_t>(extra_len);
-            e.directory = e.name_len > 0 && name[e.name_len - 1] == '/';
-            uint64_t offset = Le32(h + 42);
-            const bool want_usize = e.uncompressed_size == UINT32_MAX;
-            const bool want_csize = e.compressed_size == UINT32_MAX;
-            const bool want_offset = offset == UINT32_MAX;
-            if ((want_usize || want_csize || want_offset) &&
-                !ApplyZip64(extra, extra_len, want_usize, want_csize, want_offset, &e, &offset)) {
-                e.refusal = VTQ_E_STRUCTURE;
-                e.reason = kZip64Missing;
-            }
-            // An offset that does not fit with the bytes in front cannot be
-            // in the file: CheckPlaces refuses it as past the end.
-            e.local_offset = offset <= UINT64_MAX - bytes_before ? offset + bytes_before : UINT64_MAX;
-            if (!e.directory) ++file_members_;
-        }
-        if (pass == 0) {
-            entries_.reset(VTQ_malloc(size_t{n} * sizeof(Entry)));
-            if (!entries_) return VTQ_E_NO_MEMORY;
-            entries = entries_.as<Entry>();
-        }
-        count_ = n;
+// The first two readings: the entries counted (the directory must be a
+// sequence of whole central headers with nothing after them), then placed.
+uint32_t Directory::Count() {
+    Entry e;
+    Rewind();
+    while (read_ < size_ || buf_at_ < buf_len_) {
+        if (const uint32_t code = Parse(&e); code != VTQ_OK) return code;
+        // Entries beyond what a 32-bit count holds would take more memory
+        // than any host grants; refuse them before counting past it.
+        if (entries_ == UINT32_MAX) return VTQ_E_STRUCTURE;
+        ++entries_;
+        if (!e.directory) ++file_members_;
     }
+    if (!places_.Reserve(entries_)) return VTQ_E_NO_MEMORY;
+    Rewind();
+    for (uint32_t i = 0; i < entries_; ++i) {
+        if (const uint32_t code = Parse(&e); code != VTQ_OK) return code;
+        places_.Add(e, i);
+    }
+    places_.Finish(start_);
+    Rewind();
+    return VTQ_OK;
+}
+
+uint32_t Directory::Next(Entry *e, bool *more) {
+    *more = next_ < entries_;
+    if (!*more) return VTQ_OK;
+    if (const uint32_t code = Parse(e); code != VTQ_OK) return code;
+    if (!places_.Apply(e, next_)) return VTQ_E_STRUCTURE;
+    ++next_;
+    return VTQ_OK;
+}
+
+void Directory::Rewind() {
+    buf_at_ = buf_len_ = 0;
+    read_ = 0;
+    next_ = 0;
+}
+
+const unsigned char *Directory::Take(size_t n, uint32_t *code) {
+    if (buf_len_ - buf_at_ < n) {
+        // Keep what is left of the piece at the front and fill behind it.
+        const size_t kept = buf_len_ - buf_at_;
+        auto *buf = buf_.as<unsigned char>();
+        std::memmove(buf, buf + buf_at_, kept);
+        buf_at_ = 0;
+        buf_len_ = kept;
+        const uint64_t left = size_ - read_;
+        const size_t fill = left < cap_ - kept ? static_cast<size_t>(left) : cap_ - kept;
+        if (fill > 0) {
+            if (!ReadAt(file_, start_ + read_, buf + kept, fill)) {
+                *code = VTQ_E_IO;
+                return nullptr;
+            }
+            read_ += fill;
+            buf_len_ += fill;
+        }
+        if (buf_len_ < n) {
+            *code = VTQ_E_STRUCTURE;
+            return nullptr;
+        }
+    }
+    const unsigned char *at = buf_.as<const unsigned char>() + buf_at_;
+    buf_at_ += n;
+    return at;
+}
+
+// One central header and its three fields; the name, extra field and
+// comment lie behind the header in the same piece.
+uint32_t Directory::Parse(Entry *out) {
+    uint32_t code = VTQ_OK;
+    const unsigned char *h = Take(fmt::kCentralHeaderSize, &code);
+    if (h == nullptr) return code;
+    if (Le32(h) != fmt::kCentralHeaderSig) return VTQ_E_STRUCTURE;
+    Entry e;
+    e.flags = Le16(h + 8);
+    e.method = Le16(h + 10);
+    e.dos_date_time = Le32(h + 12);
+    e.crc32 = Le32(h + 16);
+    e.compressed_size = Le32(h + 20);
+    e.uncompressed_size = Le32(h + 24);
+    const size_t name_len = Le16(h + 28), extra_len = Le16(h + 30);
+    uint64_t offset = Le32(h + 42);
+    const unsigned char *fields = Take(name_len + extra_len + Le16(h + 32), &code);
+    if (fields == nullptr) return code;
+    const unsigned char *name = fields, *extra = fields + name_len;
+    const void *nul = std::memchr(name, 0, name_len);
+    e.name = name;
+    e.name_len = static_cast<uint32_t>(
+        nul != nullptr ? static_cast<const unsigned char *>(nul) - name : name_len);
+    e.extra = extra;
+    e.extra_len = static_cast<uint32_t>(extra_len);
+    e.directory = e.name_len > 0 && name[e.name_len - 1] == '/';
+    const bool want_usize = e.uncompressed_size == UINT32_MAX;
+    const bool want_csize = e.compressed_size == UINT32_MAX;
+    const bool want_offset = offset == UINT32_MAX;
+    if ((want_usize || want_csize || want_offset) &&
+        !ApplyZip64(extra, extra_len, want_usize, want_csize, want_offset, &e, &offset)) {
+        e.refusal = VTQ_E_STRUCTURE;
+        e.reason = kZip64Missing;
+    }
+    // An offset that does not fit with the bytes in front cannot be in the
+    // file: the places refuse it as past the end.
+    e.local_offset = offset <= UINT64_MAX - bytes_before_ ? offset + bytes_before_ : UINT64_MAX;
+    *out = e;
     return VTQ_OK;
 }
 

@@ -326,8 +326,11 @@ uint32_t Extraction::Walk() {
 }
 
 uint32_t Extraction::WalkExtended() {
-    for (uint32_t i = 0; i < dir_.size(); ++i) {
-        const ext::Entry &e = dir_[i];
+    ext::Entry e;
+    for (;;) {
+        bool more = false;
+        if (const uint32_t code = dir_.Next(&e, &more); code != VTQ_OK) return code;
+        if (!more) break;
         // The current name, in UTF-8, with the name as stored behind it.
         const char *stored = nullptr;
         if (const uint32_t code = ext::DecodeName(e, *bus_->Options, ext_.record, &name_, &stored);
@@ -374,8 +377,15 @@ MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored)
         return kNextEntry;
     }
     // The record array has room for every file member of the directory.
+    // It keeps a copy of the name alone: the decoding buffer has room for
+    // four bytes per byte and the stored name behind it, and stays with
+    // the member's events until the next entry.
     const uint32_t record = handled_;
-    records_[record].Name = static_cast<char *>(name_.release());
+    const size_t name_size = std::strlen(name()) + 1;
+    HostBuffer kept(VTQ_malloc(name_size));
+    if (!kept) return Fail(VTQ_E_NO_MEMORY);
+    std::memcpy(kept.get(), name(), name_size);
+    records_[record].Name = static_cast<char *>(kept.release());
     records_[record].Size = member_.size;
     HandOffOutcome outcome;
     const MemberResult r = HandOver(record, &outcome);
