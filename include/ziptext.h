@@ -38,6 +38,10 @@ extern "C" {
 #define ZT_NO_LABELS 0x4u     /* compose without the "Filename:" and "Content:" lines */
 #define ZT_SIZE_LIMIT 0x8u    /* max_size is in force */
 #define ZT_LOG 0x10u          /* the host's extraction log, to $VTQ_LOG_FILE */
+/* on_member for failed members only: the records of a nested archive's
+ * members then need not be held until the archive member ends, and memory
+ * stays flat however many members it has. */
+#define ZT_FAILED_ONLY 0x20u
 
 /* zt_options.eol: the line breaks the labels and separators get; a
  * member's own text keeps its own. */

@@ -60,10 +60,10 @@ std::string iso_time(uint32_t dos) {
     return buf;
 }
 
-Collector::Collector(const std::string &archive, bool texts, bool listing, zt_member_fn on_member,
-                     zt_progress_fn on_progress, void *user)
-    : archive_(archive), texts_(texts), listing_(listing), on_member_(on_member),
-      on_progress_(on_progress), user_(user) {}
+Collector::Collector(const std::string &archive, bool texts, bool listing, bool failed_only,
+                     zt_member_fn on_member, zt_progress_fn on_progress, void *user)
+    : archive_(archive), texts_(texts), listing_(listing), failed_only_(failed_only),
+      on_member_(on_member), on_progress_(on_progress), user_(user) {}
 
 void Collector::on_event(void *user, const VtqMemberEvent *event) {
     auto *self = static_cast<Collector *>(user);
@@ -138,22 +138,24 @@ void Collector::end(const VtqMemberEvent &e) {
     r.code = e.Code;
     if (e.Code != VTQ_OK) r.error = reason_of(e, r);
     if (!r.got_text) text_bytes_ += texts_ ? 0 : e.TextBytes;
-    r.nested = static_cast<uint32_t>(f.inside.size());
-    bool inside_failed = false;
-    for (const Record &in : f.inside) inside_failed = inside_failed || in.failed;
-    r.failed = e.Code != VTQ_OK && !inside_failed;
+    r.nested = f.inside_count;
+    r.failed = e.Code != VTQ_OK && !f.inside_failed;
     // A member gave text when some came, or when it ended well (an empty
     // text) as text: not as an archive of its own.
     r.got_text = r.got_text || ((e.Code == VTQ_OK || e.Code == VTQ_E_SIZE_LIMIT) && r.nested == 0 &&
                                 (!r.format || *r.format == "text"));
     if (!open_.empty()) {
-        std::vector<Record> &to = open_.back().inside;
-        to.push_back(std::move(r));
-        for (Record &in : f.inside) to.push_back(std::move(in));
+        Frame &to = open_.back();
+        to.inside_count += 1 + f.inside_count;
+        to.inside_failed = to.inside_failed || r.failed || f.inside_failed;
+        if (!failed_only_ || r.failed) to.inside.push_back(std::move(r));
+        for (Record &in : f.inside) to.inside.push_back(std::move(in));
         return;
     }
     deliver(r);
     for (const Record &in : f.inside) deliver(in);
+    // The members inside that were not kept count all the same.
+    members_ += f.inside_count - f.inside.size();
     progress_.members_done += 1;
     progress_.bytes_done += r.uncompressed_size;
     if (on_progress_ != nullptr) on_progress_(user_, &progress_);
@@ -162,7 +164,7 @@ void Collector::end(const VtqMemberEvent &e) {
 void Collector::deliver(const Record &r) {
     ++members_;
     if (r.failed) ++failed_;
-    if (on_member_ == nullptr) return;
+    if (on_member_ == nullptr || (failed_only_ && !r.failed)) return;
     std::vector<const char *> path;
     const zt_member m = member_view(r, archive_, texts_, &path);
     on_member_(user_, &m);

@@ -38,9 +38,10 @@ class Collector {
 public:
     // archive: the name records carry.  texts: members' texts are kept
     // (zt_members).  listing: a DETAIL event's encoding is the name's (no
-    // member is extracted).  The callbacks and user: the caller's, or null.
-    Collector(const std::string &archive, bool texts, bool listing, zt_member_fn on_member,
-              zt_progress_fn on_progress, void *user);
+    // member is extracted).  failed_only: on_member gets failed members
+    // only.  The callbacks and user: the caller's, or null.
+    Collector(const std::string &archive, bool texts, bool listing, bool failed_only,
+              zt_member_fn on_member, zt_progress_fn on_progress, void *user);
 
     // For VtqExtension.OnMember and VTQ_TextHooks.OnText (user: this).
     static void on_event(void *user, const VtqMemberEvent *event);
@@ -72,13 +73,17 @@ public:
 private:
     struct Frame {
         Record record;
-        std::vector<Record> inside; // finished members inside, in order
+        // Finished members inside, in order: all of them, or with
+        // failed_only the failed ones.
+        std::vector<Record> inside;
+        uint32_t inside_count = 0; // all of them, all levels
+        bool inside_failed = false;
     };
     void begin(const VtqMemberEvent &e);
     void end(const VtqMemberEvent &e);
 
     std::string archive_;
-    bool texts_, listing_;
+    bool texts_, listing_, failed_only_;
     zt_member_fn on_member_;
     zt_progress_fn on_progress_;
     void *user_;

@@ -164,7 +164,7 @@ Result run(const char *archive, const Destination &d, const zt_options *opts) {
         return res;
     }
     const bool texts = d.kind == Output::kMembers, listing = d.kind == Output::kList;
-    Collector c(name, texts, listing, s.on_member, s.on_progress, s.user);
+    Collector c(name, texts, listing, s.failed_only, s.on_member, s.on_progress, s.user);
     if (s.strict && listing) {
         res.code = strict_list(filter, archive, s, c);
         res.members = c.members();

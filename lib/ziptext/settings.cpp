@@ -91,7 +91,7 @@ bool field(const char *f, std::size_t size, std::string_view *out) {
 }
 
 constexpr uint32_t kKnownFlags =
-    ZT_STRICT | ZT_STOP_ON_ERROR | ZT_NO_LABELS | ZT_SIZE_LIMIT | ZT_LOG;
+    ZT_STRICT | ZT_STOP_ON_ERROR | ZT_NO_LABELS | ZT_SIZE_LIMIT | ZT_LOG | ZT_FAILED_ONLY;
 
 } // namespace
 
@@ -124,6 +124,7 @@ bool read_settings(const zt_options *given, Settings *s, std::string *why) {
     s->no_labels = (o.flags & ZT_NO_LABELS) != 0;
     s->log = (o.flags & ZT_LOG) != 0;
     s->size_limit = (o.flags & ZT_SIZE_LIMIT) != 0;
+    s->failed_only = (o.flags & ZT_FAILED_ONLY) != 0;
     if (s->size_limit && o.max_size > 0xFFFFFFFFu) {
         *why = "the size limit is above 4294967295 bytes";
         return false;

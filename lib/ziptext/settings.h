@@ -16,6 +16,7 @@ struct Settings {
     bool no_labels = false;
     bool log = false;
     bool size_limit = false;
+    bool failed_only = false; // ZT_FAILED_ONLY
     uint32_t max_size = 0;
     uint32_t eol_flag = VTQ_FMT_EOL_LF;
     uint32_t out_code = 0;

@@ -16,6 +16,9 @@ void extract_archive(const Input &in, Target &t, const Options &opts, const zt_o
     zt_options o = base;
     o.archive_name = in.name.c_str();
     o.on_member = &ArchiveRun::on_member;
+    // Only a failed member has anything to say here (JSON goes elsewhere):
+    // a nested archive's members are not held until it ends.
+    if (run.json == nullptr && (o.flags & ZT_STRICT) == 0) o.flags |= ZT_FAILED_ONLY;
     if (run.progress != nullptr) o.on_progress = &ArchiveRun::on_progress;
     o.user = &run;
     zt_summary s{};
