@@ -23,7 +23,10 @@ uint32_t cut_utf8(const uint8_t *s, uint32_t cut) {
         ++steps;
     }
     if (steps == 0 || (s[p] & 0xC0) != 0xC0) return cut; // no lead byte: stray bytes
-    uint32_t seq = (s[p] & 0xE0) == 0xC0 ? 2 : (s[p] & 0xF0) == 0xE0 ? 3 : (s[p] & 0xF8) == 0xF0 ? 4 : 1;
+    uint32_t seq = (s[p] & 0xE0) == 0xC0   ? 2
+                   : (s[p] & 0xF0) == 0xE0 ? 3
+                   : (s[p] & 0xF8) == 0xF0 ? 4
+                                           : 1;
     // The lead's sequence ends at or before the cut: the byte after the cut
     // is a stray continuation, and cutting there splits nothing.
     return cut - p >= seq ? cut : p;

@@ -30,18 +30,18 @@ constexpr char32_t kCr = 0x0D, kLf = 0x0A;
 struct Conv {
     uint32_t magic;
     const OutEncoding *enc;
-    iconv_t to;           // UTF-32LE -> output, for the legacy output sets
-    iconv_t from;         // source -> UTF-32LE, for an iconv source
+    iconv_t to;   // UTF-32LE -> output, for the legacy output sets
+    iconv_t from; // source -> UTF-32LE, for an iconv source
     SourceKind source;
-    bool ascii_identity;  // an iconv source that reads bytes below 0x80 as themselves
-    bool bom_pending;     // the first-output flag, until a convert uses it
-    bool line_breaks;     // LineBreakConv
-    bool utf8_rule;       // read valid non-ASCII UTF-8 as UTF-8
+    bool ascii_identity; // an iconv source that reads bytes below 0x80 as themselves
+    bool bom_pending;    // the first-output flag, until a convert uses it
+    bool line_breaks;    // LineBreakConv
+    bool utf8_rule;      // read valid non-ASCII UTF-8 as UTF-8
     uint8_t subst_len;
     uint8_t break_len;
-    uint8_t subst[8];     // the substitution character, encoded
+    uint8_t subst[8];       // the substitution character, encoded
     uint8_t line_break[16]; // the line-break sequence, encoded
-    char from_name[40];   // the source's iconv name, for the descriptor cache
+    char from_name[40];     // the source's iconv name, for the descriptor cache
 };
 
 // ConvState is 8-aligned and Private starts at 44, so the record starts at
@@ -142,8 +142,8 @@ struct GroupName {
     const char *iconv_name; // null: ISO-8859-1, decoded here
 };
 constexpr GroupName kGroups[] = {
-    {"ISO-8859-1", nullptr},   {"ChineseGBK", "GBK"},  {"ChineseBIG5", "BIG5"},
-    {"KoreanKSC", "CP949"},    {"Shift_JIS", "CP932"}, {"WINDOWS31J", "CP932"},
+    {"ISO-8859-1", nullptr}, {"ChineseGBK", "GBK"},  {"ChineseBIG5", "BIG5"},
+    {"KoreanKSC", "CP949"},  {"Shift_JIS", "CP932"}, {"WINDOWS31J", "CP932"},
 };
 
 const GroupName *group_of(const char *name) {
@@ -254,9 +254,9 @@ int init_convert(ConvState *st, ConvParams *params, const TxtOptions *opts) {
     // An explicit group name in Charset is trusted; otherwise valid UTF-8
     // with non-ASCII bytes wins over the source name (most archives today
     // store UTF-8 names without saying so).
-    c->utf8_rule = opts == nullptr || group_of(opts->Charset[sizeof opts->Charset - 1] == '\0'
-                                                   ? opts->Charset
-                                                   : "") == nullptr;
+    c->utf8_rule =
+        opts == nullptr ||
+        group_of(opts->Charset[sizeof opts->Charset - 1] == '\0' ? opts->Charset : "") == nullptr;
 
     char32_t subst = static_cast<uint8_t>(params->Subst[0]);
     if (subst == 0) subst = enc->unicode ? U'\uFFFD' : U'?';
@@ -351,7 +351,8 @@ int convert(ConvState *st) {
         kind = SourceKind::kUtf8;
     // The six groups' sets keep no state between characters (and a decode
     // error resets the descriptor); any other set may.
-    if (kind == SourceKind::kIconv && !c->ascii_identity) iconv(c->from, nullptr, nullptr, nullptr, nullptr);
+    if (kind == SourceKind::kIconv && !c->ascii_identity)
+        iconv(c->from, nullptr, nullptr, nullptr, nullptr);
 
     Reader reader(kind, c->from, kind == SourceKind::kIconv && c->ascii_identity, src, st->SrcLen);
     char32_t cp;

@@ -88,9 +88,10 @@ bool IdentityOf(int fd, const char *path, Identity *id) {
                                 STATX_TYPE | STATX_INO | STATX_BTIME, &sx);
     if (r != 0) return false;
     id->key = Key{makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino};
-    id->born = (sx.stx_mask & STATX_BTIME) == 0
-                   ? 0
-                   : static_cast<uint64_t>(sx.stx_btime.tv_sec) * 1000000000u + sx.stx_btime.tv_nsec;
+    id->born =
+        (sx.stx_mask & STATX_BTIME) == 0
+            ? 0
+            : static_cast<uint64_t>(sx.stx_btime.tv_sec) * 1000000000u + sx.stx_btime.tv_nsec;
     id->dir = S_ISDIR(sx.stx_mode);
     id->regular = S_ISREG(sx.stx_mode);
     return true;
@@ -99,7 +100,8 @@ bool IdentityOf(int fd, const char *path, Identity *id) {
 // The recorded object that id is, or null.  Under the lock.
 Object *Find(Record &r, const Identity &id) {
     auto it = r.objects.find(id.key);
-    if (it == r.objects.end() || it->second.dir != id.dir || (!id.dir && !id.regular)) return nullptr;
+    if (it == r.objects.end() || it->second.dir != id.dir || (!id.dir && !id.regular))
+        return nullptr;
     if (it->second.born != 0 && id.born != 0 && it->second.born != id.born) return nullptr;
     return &it->second;
 }
@@ -109,7 +111,8 @@ Object *Find(Record &r, const Identity &id) {
 bool Insert(Record &r, const Identity &id, const char *path) {
     if (!id.dir && !id.regular) return false;
     try {
-        r.objects.insert_or_assign(id.key, Object{id.dir, id.born, path, std::this_thread::get_id()});
+        r.objects.insert_or_assign(id.key,
+                                   Object{id.dir, id.born, path, std::this_thread::get_id()});
         return true;
     } catch (const std::bad_alloc &) {
         return false;

@@ -27,15 +27,15 @@ namespace {
 // sit at any alignment inside the caller's records, so it is copied in and
 // out rather than accessed in place.
 struct DirState {
-    uint32_t magic;   // kOpenMagic while open
-    int fd;           // dirfd(dir), for entry paths that are too long
+    uint32_t magic; // kOpenMagic while open
+    int fd;         // dirfd(dir), for entry paths that are too long
     DIR *dir;
-    char *path;       // the directory path (malloc), without a trailing '/'
+    char *path; // the directory path (malloc), without a trailing '/'
     size_t path_len;
 };
 static_assert(sizeof(DirState) <= VTQ_DIRSTATE_SIZE, "listing state must fit in 80 bytes");
 
-constexpr uint32_t kOpenMagic = 0x4c495354; // "LIST"
+constexpr uint32_t kOpenMagic = 0x4c495354;                         // "LIST"
 constexpr size_t kNameRoom = VTQ_DIRENTRY_SIZE - VTQ_DIRENTRY_NAME; // 512 with the NUL
 
 DirState load(const void *state) {

@@ -60,12 +60,12 @@ struct Window {
 struct VTQ_File {
     int fd = -1;
     std::shared_ptr<vtq::oscomm::MemFile> mem; // a memory file: no fd, no buffers
-    std::string path;                         // as opened, for failure records
+    std::string path;                          // as opened, for failure records
     bool can_read = false;
     bool can_write = false;
     bool append = false;
-    int64_t pos = 0;       // where the next read or write starts
-    uint64_t tick = 0;     // use counter for the windows
+    int64_t pos = 0;   // where the next read or write starts
+    uint64_t tick = 0; // use counter for the windows
     Window windows[kWindows];
     std::unique_ptr<unsigned char[]> out; // pending writes, kWindow bytes
     size_t out_len = 0;                   // bytes pending, written at out_pos
@@ -86,9 +86,9 @@ namespace {
 size_t WriteAt(VTQ_FILE *f, const unsigned char *p, size_t n, int64_t offset) {
     size_t done = 0;
     while (done < n) {
-        const ssize_t w = f->append ? ::write(f->fd, p + done, n - done)
-                                    : ::pwrite(f->fd, p + done, n - done,
-                                               offset + static_cast<int64_t>(done));
+        const ssize_t w =
+            f->append ? ::write(f->fd, p + done, n - done)
+                      : ::pwrite(f->fd, p + done, n - done, offset + static_cast<int64_t>(done));
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
             if (w == 0) errno = ENOSPC;
@@ -191,7 +191,8 @@ int OpenRegular(const char *path, int flags, bool follow) {
         errno = NotRegular(sb);
         return -1;
     }
-    const int fd = ::open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
+    const int fd =
+        ::open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
     if (fd < 0) return -1;
     int err = 0;
     if (::fstat(fd, &sb) != 0)
@@ -292,7 +293,8 @@ VTQ_FILE *file_open(const char *path, const char *mode) {
         ok = false;
         errno = ENOMEM;
     }
-    if (ok) ok = is_store_path(path) ? OpenInMemory(f.get(), path, m) : OpenOnDisk(f.get(), path, m);
+    if (ok)
+        ok = is_store_path(path) ? OpenInMemory(f.get(), path, m) : OpenOnDisk(f.get(), path, m);
     if (!ok) {
         record_failure(VTQ_HOST_FAIL_OPEN, op, path, errno);
         return nullptr;
@@ -310,7 +312,8 @@ int file_close(VTQ_FILE *file) {
     if (!file->mem) {
         ok = Flush(file) && ok;
         if (::close(file->fd) != 0) {
-            if (file->can_write) record_failure(VTQ_HOST_FAIL_WRITE, "close", file->path.c_str(), errno);
+            if (file->can_write)
+                record_failure(VTQ_HOST_FAIL_WRITE, "close", file->path.c_str(), errno);
             ok = false;
         }
     }
@@ -424,9 +427,8 @@ size_t file_write(const void *buf, size_t size, size_t count, VTQ_FILE *file) {
     }
     DropWindows(file);
     // Pending bytes must be continued by these, else go out first.
-    if (file->out_len > 0 &&
-        (file->out_pos + static_cast<int64_t>(file->out_len) != file->pos ||
-         n > kWindow - file->out_len))
+    if (file->out_len > 0 && (file->out_pos + static_cast<int64_t>(file->out_len) != file->pos ||
+                              n > kWindow - file->out_len))
         Flush(file);
     if (!file->out && n < kWindow) file->out.reset(new (std::nothrow) unsigned char[kWindow]);
     size_t taken = n; // written, or gathered to go out later

@@ -61,10 +61,10 @@ private:
 
     unsigned char *heap_ = nullptr; // from mem_alloc, cap_ bytes
     size_t cap_ = 0;
-    int fd_ = -1;                   // the memfd, once spilled
-    void *map_ = nullptr;           // view() of the memfd
+    int fd_ = -1;         // the memfd, once spilled
+    void *map_ = nullptr; // view() of the memfd
     size_t map_len_ = 0;
-    bool sealed_ = false;           // the memfd can no longer shrink
+    bool sealed_ = false; // the memfd can no longer shrink
     // Small appends to a spilled file, not yet in the memfd: the last
     // tail_len_ bytes of the file.  A nested level's output grows by
     // labels and line breaks of a few bytes each, a system call apiece.

@@ -2,8 +2,8 @@
 //
 // The workings behind the C exports of libvtq_oscomm.so.5.  Each function
 // has exactly the contract of its VTQ_ export in vtq/host.h or
-// vtq/standin.h; exports.cpp only forwards.  Kept separate so that the tests can put fault injection in
-// front of the same workings.
+// vtq/standin.h; exports.cpp only forwards.  Kept separate so that the tests can put fault
+// injection in front of the same workings.
 #pragma once
 
 #include "vtq/standin.h"

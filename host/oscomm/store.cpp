@@ -148,7 +148,8 @@ bool MemFile::spill() {
 bool MemFile::write_at(uint64_t pos, const void *src, size_t n) {
     if (n == 0) return true;
     // A file of 4 KiB or less is within any cap (see mem_alloc).
-    const size_t cap = pos <= kUncappedAlloc && n <= kUncappedAlloc - pos ? kUncappedAlloc : alloc_cap();
+    const size_t cap =
+        pos <= kUncappedAlloc && n <= kUncappedAlloc - pos ? kUncappedAlloc : alloc_cap();
     bool ok;
     if (pos > cap || n > cap - pos) {
         errno = EFBIG;

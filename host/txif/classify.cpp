@@ -139,7 +139,8 @@ MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_ico
 #if defined(__x86_64__)
     // Most members are UTF-8 text: one vector pass shows it, NUL check
     // included, instead of a NUL search and then the UTF-8 check.
-    if (!bytes.empty() && __builtin_cpu_supports("avx2") && utf8_text_avx2(bytes.data(), bytes.size()))
+    if (!bytes.empty() && __builtin_cpu_supports("avx2") &&
+        utf8_text_avx2(bytes.data(), bytes.size()))
         return MemberKind::kUtf8Text;
 #endif
     // An empty member's span has no data pointer, and memchr must not see
@@ -147,7 +148,8 @@ MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_ico
     if (!bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
         return MemberKind::kNoFilter;
     if (utf8_all_valid(bytes.data(), bytes.size())) return MemberKind::kUtf8Text;
-    return decode_in_chunks(bytes, legacy_iconv_name, nullptr) ? MemberKind::kLegacyText : MemberKind::kNoFilter;
+    return decode_in_chunks(bytes, legacy_iconv_name, nullptr) ? MemberKind::kLegacyText
+                                                               : MemberKind::kNoFilter;
 }
 
 } // namespace vtq::txif

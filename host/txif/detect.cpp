@@ -82,7 +82,8 @@ private:
 
 // Whether bytes decode strictly in iconv_name without a NUL character and,
 // when controls_count, with few other controls.
-bool reads_as_text(std::span<const unsigned char> bytes, const char *iconv_name, bool controls_count) {
+bool reads_as_text(std::span<const unsigned char> bytes, const char *iconv_name,
+                   bool controls_count) {
     TextCheck check;
     if (!decode_in_chunks(bytes, iconv_name, [&](std::string_view s) { return check.take(s); }))
         return false;
@@ -151,10 +152,10 @@ TextEncoding unmarked_utf16_32(std::span<const unsigned char> bytes) {
 constexpr std::size_t kScriptUnits = 16;
 
 bool in_script_block(uint16_t u) {
-    return (u >= 0x3000 && u <= 0x30FF) ||  // CJK punctuation, kana
-           (u >= 0x4E00 && u <= 0x9FFF) ||  // CJK ideographs
-           (u >= 0xAC00 && u <= 0xD7A3) ||  // Hangul syllables
-           (u >= 0xFF00 && u <= 0xFFEF);    // full-width forms
+    return (u >= 0x3000 && u <= 0x30FF) || // CJK punctuation, kana
+           (u >= 0x4E00 && u <= 0x9FFF) || // CJK ideographs
+           (u >= 0xAC00 && u <= 0xD7A3) || // Hangul syllables
+           (u >= 0xFF00 && u <= 0xFFEF);   // full-width forms
 }
 
 TextEncoding utf16_by_script(std::span<const unsigned char> bytes) {
@@ -246,13 +247,15 @@ std::string_view language_pick(std::span<const unsigned char> bytes, const Langu
 }
 
 TextEncoding detected(std::span<const unsigned char> bytes, std::string_view language) {
-    const auto first = std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return c >= 0x80; });
+    const auto first =
+        std::find_if(bytes.begin(), bytes.end(), [](unsigned char c) { return c >= 0x80; });
     const std::size_t start = static_cast<std::size_t>(first - bytes.begin());
     const auto window = bytes.subspan(start, std::min(kDetectWindow, bytes.size() - start));
 
     std::unique_ptr<uchardet, UchardetDeleter> ud(uchardet_new());
     if (!ud) return no_text();
-    if (uchardet_handle_data(ud.get(), reinterpret_cast<const char *>(window.data()), window.size()) != 0)
+    if (uchardet_handle_data(ud.get(), reinterpret_cast<const char *>(window.data()),
+                             window.size()) != 0)
         return no_text();
     uchardet_data_end(ud.get());
     const char *name = uchardet_get_charset(ud.get());
@@ -277,8 +280,8 @@ bool names_no_charset(std::string_view name) {
 
 } // namespace
 
-TextEncoding detect_encoding(std::span<const unsigned char> bytes, std::string_view explicit_charset,
-                             std::string_view language) {
+TextEncoding detect_encoding(std::span<const unsigned char> bytes,
+                             std::string_view explicit_charset, std::string_view language) {
     const std::string_view s = as_chars(bytes);
     for (const Mark &m : kMarks)
         if (s.substr(0, m.bytes.size()) == m.bytes) {

@@ -45,8 +45,8 @@ struct TextEncoding {
 // VT, FF, CR, SUB, ESC; DEL; C1; U+FFFE/U+FFFF) per 100 characters.  That,
 // with uchardet naming a set only when one of its probers is confident
 // enough, is the threshold below which bytes are no text.
-TextEncoding detect_encoding(std::span<const unsigned char> bytes, std::string_view explicit_charset,
-                             std::string_view language = {});
+TextEncoding detect_encoding(std::span<const unsigned char> bytes,
+                             std::string_view explicit_charset, std::string_view language = {});
 
 // Below this many bytes past ASCII, a statistical answer is a guess: six
 // Cyrillic letters score as well in Hebrew as in any Cyrillic set.

@@ -310,7 +310,8 @@ const char *binary_kind(Bytes bytes) {
     return nullptr;
 }
 
-MemberFormat sniff_member(Bytes bytes, std::string_view explicit_charset, std::string_view language) {
+MemberFormat sniff_member(Bytes bytes, std::string_view explicit_charset,
+                          std::string_view language) {
     MemberFormat f;
     // An archive without members starts with its end record; in extended
     // mode the filter reads it as an empty archive.

@@ -22,12 +22,9 @@ VTQ_HOST_API uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, V
     }
 }
 
-VTQ_HOST_API uint32_t VTQ_GetCompressFileTextStreamWithErrCallback(const char *path,
-                                                                   VTQ_STREAM *stream,
-                                                                   const TxtOptions *opts,
-                                                                   ParentInfo *parent,
-                                                                   uint32_t mode,
-                                                                   uint64_t user_data) {
+VTQ_HOST_API uint32_t VTQ_GetCompressFileTextStreamWithErrCallback(
+    const char *path, VTQ_STREAM *stream, const TxtOptions *opts, ParentInfo *parent, uint32_t mode,
+    uint64_t user_data) {
     try {
         return vtq::txif::member_text_stream(path, stream, opts, parent, mode, user_data);
     } catch (const std::bad_alloc &) {

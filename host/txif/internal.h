@@ -244,9 +244,9 @@ struct NestedCall {
     const char *member_path;
     const TxtOptions *opts;
     ParentInfo *parent;
-    uint32_t mode;        // 1 split, 2 compose
+    uint32_t mode; // 1 split, 2 compose
     uint64_t user_data;
-    Sink sink;            // compose mode (and stream split): the enclosing output
+    Sink sink;             // compose mode (and stream split): the enclosing output
     const char *text_path; // file split mode: the member's text path
     bool keep_bom;         // the nested text starts the enclosing output
     // The program's text hook takes the members' texts: the nested level's

@@ -141,8 +141,8 @@ uint32_t nested_archive(const NestedCall &call) {
         if (!encoder.byte_order_mark(bom)) bom.clear();
     }
     uint64_t before = parent.Written;
-    uint32_t rc = get_text4(call.member_path, out.path().c_str(), &opts, nullptr, &parent,
-                            call.user_data);
+    uint32_t rc =
+        get_text4(call.member_path, out.path().c_str(), &opts, nullptr, &parent, call.user_data);
     if (rc == VTQ_E_REFUSED || rc == VTQ_E_NOT_ENABLED)
         vtq_logfclose(call.opts->FormatFlags, log_ref);
     const uint64_t nested_count = parent.Written;

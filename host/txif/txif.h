@@ -8,8 +8,8 @@
 
 namespace vtq::txif {
 
-uint32_t member_text(const char *path, VTQ_FILE *out, const TxtOptions *opts,
-                     ParentInfo *parent, uint32_t mode, uint64_t user_data);
+uint32_t member_text(const char *path, VTQ_FILE *out, const TxtOptions *opts, ParentInfo *parent,
+                     uint32_t mode, uint64_t user_data);
 uint32_t member_text_stream(const char *path, VTQ_STREAM *stream, const TxtOptions *opts,
                             ParentInfo *parent, uint32_t mode, uint64_t user_data);
 

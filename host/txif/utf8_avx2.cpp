@@ -29,12 +29,12 @@ namespace vtq::txif {
 namespace {
 
 // Error bits of a byte pair (first byte = lead candidate, second = next).
-constexpr uint8_t kTooShort = 1 << 0;  // 11______ then 0_______ or 11______
-constexpr uint8_t kTooLong = 1 << 1;   // 0_______ then 10______
-constexpr uint8_t kOverlong3 = 1 << 2; // 11100000 100_____
-constexpr uint8_t kTooLarge = 1 << 3;  // 11110100 1001____, 11110100 101_____, 11110101+
-constexpr uint8_t kSurrogate = 1 << 4; // 11101101 101_____
-constexpr uint8_t kOverlong2 = 1 << 5; // 1100000_ 10______
+constexpr uint8_t kTooShort = 1 << 0;     // 11______ then 0_______ or 11______
+constexpr uint8_t kTooLong = 1 << 1;      // 0_______ then 10______
+constexpr uint8_t kOverlong3 = 1 << 2;    // 11100000 100_____
+constexpr uint8_t kTooLarge = 1 << 3;     // 11110100 1001____, 11110100 101_____, 11110101+
+constexpr uint8_t kSurrogate = 1 << 4;    // 11101101 101_____
+constexpr uint8_t kOverlong2 = 1 << 5;    // 1100000_ 10______
 constexpr uint8_t kTooLarge1000 = 1 << 6; // 11110101+ 1000____
 constexpr uint8_t kOverlong4 = 1 << 6;    // 11110000 1000____
 constexpr uint8_t kTwoConts = 1 << 7;     // 10______ 10______ (unless a 3rd/4th byte)
@@ -54,7 +54,8 @@ __attribute__((target("avx2"))) __m256i Previous(__m256i block, __m256i prev_blo
 
 __attribute__((target("avx2"))) __m256i Nibble(__m256i v, int high) {
     const __m256i low_bits = _mm256_set1_epi8(0x0F);
-    return high ? _mm256_and_si256(_mm256_srli_epi16(v, 4), low_bits) : _mm256_and_si256(v, low_bits);
+    return high ? _mm256_and_si256(_mm256_srli_epi16(v, 4), low_bits)
+                : _mm256_and_si256(v, low_bits);
 }
 
 struct Checker {
@@ -64,33 +65,58 @@ struct Checker {
 
     __attribute__((target("avx2"))) Checker() {
         static constexpr uint8_t k1High[16] = {
-            kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, // 0___
-            kTwoConts, kTwoConts, kTwoConts, kTwoConts,                                     // 10__
-            kTooShort | kOverlong2,                                                         // 1100
-            kTooShort,                                                                      // 1101
-            kTooShort | kOverlong3 | kSurrogate,                                            // 1110
-            kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,                             // 1111
+            kTooLong,
+            kTooLong,
+            kTooLong,
+            kTooLong,
+            kTooLong,
+            kTooLong,
+            kTooLong,
+            kTooLong, // 0___
+            kTwoConts,
+            kTwoConts,
+            kTwoConts,
+            kTwoConts,                                          // 10__
+            kTooShort | kOverlong2,                             // 1100
+            kTooShort,                                          // 1101
+            kTooShort | kOverlong3 | kSurrogate,                // 1110
+            kTooShort | kTooLarge | kTooLarge1000 | kOverlong4, // 1111
         };
         static constexpr uint8_t k1Low[16] = {
             kCarry | kOverlong3 | kOverlong2 | kOverlong4, // ____0000
             kCarry | kOverlong2,                           // ____0001
-            kCarry, kCarry,                                // ____001_
-            kCarry | kTooLarge,                            // ____0100
-            kCarry | kTooLarge | kTooLarge1000,            // ____0101
-            kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
-            kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
-            kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+            kCarry,
+            kCarry,                             // ____001_
+            kCarry | kTooLarge,                 // ____0100
+            kCarry | kTooLarge | kTooLarge1000, // ____0101
+            kCarry | kTooLarge | kTooLarge1000,
+            kCarry | kTooLarge | kTooLarge1000,
+            kCarry | kTooLarge | kTooLarge1000,
+            kCarry | kTooLarge | kTooLarge1000,
+            kCarry | kTooLarge | kTooLarge1000,
+            kCarry | kTooLarge | kTooLarge1000,
             kCarry | kTooLarge | kTooLarge1000,              // ____1100
             kCarry | kTooLarge | kTooLarge1000 | kSurrogate, // ____1101
-            kCarry | kTooLarge | kTooLarge1000, kCarry | kTooLarge | kTooLarge1000,
+            kCarry | kTooLarge | kTooLarge1000,
+            kCarry | kTooLarge | kTooLarge1000,
         };
         static constexpr uint8_t k2High[16] = {
-            kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+            kTooShort,
+            kTooShort,
+            kTooShort,
+            kTooShort,
+            kTooShort,
+            kTooShort,
+            kTooShort,
+            kTooShort,
             kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge1000 | kOverlong4, // 1000
             kTooLong | kOverlong2 | kTwoConts | kOverlong3 | kTooLarge,                  // 1001
             kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                  // 1010
             kTooLong | kOverlong2 | kTwoConts | kSurrogate | kTooLarge,                  // 1011
-            kTooShort, kTooShort, kTooShort, kTooShort,                                  // 11__
+            kTooShort,
+            kTooShort,
+            kTooShort,
+            kTooShort, // 11__
         };
         byte1_high = Table(k1High);
         byte1_low = Table(k1Low);
@@ -104,18 +130,20 @@ struct Checker {
 
     __attribute__((target("avx2"))) void Block(__m256i block) {
         const __m256i prev1 = Previous<1>(block, prev_block);
-        const __m256i special = _mm256_and_si256(
-            _mm256_and_si256(_mm256_shuffle_epi8(byte1_high, Nibble(prev1, 1)),
-                             _mm256_shuffle_epi8(byte1_low, Nibble(prev1, 0))),
-            _mm256_shuffle_epi8(byte2_high, Nibble(block, 1)));
+        const __m256i special =
+            _mm256_and_si256(_mm256_and_si256(_mm256_shuffle_epi8(byte1_high, Nibble(prev1, 1)),
+                                              _mm256_shuffle_epi8(byte1_low, Nibble(prev1, 0))),
+                             _mm256_shuffle_epi8(byte2_high, Nibble(block, 1)));
         // A byte two back at 0xE0+ or three back at 0xF0+ makes this byte a
         // required continuation: the TWO_CONTS bit is then expected.
         const __m256i prev2 = Previous<2>(block, prev_block);
         const __m256i prev3 = Previous<3>(block, prev_block);
-        const __m256i third = _mm256_subs_epu8(prev2, _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
-        const __m256i fourth = _mm256_subs_epu8(prev3, _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
-        const __m256i must23 =
-            _mm256_and_si256(_mm256_or_si256(third, fourth), _mm256_set1_epi8(static_cast<char>(0x80)));
+        const __m256i third =
+            _mm256_subs_epu8(prev2, _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
+        const __m256i fourth =
+            _mm256_subs_epu8(prev3, _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
+        const __m256i must23 = _mm256_and_si256(_mm256_or_si256(third, fourth),
+                                                _mm256_set1_epi8(static_cast<char>(0x80)));
         error = _mm256_or_si256(error, _mm256_xor_si256(must23, special));
         prev_block = block;
     }

@@ -114,7 +114,8 @@ uint32_t ReadMember(const Source &src, const Entry &e, MemberBytes *out, const c
     if (const char *why = nullptr; !MethodDecodes(kind.method, &why)) {
         line->Clear();
         if (why == nullptr)
-            why = line->Add("compression method ").Add(kind.method).Add(" is not supported").c_str();
+            why =
+                line->Add("compression method ").Add(kind.method).Add(" is not supported").c_str();
         return fail(VTQ_E_INFLATE, why);
     }
     if (encrypted) {
@@ -129,13 +130,14 @@ uint32_t ReadMember(const Source &src, const Entry &e, MemberBytes *out, const c
     unsigned char local[fmt::kLocalHeaderSize];
     if (!ReadAt(src.file, e.local_offset, local, sizeof local)) return fail(VTQ_E_IO, nullptr);
     if (Le32(local) != fmt::kLocalHeaderSig) return fail(VTQ_E_STRUCTURE, kNoLocalHeader);
-    const uint64_t data_at = e.local_offset + fmt::kLocalHeaderSize + Le16(local + 26) +
-                             Le16(local + 28);
+    const uint64_t data_at =
+        e.local_offset + fmt::kLocalHeaderSize + Le16(local + 26) + Le16(local + 28);
     const uint64_t csize = e.compressed_size;
     if (data_at > e.data_limit || csize > e.data_limit - data_at)
         return fail(VTQ_E_STRUCTURE, e.limit_is_directory ? kPastTheEnd : kOverlaps);
-    const uint64_t overhead =
-        kind.aes ? AesOverhead(kind.aes_info) : encrypted ? fmt::kCryptHeaderSize : 0;
+    const uint64_t overhead = kind.aes    ? AesOverhead(kind.aes_info)
+                              : encrypted ? fmt::kCryptHeaderSize
+                                          : 0;
     if (csize < overhead) return fail(VTQ_E_INFLATE, kNoRoomForHeader);
     const uint64_t in_len = csize - overhead;
     const uint32_t usize = static_cast<uint32_t>(e.uncompressed_size);
@@ -169,8 +171,9 @@ uint32_t ReadMember(const Source &src, const Entry &e, MemberBytes *out, const c
     } else {
         out->buffer.reset(VTQ_malloc(usize));
         if (!out->buffer) return fail(VTQ_E_NO_MEMORY, TooLarge(line, usize));
-        const uint32_t code = DecodeMethod(kind.method, e.flags, in, in_len,
-                                           out->buffer.as<unsigned char>(), usize, src.whole, reason);
+        const uint32_t code =
+            DecodeMethod(kind.method, e.flags, in, in_len, out->buffer.as<unsigned char>(), usize,
+                         src.whole, reason);
         if (code != VTQ_OK) return fail(code, *reason);
         out->data.reset();
         out->bytes = out->buffer.as<const unsigned char>();

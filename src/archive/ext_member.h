@@ -61,7 +61,8 @@ VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_
 // and with *reason null for a failure of the surroundings: 25 a read of the
 // archive fails, 12 a decoder gets no memory.  *out is empty after a
 // failure.
-uint32_t ReadMember(const Source &src, const Entry &e, MemberBytes *out, const char **reason, Line *line);
+uint32_t ReadMember(const Source &src, const Entry &e, MemberBytes *out, const char **reason,
+                    Line *line);
 
 // Whether code (with reason) is the member's own failure, which salvage
 // skips, rather than one of the surroundings, which ends the walk.

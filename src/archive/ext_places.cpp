@@ -41,8 +41,8 @@ void Places::Add(const Entry &e, uint32_t index) {
 void Places::Finish(uint64_t directory_start) {
     directory_start_ = directory_start;
     Run *runs = runs_.as<Run>();
-    Run *end = std::remove_if(runs, runs + count_,
-                              [&](const Run &r) { return r.at >= directory_start; });
+    Run *end =
+        std::remove_if(runs, runs + count_, [&](const Run &r) { return r.at >= directory_start; });
     // By position, and in directory order at one position: the first file
     // member there keeps it.
     std::sort(runs, end, [](const Run &a, const Run &b) {

@@ -191,8 +191,7 @@ const char *HandOffReason(uint32_t code) {
 
 class Extraction {
 public:
-    explicit Extraction(ZipBus *bus)
-        : bus_(bus), mode_(bus->Options->ModeFlags), nodes_(bus) {}
+    explicit Extraction(ZipBus *bus) : bus_(bus), mode_(bus->Options->ModeFlags), nodes_(bus) {}
 
     uint32_t Run(const char *archive, uint32_t *count, MemberRecord **members);
 
@@ -212,8 +211,8 @@ private:
     MemberResult ExtendedMember(const ext::Entry &e, const char *stored);
     // Moves pos_ past the current central entry (32-bit arithmetic).
     void AdvancePastEntry() {
-        pos_.CentralPos += fmt::kCentralHeaderSize + info_.NameLen + info_.ExtraLen +
-                           info_.CommentLen;
+        pos_.CentralPos +=
+            fmt::kCentralHeaderSize + info_.NameLen + info_.ExtraLen + info_.CommentLen;
     }
     void DirectoryEntry();
     // Split mode: the directories of the current name under the work
@@ -230,9 +229,9 @@ private:
 
     ZipBus *bus_;
     const uint32_t mode_;
-    Extension ext_;   // the extended mode, when ext_.on
+    Extension ext_;      // the extended mode, when ext_.on
     ext::Directory dir_; // extended mode: the central directory
-    Line line_;       // extended mode: the current member's reason
+    Line line_;          // extended mode: the current member's reason
     HostFile archive_;
     ZipEntryInfo info_{};
     ZipDirPos pos_{};
@@ -247,9 +246,9 @@ private:
     // is used where it was read, and the member buffer is then never
     // touched.
     MemberBytes member_;
-    WholeInflater whole_;              // one-call decoding of intact streams
-    char path_[VTQ_PATH_MAX];          // the member file
-    char scratch_[VTQ_PATH_MAX];       // directory prefixes
+    WholeInflater whole_;        // one-call decoding of intact streams
+    char path_[VTQ_PATH_MAX];    // the member file
+    char scratch_[VTQ_PATH_MAX]; // directory prefixes
 };
 
 bool Extraction::ReadEntry() {
@@ -460,9 +459,9 @@ uint32_t Extraction::Decode(bool encrypted) {
         member_.data.reset(data.release());
         return VTQ_OK;
     }
-    const uint32_t code = DecodeMember(inflater.started() ? &inflater.stream() : nullptr, &whole_, in,
-                                       pending, member_.buffer.as<unsigned char>(), usize,
-                                       info_.Crc32);
+    const uint32_t code =
+        DecodeMember(inflater.started() ? &inflater.stream() : nullptr, &whole_, in, pending,
+                     member_.buffer.as<unsigned char>(), usize, info_.Crc32);
     if (code != VTQ_OK) return code;
     member_.bytes = member_.buffer.as<const unsigned char>();
     member_.size = usize;
@@ -531,8 +530,8 @@ MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
 
     // Split mode counts every member from 0.
     const uint32_t before = compose() ? bus_->Written : 0;
-    const uint32_t r = compose() ? DealTxtCompose(bus_, path_, records_[record].Name)
-                                 : DealTxtSplit(bus_, path_);
+    const uint32_t r =
+        compose() ? DealTxtCompose(bus_, path_, records_[record].Name) : DealTxtSplit(bus_, path_);
     outcome->code = r;
     outcome->text_bytes = bus_->Written - before;
     if (r == VTQ_OK) return kNextEntry;
@@ -635,10 +634,8 @@ void Extraction::CleanUpAfterFailedHandOff() {
 // work directory (also an empty name), unless KeepGoing; 22/27 the member
 // file cannot be opened (or named); 24 it was written short; any other
 // non-zero result of the hand-off, unless KeepGoing, 3005 excepted.
-extern "C" VTQ_FILTER_API uint32_t VtqZip_GetUnCompressFile(const char *archive,
-                                                            uint32_t *count,
-                                                            MemberRecord **members,
-                                                            ZipBus *bus) {
+extern "C" VTQ_FILTER_API uint32_t VtqZip_GetUnCompressFile(const char *archive, uint32_t *count,
+                                                            MemberRecord **members, ZipBus *bus) {
     if (archive == nullptr || count == nullptr || members == nullptr || bus == nullptr ||
         bus->Options == nullptr)
         return VTQ_E_NO_RECORD;

@@ -23,8 +23,8 @@ uint32_t Crc32(uint32_t crc, const unsigned char *p, size_t n) {
 
 uint32_t DecodeMember(z_stream *z, WholeInflater *whole, const unsigned char *in, uint32_t in_len,
                       unsigned char *out, uint32_t out_len, uint32_t crc) {
-    if (z != nullptr && whole != nullptr && out_len > 0 && whole->Decode(in, in_len, out, out_len) &&
-        Crc32(0, out, out_len) == crc)
+    if (z != nullptr && whole != nullptr && out_len > 0 &&
+        whole->Decode(in, in_len, out, out_len) && Crc32(0, out, out_len) == crc)
         return VTQ_OK;
 
     uint32_t pending = in_len;

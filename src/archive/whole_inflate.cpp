@@ -55,8 +55,8 @@ constexpr uint32_t ValueOf(uint32_t e) { return e >> 16; }
 constexpr uint32_t Finish(uint32_t partial, unsigned len) { return (partial + len) | len << 8; }
 
 constexpr unsigned kMaxCodeLen = 15;
-constexpr unsigned kLitBits = 10;  // first-level table of the literal/length code
-constexpr unsigned kDistBits = 8;  // and of the distance code
+constexpr unsigned kLitBits = 10; // first-level table of the literal/length code
+constexpr unsigned kDistBits = 8; // and of the distance code
 constexpr unsigned kPrecodeBits = 7;
 constexpr unsigned kLitSyms = 288; // the fixed code defines 288, a header at most 286
 constexpr unsigned kDistSyms = 32; // the fixed code defines 32, a header at most 30 (Deflate64 32)
@@ -65,23 +65,26 @@ constexpr unsigned kDistSyms = 32; // the fixed code defines 32, a header at mos
 constexpr unsigned kLitTable = (1u << kLitBits) + kLitSyms * (1u << (kMaxCodeLen - kLitBits));
 constexpr unsigned kDistTable = (1u << kDistBits) + kDistSyms * (1u << (kMaxCodeLen - kDistBits));
 
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                    33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
+constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
                                     1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which a dynamic header gives the code-length code's lengths.
-constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr uint8_t kPrecodeOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 // Each byte with its bits in reverse order.
 constexpr auto kReversed = [] {
     std::array<uint8_t, 256> r{};
     for (unsigned v = 0; v < 256; ++v)
-        for (unsigned i = 0; i < 8; ++i) r[v] = static_cast<uint8_t>(r[v] | ((v >> i) & 1u) << (7 - i));
+        for (unsigned i = 0; i < 8; ++i)
+            r[v] = static_cast<uint8_t>(r[v] | ((v >> i) & 1u) << (7 - i));
     return r;
 }();
 
@@ -102,9 +105,7 @@ uint32_t DistEntry(unsigned sym) {
     return Entry(0, 0, kInvalid, 0);
 }
 // Deflate64 differs in three symbols only.
-uint32_t LitEntry64(unsigned sym) {
-    return sym == 285 ? Entry(16, 0, kLength, 3) : LitEntry(sym);
-}
+uint32_t LitEntry64(unsigned sym) { return sym == 285 ? Entry(16, 0, kLength, 3) : LitEntry(sym); }
 uint32_t DistEntry64(unsigned sym) {
     if (sym == 30 || sym == 31) return Entry(14, 0, kLength, sym == 30 ? 32769 : 49153);
     return DistEntry(sym);
@@ -240,7 +241,9 @@ struct Bits {
             left += 8;
         }
     }
-    uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1)); }
+    uint32_t Peek(unsigned n) const {
+        return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1));
+    }
     void Drop(unsigned n) {
         buf >>= n;
         left -= n;
@@ -351,8 +354,8 @@ template <bool deflate64> void FixedTables(Tables &t, const uint32_t *&lit, cons
 // not fit the member.  (It returns the position rather than update a
 // reference: the stores through it could alias one, keeping it in memory.)
 [[gnu::always_inline]] inline unsigned char *CopyMatch(Bits &b, unsigned len, const uint32_t *dist,
-                                                       const unsigned char *start, unsigned char *out,
-                                                       unsigned char *out_end) {
+                                                       const unsigned char *start,
+                                                       unsigned char *out, unsigned char *out_end) {
     uint64_t saved;
     const uint32_t d = Decode(b, dist, kDistBits, saved);
     if (KindOf(d) != kLength) return nullptr;
@@ -574,10 +577,14 @@ Deflate64Result WholeInflater::DecodeDeflate64(const unsigned char *in, size_t i
     // No data at all is a stream cut before its first block.
     if (in_len == 0) return Deflate64Result::kEndsEarly;
     switch (DecodeStream<true>(*static_cast<vtq::Tables *>(tables), in, in_len, out, out_len)) {
-    case Stop::kOk: return Deflate64Result::kOk;
-    case Stop::kTooLong: return Deflate64Result::kTooLong;
-    case Stop::kTruncated: return Deflate64Result::kEndsEarly;
-    case Stop::kDamaged: break;
+    case Stop::kOk:
+        return Deflate64Result::kOk;
+    case Stop::kTooLong:
+        return Deflate64Result::kTooLong;
+    case Stop::kTruncated:
+        return Deflate64Result::kEndsEarly;
+    case Stop::kDamaged:
+        break;
     }
     return Deflate64Result::kDamaged;
 }

@@ -31,8 +31,7 @@ uint32_t FormatFlags(const ZipBus &bus) { return bus.Options->FormatFlags; }
 // Split mode with a work directory of its own (neither compose nor flat),
 // made by this very call: the only directory an entry point may remove.
 bool OwnsWorkDir(const ZipBus &bus) {
-    return !HasMode(bus, VTQ_MODE_COMPOSE) && !HasMode(bus, VTQ_MODE_FLAT) &&
-           bus.WorkDirMade != 0;
+    return !HasMode(bus, VTQ_MODE_COMPOSE) && !HasMode(bus, VTQ_MODE_FLAT) && bus.WorkDirMade != 0;
 }
 
 // Refused before enabled: a host that both enables and refuses archives
@@ -159,8 +158,8 @@ uint32_t Finish(ZipBus &bus, EntryKind kind, uint32_t r, uint32_t count, MemberR
 // Everything from the banner on, with the context filled, the work path
 // formed and the log (if any) in bus.Log.  Consumes the log handle.
 uint32_t Extract(ZipBus &bus, EntryKind kind, const char *archive) {
-    LogText(bus, kind == EntryKind::kNested ? "vtq_zoZAZ gettext4().\r\n"
-                                            : "vtq_zoZAZ gettext().\r\n");
+    LogText(bus,
+            kind == EntryKind::kNested ? "vtq_zoZAZ gettext4().\r\n" : "vtq_zoZAZ gettext().\r\n");
     TransOption(bus.Option, FormatFlags(bus));
     if (!ProbeByteOrder(bus, archive)) {
         CloseLog(bus, kind);
@@ -194,8 +193,7 @@ uint32_t RunTopLevel(ZipBus &bus, EntryKind kind, const char *archive, const cha
 // bytes, and so must the work directory path formed from them.
 uint32_t PrepareWorkPath(ZipBus &bus, const WorkPathArgs &args) {
     if (!FitsIn(args.archive, VTQ_PATH_MAX)) return VTQ_E_PATH;
-    if (args.kind != EntryKind::kStream && !FitsIn(args.out_path, VTQ_PATH_MAX))
-        return VTQ_E_PATH;
+    if (args.kind != EntryKind::kStream && !FitsIn(args.out_path, VTQ_PATH_MAX)) return VTQ_E_PATH;
     if (args.kind == EntryKind::kNested && !FitsIn(args.parent_path, VTQ_PATH_MAX))
         return VTQ_E_PATH;
     return FormWorkPath(bus, args);
@@ -211,8 +209,7 @@ using vtq::entry::EntryKind;
 // result of the extraction (see Decide); 27 when a path is too long.  The
 // log, when the host turns it on, lives from just after the refusal checks
 // to the end of the call.
-extern "C" VTQ_FILTER_API uint32_t GetTextWithErrCallback(const char *archive,
-                                                          const char *out_path,
+extern "C" VTQ_FILTER_API uint32_t GetTextWithErrCallback(const char *archive, const char *out_path,
                                                           const TxtOptions *opts, void *unused,
                                                           uint64_t user_data) {
     (void)unused;
@@ -228,8 +225,8 @@ extern "C" VTQ_FILTER_API uint32_t GetTextWithErrCallback(const char *archive,
     bus.OutPath = out_path;
 
     if (uint32_t refused = vtq::entry::Refusal(*opts); refused != VTQ_OK) return refused;
-    if (vtq::entry::PrepareWorkPath(bus, {EntryKind::kTop, opts->ModeFlags, archive, out_path,
-                                          nullptr}) != VTQ_OK)
+    if (vtq::entry::PrepareWorkPath(
+            bus, {EntryKind::kTop, opts->ModeFlags, archive, out_path, nullptr}) != VTQ_OK)
         return VTQ_E_PATH;
 
     return vtq::entry::RunTopLevel(bus, EntryKind::kTop, archive, out_path);
@@ -244,8 +241,7 @@ extern "C" VTQ_FILTER_API uint32_t GetTextWithErrCallback(const char *archive,
 extern "C" VTQ_FILTER_API uint32_t GetText4WithErrCallback(const char *archive,
                                                            const char *out_path,
                                                            const TxtOptions *opts, void *unused,
-                                                           ParentInfo *parent,
-                                                           uint64_t user_data) {
+                                                           ParentInfo *parent, uint64_t user_data) {
     (void)unused;
     if (archive == nullptr || out_path == nullptr || opts == nullptr || parent == nullptr)
         return VTQ_E_NO_RECORD;
@@ -281,8 +277,7 @@ extern "C" VTQ_FILTER_API uint32_t GetText4WithErrCallback(const char *archive,
 extern "C" VTQ_FILTER_API uint32_t GetTextStreamWithErrCallback(const char *archive,
                                                                 VTQ_STREAM *stream,
                                                                 const TxtOptions *opts,
-                                                                void *unused,
-                                                                uint64_t user_data) {
+                                                                void *unused, uint64_t user_data) {
     (void)unused;
     if (archive == nullptr || opts == nullptr) return VTQ_E_NO_RECORD;
 
@@ -296,8 +291,8 @@ extern "C" VTQ_FILTER_API uint32_t GetTextStreamWithErrCallback(const char *arch
     bus.SizeLimit = static_cast<uint32_t>(opts->MaxSize);
 
     if (uint32_t refused = vtq::entry::Refusal(*opts); refused != VTQ_OK) return refused;
-    if (vtq::entry::PrepareWorkPath(bus, {EntryKind::kStream, opts->ModeFlags, archive, nullptr,
-                                          nullptr}) != VTQ_OK)
+    if (vtq::entry::PrepareWorkPath(
+            bus, {EntryKind::kStream, opts->ModeFlags, archive, nullptr, nullptr}) != VTQ_OK)
         return VTQ_E_PATH;
 
     return vtq::entry::RunTopLevel(bus, EntryKind::kStream, archive, archive);

@@ -21,7 +21,7 @@ enum class EntryKind : uint32_t {
 
 struct WorkPathArgs {
     EntryKind kind = EntryKind::kTop;
-    uint32_t mode_flags = 0;          // TxtOptions.ModeFlags
+    uint32_t mode_flags = 0;           // TxtOptions.ModeFlags
     const char *archive = nullptr;     // archive path
     const char *out_path = nullptr;    // output path; ignored for kStream
     const char *parent_path = nullptr; // enclosing level's ParentInfo.Path; kNested only

@@ -184,10 +184,10 @@ extern "C" VTQ_FILTER_API uint32_t TransCRLF(ZipBus *bus, char *dst) {
     vtq::PrepareParams(bus, vtq::Kind::kLineBreak, &params);
     uint32_t produced = 0;
     bool converted = false;
-    if (!vtq::RunConverter(bus, &params, &source,
-                           {&vtq::kCarriageReturn, 1, dst, vtq::kLineBreakCap,
-                            vtq::kLineBreakCharset},
-                           &produced, &converted) ||
+    if (!vtq::RunConverter(
+            bus, &params, &source,
+            {&vtq::kCarriageReturn, 1, dst, vtq::kLineBreakCap, vtq::kLineBreakCharset}, &produced,
+            &converted) ||
         !converted)
         return 0;
     return produced;

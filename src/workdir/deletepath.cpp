@@ -24,9 +24,9 @@ constexpr int32_t kRemoveFailed = static_cast<int32_t>(VTQ_E_REMOVE);
 
 // One directory level whose listing is open.
 struct Level {
-    Level *up;          // the level whose listing delivered this directory
-    uint32_t kept_acc;  // pruning: something below this level stays
-    size_t path_len;    // the directory's path, at pattern()[0 .. path_len)
+    Level *up;         // the level whose listing delivered this directory
+    uint32_t kept_acc; // pruning: something below this level stays
+    size_t path_len;   // the directory's path, at pattern()[0 .. path_len)
     alignas(8) unsigned char state[VTQ_DIRSTATE_SIZE];
     alignas(8) unsigned char entry[VTQ_DIRENTRY_SIZE];
     // The block goes on with path_len + 3 bytes: the path followed by "/*"
@@ -138,8 +138,7 @@ Step FromOpened(Opened o) {
 // a directory gets a level.
 Step StartDelete(LevelStack &levels, const char *path) {
     if (VTQ_IsExist(path) == 0) return {false, 0};
-    if (VTQ_IsDirectory(path) == 0)
-        return {false, VTQ_ASC_remove(path) == 0 ? 0 : kRemoveFailed};
+    if (VTQ_IsDirectory(path) == 0) return {false, VTQ_ASC_remove(path) == 0 ? 0 : kRemoveFailed};
     return FromOpened(levels.Push(path, 0));
 }
 

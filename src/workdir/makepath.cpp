@@ -39,8 +39,8 @@ bool AppendDirSuffix(char *path) {
 // false, with path unchanged, when the name and its NUL would not fit.
 bool FormNumberedName(const ZipBus &bus, char *path) {
     char digits[16];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof(digits),
-                                   static_cast<int32_t>(bus.DirCounter));
+    auto [end, ec] =
+        std::to_chars(digits, digits + sizeof(digits), static_cast<int32_t>(bus.DirCounter));
     if (ec != std::errc()) return false;
     size_t ndigits = static_cast<size_t>(end - digits);
     size_t base_len = strnlen(bus.DirBase, VTQ_PATH_MAX);
