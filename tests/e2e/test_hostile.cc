@@ -319,9 +319,7 @@ TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
         state(true); // a whole run first: how long it takes, what it leaves
         const auto t0 = std::chrono::steady_clock::now();
         ASSERT_EQ(Run(args).status, 0);
-        const long whole_us = std::chrono::duration_cast<std::chrono::microseconds>(
-                                  std::chrono::steady_clock::now() - t0)
-                                  .count();
+        const auto whole = std::chrono::steady_clock::now() - t0;
         const Strings after_whole = state(false);
         for (int rep = 0; rep < 5; ++rep) {
             for (int sig : signals) {
@@ -338,8 +336,8 @@ TEST_F(Surroundings, InterruptedRunsLeaveNothing) {
                         want -= n;
                     close(p[0]);
                 } else {
-                    std::this_thread::sleep_for(std::chrono::microseconds(
-                        std::uniform_int_distribution<long>(0, whole_us * 6 / 10)(random)));
+                    std::this_thread::sleep_for(whole *
+                                                std::uniform_real_distribution(0.0, 0.6)(random));
                     kill(pid, sig);
                 }
                 waitpid(pid, &wstatus, 0);
