@@ -25,21 +25,15 @@ struct Heard {
     };
     std::vector<Member> members;
     Strings raw;
-    VTQ_TextHooks hooks{};
-    VtqExtension ext{};
+    VTQ_TextHooks hooks;
+    VtqExtension ext;
 
-    explicit Heard(uint32_t flags = 0, uint32_t hooks_size = sizeof(VTQ_TextHooks)) {
-        hooks.Size = hooks_size;
-        hooks.Flags = flags;
-        hooks.OnText = &OnText;
-        hooks.OnRaw = &OnRaw;
-        hooks.User = this;
-        ext.Size = sizeof ext;
-        ext.Version = VTQ_EXTENSION_VERSION;
-        ext.OnMember = &OnMember;
-        ext.User = this;
-        ext.HostData = &hooks;
-    }
+    explicit Heard(uint32_t flags = 0, uint32_t hooks_size = sizeof(VTQ_TextHooks))
+        : hooks{hooks_size, flags, &OnText, &OnRaw, this}, ext{sizeof ext, VTQ_EXTENSION_VERSION,
+                                                               nullptr,    0,
+                                                               0,          &OnMember,
+                                                               this,       {},
+                                                               &hooks,     {}} {}
     static void OnMember(void *user, const VtqMemberEvent *e) {
         if (e->Kind != VTQ_EVENT_DETAIL) return;
         auto &m = static_cast<Heard *>(user)->members;
@@ -147,9 +141,9 @@ TEST_F(Library, TextHooks) {
     EXPECT_EQ(cut.Summary(), "text UTF-8 alpha\n|zip - |text UTF-8 beta\n|png - |text UTF-8 gamm|");
 }
 
-// Documents (make_documents.py) and a PNG: in extended mode each gives its text in order and none
-// of its markup, its format in the DETAIL event, and what gives no text says why; without the bit a
-// package is an archive.
+// Documents (make_documents.py) and a PNG: in extended mode each gives its text in reading order
+// and none of its markup, its format in the DETAIL event, and what gives no text says why; without
+// the bit a package is an archive.
 TEST_F(Library, Documents) {
     const std::string script = std::filesystem::path(__FILE__).parent_path() / "make_documents.py";
     FILE *p = popen(("/usr/bin/python3 " + script + " " + Work()).c_str(), "r");
@@ -158,50 +152,35 @@ TEST_F(Library, Documents) {
     for (char buf[256]; fgets(buf, sizeof buf, p) != nullptr;) made += buf;
     if (pclose(p) != 0) GTEST_SKIP() << "no /usr/bin/python3 to make the documents";
     test::WriteFile(Work("logo.png"), std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
-    struct Doc {
-        const char *name, *format;
-        Strings words; // in this order
-        const char *reason = "";
+    const struct {
+        const char *name, *heard, *reason; // heard: as Heard::Summary() gives the member
     } rows[] = {
-        {"talk.pptx", "pptx", {"First slide\n", "\nSecond slide\n"}},
-        {"memo.pdf", "pdf", {"Memo page one\n", "Memo page two\n"}},
-        {"locked.pdf", "pdf", {}, "encrypted PDF"},
-        {"page.html", "html", {"Web page\nFish & chips\n"}},
-        {"feed.xml", "xml", {"Feed title\n"}},
+        {"talk.pptx", "pptx - First slide\n\nSecond slide\n|", ""},
+        {"memo.pdf", "pdf - Memo page one\n\nMemo page two\n|", ""},
+        {"locked.pdf", "pdf - |", "encrypted PDF"},
+        {"page.html", "html UTF-8 Web page\nFish & chips\n|", ""},
+        {"feed.xml", "xml UTF-8 Feed title\n|", ""},
         {"mail.eml",
-         "eml",
-         {"From: Ann <ann@example.com>\nTo: bob@example.com\nSubject: Caf\u00e9 plans\n",
-          "\nHTML body\n", "Attachment: a.html\nAttached page\n",
-          "Attachment: talk.pptx\n\nFirst slide\n"}},
-        {"logo.png", "png", {}, "no text filter for png"},
+         "eml UTF-8 From: Ann <ann@example.com>\nTo: bob@example.com\nSubject: Caf\u00e9 plans\n"
+         "Date: Mon, 01 Jan 2024 10:00:00 +0000\n\nHTML body\n\nAttachment: a.html\nAttached page\n"
+         "\nAttachment: talk.pptx\n\nFirst slide\n\nSecond slide\n|",
+         ""},
+        {"logo.png", "png - |", "no text filter for png"},
     };
     test::ZipArchive zip;
-    std::vector<const Doc *> in_zip;
-    for (const Doc &row : rows)
+    std::string heard_all, reasons, got_reasons, labels, documented;
+    for (const auto &row : rows)
         if (made.find(std::string(row.name) + "\n") != std::string::npos) {
             zip.Add(row.name, test::ReadFile(Work(row.name)), 8);
-            in_zip.push_back(&row);
+            heard_all += row.heard;
+            reasons += std::string(row.reason) + "|";
         }
     test::WriteFile(Work("a.zip"), zip.Build());
     Heard heard;
-    std::string labels, documented;
     EXPECT_EQ(Stream(0, labels, 0, &heard), 6000u);
-    ASSERT_EQ(heard.members.size(), in_zip.size()) << heard.Summary();
-    for (std::size_t i = 0; i < in_zip.size(); ++i) {
-        const Heard::Member &m = heard.members[i];
-        const Doc &row = *in_zip[i];
-        EXPECT_EQ(m.format + m.reason, std::string(row.format) + row.reason) << row.name;
-        std::size_t at = 0;
-        for (const std::string &w : row.words) {
-            at = m.text.find(w, at);
-            ASSERT_NE(at, std::string::npos) << row.name << ": no \"" << w << "\" in order in\n"
-                                             << m.text;
-        }
-        EXPECT_TRUE(!row.words.empty() || m.text.empty()) << row.name;
-        for (const char *markup :
-             {"</", "<?", "/>", "&amp;", "hidden", "color:", "Plain body", "xmlns"})
-            EXPECT_EQ(m.text.find(markup), std::string::npos) << row.name << ": " << markup;
-    }
+    EXPECT_EQ(heard.Summary(), heard_all);
+    for (const auto &m : heard.members) got_reasons += m.reason + "|";
+    EXPECT_EQ(got_reasons, reasons);
     Stream(VTQ_MODE_COMPOSE, documented);
     EXPECT_NE(documented.find("<a:t>Second slide</a:t>"), std::string::npos);
 }
