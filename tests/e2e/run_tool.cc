@@ -144,7 +144,7 @@ std::string What(const std::string &path) {
 
 TEST_P(Runs, EndAsExpected) {
     const Row &row = GetParam();
-    if (row.needs_root && geteuid() != 0) GTEST_SKIP() << "mknod needs root";
+    if (row.needs_root && geteuid() != 0) GTEST_SKIP() << "mknod and mount need root";
     if (row.archive) test::WriteFile(Work("a.zip"), row.archive(Work()));
     fs::create_directory(Work("out"));
     if (row.plant) row.plant(Work());
