@@ -1,11 +1,11 @@
 // test_entry.cc - entry points: refusals, work paths, the log, clean-up and results
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "entry/workdir_path.h"
@@ -63,20 +63,17 @@ TEST(WorkPath, WorkedExamples) {
     }
 }
 
+// Split mode: the output's directory + "/a.zip", of total length len; "./" + a bare archive
+// name overflows in compose mode, split mode replaces that form with the name alone.
 TEST(WorkPath, LongestPathThatFits) {
-    // Split mode: the output's directory + "/a.zip", of total length len.
+    auto bus = std::make_unique<ZipBus>();
     for (size_t len : {4094u, 4095u, 4096u}) {
-        const std::string dir = std::string("/").append(len - 7, 'd');
-        const std::string out = dir + "/a.txt";
-        auto bus = std::make_unique<ZipBus>();
-        const uint32_t r = entry::FormWorkPath(*bus, {kTop, 0, "/in/a.zip", out.c_str(), ""});
-        EXPECT_EQ(r, len < VTQ_PATH_MAX ? 0u : VTQ_E_PATH) << len;
+        const std::string out = std::string("/").append(len - 7, 'd') + "/a.txt";
+        EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, 0, "/in/a.zip", out.c_str(), ""}),
+                  len < VTQ_PATH_MAX ? 0u : VTQ_E_PATH);
         EXPECT_EQ(std::strlen(bus->DstFileTmp), len < VTQ_PATH_MAX ? len : 0u);
     }
-    // "./" + a bare archive name overflows in compose mode; split mode
-    // replaces that form with the name alone, which fits.
     const std::string bare(4094, 'a');
-    auto bus = std::make_unique<ZipBus>();
     EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, kC, bare.c_str(), "a.txt", ""}), VTQ_E_PATH);
     EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, 0, bare.c_str(), "a.txt", ""}), 0u);
     EXPECT_EQ(bus->DstFileTmp, bare);
@@ -159,47 +156,40 @@ TEST_F(Entry, RefusalsAndOverlongPathsTouchNothing) {
     const std::string zip = Zip(a), top = Path("out/a.txt"), missing = Path("in/missing.zip");
     setenv("VTQ_LOG_FILE", Path("log").c_str(), 1);
     parent_.Log = vtq_logfopen(kLog, Path("parent.log").c_str());
-    const std::string nul_at_4096(4096, 'x');
-    // deep + "/a.txt" fits in 4096 bytes, deep + "/arch.zip" does not.
-    const std::string deep = std::string("/").append(4087, 'd') + "/a.txt";
-    struct Row {
-        EntryKind kind;
-        uint32_t mode;
-        std::string archive, out, parent;
-        uint32_t code;
+    // n4096 leaves no room for its NUL; deep + "/a.txt" fits, deep + "/arch.zip" does not.
+    const std::string n4096(4096, 'x'), deep = std::string("/").append(4087, 'd') + "/a.txt";
+    const std::tuple<EntryKind, std::string, std::string, std::string> overlong[] = {
+        {kTop, n4096, "", top},
+        {kTop, zip, n4096, top},
+        {kTop, zip, deep, top},
+        {kNested, zip, "", n4096},
+        {kNested, zip, "", deep},
+        {kStream, n4096, "", top},
+        {kStream, std::string(4094, 'x'), "", top}, // "./" + the bare name
     };
-    std::vector<Row> rows = {
-        {kTop, kEn, nul_at_4096, "", top, 27},
-        {kTop, kEn, zip, nul_at_4096, top, 27},
-        {kTop, kEn, zip, deep, top, 27},
-        {kNested, kEn, zip, "", nul_at_4096, 27},
-        {kNested, kEn, zip, "", deep, 27},
-        {kStream, kEn, nul_at_4096, "", top, 27},
-        {kStream, kEn, std::string(4094, 'x'), "", top, 27}, // "./" + the bare name
-    };
-    for (EntryKind k : {kTop, kNested, kStream})
+    for (const auto &[kind, archive, out, parent] : overlong) {
+        std::snprintf(parent_.Path, sizeof parent_.Path, "%s", parent.c_str());
+        EXPECT_EQ(Run(kind, archive, kEn, kLog, 1u << 20, out), 27u)
+            << static_cast<int>(kind) << " " << archive.size() << " " << out.size();
+    }
+    std::snprintf(parent_.Path, sizeof parent_.Path, "%s", top.c_str());
+    // An extension record the filter cannot read is refused (11), and only in extended mode:
+    // without the bit it is never looked at.
+    VtqExtension bad[2] = {};
+    bad[0].Size = 7, bad[0].Version = 1;
+    bad[1].Size = sizeof bad[1], bad[1].Version = 2;
+    for (EntryKind k : {kTop, kNested, kStream}) {
         for (const auto &[mode, code] : {std::pair{VTQ_MODE_REFUSED | kEn, 6006u},
                                          {VTQ_MODE_REFUSED, 6006u},
                                          {0u, 3003u},
                                          {kC | kK, 3003u}})
-            rows.push_back({k, mode, missing, "", top, code});
-    for (const Row &r : rows) {
-        std::snprintf(parent_.Path, sizeof parent_.Path, "%s", r.parent.c_str());
-        EXPECT_EQ(Run(r.kind, r.archive, r.mode, kLog, 1u << 20, r.out), r.code)
-            << static_cast<int>(r.kind) << " " << r.archive.size() << " " << r.out.size();
-    }
-    // An extension record the filter cannot read is refused (11), and only
-    // in extended mode: without the bit it is never looked at.
-    for (const auto &[size, version] : {std::pair{7u, 1u}, {uint32_t{sizeof(VtqExtension)}, 2u}}) {
-        VtqExtension bad{};
-        bad.Size = size;
-        bad.Version = version;
-        ext_ = &bad;
-        for (EntryKind k : {kTop, kNested, kStream}) {
+            EXPECT_EQ(Run(k, missing, mode, kLog), code) << static_cast<int>(k);
+        for (const VtqExtension &b : bad) {
+            ext_ = &b;
             EXPECT_EQ(Run(k, missing, kEn | VTQ_MODE_EXTENDED, kLog), 11u);
             EXPECT_EQ(Run(k, zip, kEn | VTQ_MODE_EXTENDED | VTQ_MODE_REFUSED, kLog), 6006u);
+            EXPECT_EQ(Run(kTop, missing, kEn), 22u);
         }
-        EXPECT_EQ(Run(kTop, missing, kEn), 22u);
     }
     ext_ = nullptr;
     EXPECT_FALSE(fs::exists(Path("log")));
@@ -250,7 +240,7 @@ struct DecisionRow {
     Arch arch;
     std::vector<uint32_t> script;
     uint32_t code;
-    const char *tree;
+    std::string tree;
     bool pre_existing = false;
 };
 
@@ -264,59 +254,39 @@ ZipArchive Build(Arch kind) {
     return a;
 }
 
+const std::string kKept = "arch.zip/ arch.zip/keep.txt", kSplitA = "arch.zip/ arch.zip/a.txt",
+                  kSplitAB = kSplitA + " arch.zip/b.txt";
 const DecisionRow kRows[] = {
-    // Top level.
-    {"top limit before empty output", kTop, kC | kN, kOne, {3005}, 3005, "a.txt"},
-    {"top empty output removed", kTop, kC | kN | kK, kTwo, {6000, 6000}, 6002, ""},
-    {"top dirs only pruned", kTop, 0, kDirs, {}, 6002, ""},
-    {"top split ok", kTop, 0, kOne, {}, 0, "arch.zip/ arch.zip/a.txt"},
-    {"top split damaged removed", kTop, 0, kBadSecond, {}, 6003, ""},
-    {"top flat damaged keeps", kTop, kF, kBadSecond, {}, 6003, "a.txt"},
-    {"top compose damaged, no output", kTop, kC | kN, kBadCentral, {}, 6003, ""},
-    {"top single 6000 removed", kTop, kK, kOne, {kWrote | 6000}, 6000, ""},
-    {"top 6000 then text kept",
-     kTop,
-     kK,
-     kTwo,
-     {kWrote | 6000, 0},
-     6000,
-     "arch.zip/ arch.zip/a.txt arch.zip/b.txt"},
-    {"top keep going mapped", kTop, kC | kN | kK, kTwo, {3101, 0}, 6003, "a.txt"},
-    {"top stop removes output", kTop, kC | kN, kTwo, {0, 9}, 9, ""},
-    {"top member code beats loop", kTop, kK, kBadSecond, {7}, 7, ""},
-    {"top other's dir kept", kTop, 0, kBadSecond, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
-    {"top unmade dir kept", kTop, 0, kBadCentral, {}, 6003, "arch.zip/ arch.zip/keep.txt", true},
-    {"top fresh name",
-     kTop,
-     0,
-     kOne,
-     {},
-     0,
-     "arch.zip/ arch.zip/keep.txt arch.zipDIR/ arch.zipDIR/a.txt",
-     true},
-    // Nested level.
-    {"nested compose no text", kNested, kC, kDirs, {}, 6002, ""},
-    {"nested split dirs only", kNested, 0, kDirs, {}, 0, "arch.zip/ arch.zip/d/ arch.zip/d/e/"},
-    {"nested split damaged removed", kNested, 0, kBadSecond, {}, 6003, ""},
-    {"nested single 6000 removed", kNested, kK, kOne, {kWrote | 6000}, 6000, ""},
-    {"nested empty output kept", kNested, kC | kN | kK, kTwo, {6000, 6000}, 6000, "n.txt"},
-    {"nested stop removes output", kNested, kC | kN, kTwo, {0, 9}, 9, ""},
-    // Stream (work directories in the current directory, out/).
-    {"stream limit", kStream, kC | kN, kOne, {3005}, 3005, ""},
-    {"stream split dirs only pruned", kStream, 0, kDirs, {}, 6002, ""},
-    {"stream split ok pruned", kStream, 0, kOne, {}, 0, ""},
-    {"stream split damaged removed", kStream, 0, kBadSecond, {kWrote}, 6003, ""},
+    {"top_limit_before_empty_output", kTop, kC | kN, kOne, {3005}, 3005, "a.txt"},
+    {"top_empty_output_removed", kTop, kC | kN | kK, kTwo, {6000, 6000}, 6002, ""},
+    {"top_dirs_only_pruned", kTop, 0, kDirs, {}, 6002, ""},
+    {"top_split_ok", kTop, 0, kOne, {}, 0, kSplitA},
+    {"top_split_damaged_removed", kTop, 0, kBadSecond, {}, 6003, ""},
+    {"top_flat_damaged_keeps", kTop, kF, kBadSecond, {}, 6003, "a.txt"},
+    {"top_compose_damaged_no_output", kTop, kC | kN, kBadCentral, {}, 6003, ""},
+    {"top_single_6000_removed", kTop, kK, kOne, {kWrote | 6000}, 6000, ""},
+    {"top_6000_then_text_kept", kTop, kK, kTwo, {kWrote | 6000, 0}, 6000, kSplitAB},
+    {"top_keep_going_mapped", kTop, kC | kN | kK, kTwo, {3101, 0}, 6003, "a.txt"},
+    {"top_stop_removes_output", kTop, kC | kN, kTwo, {0, 9}, 9, ""},
+    {"top_member_code_beats_loop", kTop, kK, kBadSecond, {7}, 7, ""},
+    {"top_other_s_dir_kept", kTop, 0, kBadSecond, {}, 6003, kKept, true},
+    {"top_unmade_dir_kept", kTop, 0, kBadCentral, {}, 6003, kKept, true},
+    {"top_fresh_name", kTop, 0, kOne, {}, 0, kKept + " arch.zipDIR/ arch.zipDIR/a.txt", true},
+    {"nested_compose_no_text", kNested, kC, kDirs, {}, 6002, ""},
+    {"nested_split_dirs_only", kNested, 0, kDirs, {}, 0, "arch.zip/ arch.zip/d/ arch.zip/d/e/"},
+    {"nested_split_damaged_removed", kNested, 0, kBadSecond, {}, 6003, ""},
+    {"nested_single_6000_removed", kNested, kK, kOne, {kWrote | 6000}, 6000, ""},
+    {"nested_empty_output_kept", kNested, kC | kN | kK, kTwo, {6000, 6000}, 6000, "n.txt"},
+    {"nested_stop_removes_output", kNested, kC | kN, kTwo, {0, 9}, 9, ""},
+    // Stream: work directories in the current directory, out/.
+    {"stream_limit", kStream, kC | kN, kOne, {3005}, 3005, ""},
+    {"stream_split_dirs_only_pruned", kStream, 0, kDirs, {}, 6002, ""},
+    {"stream_split_ok_pruned", kStream, 0, kOne, {}, 0, ""},
+    {"stream_split_damaged_removed", kStream, 0, kBadSecond, {kWrote}, 6003, ""},
     // Nothing made yet, so nothing removed: above all not "./" itself.
-    {"stream damaged directory",
-     kStream,
-     0,
-     kBadCentral,
-     {},
-     6003,
-     "arch.zip/ arch.zip/keep.txt",
-     true},
-    {"stream single 6000", kStream, kK, kOne, {kWrote | 6000}, 6000, ""},
-    {"stream stop", kStream, kC | kN, kTwo, {0, 9}, 9, ""},
+    {"stream_damaged_directory", kStream, 0, kBadCentral, {}, 6003, kKept, true},
+    {"stream_single_6000", kStream, kK, kOne, {kWrote | 6000}, 6000, ""},
+    {"stream_stop", kStream, kC | kN, kTwo, {0, 9}, 9, ""},
 };
 
 class Decision : public Entry, public ::testing::WithParamInterface<DecisionRow> {};
@@ -341,12 +311,7 @@ TEST_P(Decision, ResultAndWhatRemains) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Decision, ::testing::ValuesIn(kRows),
-                         [](const ::testing::TestParamInfo<DecisionRow> &row) {
-                             std::string n = row.param.what;
-                             for (char &ch : n)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return n;
-                         });
+                         [](const auto &row) { return std::string(row.param.what); });
 
 } // namespace
 } // namespace vtq::test
