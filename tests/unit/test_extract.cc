@@ -126,57 +126,6 @@ TEST_F(ExtractTest, ComposeSuffixes) {
     }
 }
 
-// Hand-off results: 3005, KeepGoing, and the clean-up after a failure.
-TEST_F(ExtractTest, HandOffResults) {
-    const struct {
-        const char *what;
-        uint32_t mode;
-        Strings contents;
-        uint32_t code, calls, deferred, limit, count;
-        const char *last_record;
-    } rows[] = {
-        // Compose mode stops with the directory entry still counted.
-        {"compose stops at the limit", kCompose, {"a", "rc=3005;", "c"}, 0, 2, 0, 1, 4, "-"},
-        {"split goes on past it", kSplit, {"a", "rc=3005;", "c"}, 0, 3, 0, 1, 3, "m2.doc:1"},
-        {"a failure ends the walk", kCompose, {"a", "rc=6000;", "c"}, 6000, 2, 6000, 0, 0, ""},
-        {"keep going, the latest counts",
-         kCompose | kKeepGoing,
-         {"rc=6000;", "b", "rc=4242;", "d"},
-         0,
-         4,
-         4242,
-         0,
-         4,
-         "m3.doc:1"},
-        {"keep going in split mode",
-         kSplit | kKeepGoing,
-         {"rc=6000;", "b"},
-         0,
-         2,
-         6000,
-         0,
-         2,
-         "m1.doc:1"},
-        {"split: no work directory left", kSplit, {"a", "rc=6000;"}, 6000, 2, 6000, 0, 0, ""},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.what);
-        Reset(row.mode);
-        ZipArchive a;
-        for (const std::string &c : row.contents)
-            a.Add("m" + std::to_string(a.members.size()) + ".doc", c);
-        a.Add("sub/");
-        EXPECT_EQ(Extract(a.Build()), row.code);
-        EXPECT_EQ(host().member_calls.size(), row.calls);
-        EXPECT_EQ(bus_->DeferredError, row.deferred);
-        EXPECT_EQ(bus_->LimitReached, row.limit);
-        EXPECT_EQ(fs::exists(work_), row.mode & kCompose ? false : row.code == 0);
-        if (row.code != 0) continue;
-        EXPECT_EQ(records_.size(), row.count);
-        EXPECT_EQ(records_.back(), row.last_record);
-    }
-}
-
 // Two members, the second edited; the first is handed off before it.
 std::string Two(void (*edit)(ZipMember &), void (*arc)(ZipArchive &) = nullptr) {
     ZipArchive a;
@@ -206,7 +155,25 @@ TEST_F(ExtractTest, Refusals) {
          nullptr, 3100, 0},
         {"end record counts none", Two(None, [](ZipArchive &a) { a.entries_total = 0; }), nullptr,
          3100, 0},
-        {"local header", Two([](ZipMember &m) { m.local_crc = 7; }), nullptr, 3100, 1},
+        // The local header against the central entry: which disagreements are fatal.
+        {"local crc", Two([](ZipMember &m) { m.local_crc = 7; }), nullptr, 3100, 1},
+        {"local crc, bit 3", Two([](ZipMember &m) { m.local_crc = 1, m.local_flags = 8; }), nullptr,
+         0, 2},
+        {"local sizes zero, bit 3", Two([](ZipMember &m) { m.bit3 = true; }), nullptr, 0, 2},
+        {"local sizes zero without bit 3",
+         Two([](ZipMember &m) { m.bit3 = true, m.local_flags = 0; }), nullptr, 3100, 1},
+        {"local compressed size", Two([](ZipMember &m) { m.local_compressed_size = 1; }), nullptr,
+         3100, 1},
+        {"local uncompressed size", Two([](ZipMember &m) { m.local_uncompressed_size = 1; }),
+         nullptr, 3100, 1},
+        {"local method", Two([](ZipMember &m) { m.local_method = 0; }), nullptr, 3100, 1},
+        {"local name length", Two([](ZipMember &m) { m.local_name_len = 3; }), nullptr, 3100, 1},
+        {"local name length, bit 3", Two([](ZipMember &m) { m.bit3 = true, m.local_name_len = 3; }),
+         nullptr, 3100, 1},
+        {"local signature", Two([](ZipMember &m) { m.local_offset = 1; }), nullptr, 3100, 1},
+        {"local flags and extra of its own",
+         Two([](ZipMember &m) { m.local_flags = 0x800, m.local_extra = std::string(9, 'e'); }),
+         nullptr, 0, 2},
         {"local header past the end", Two([](ZipMember &m) { m.local_offset = 0x7FFFFFF0; }),
          nullptr, 3100, 1},
         {"crc", Two([](ZipMember &m) { m.crc = 7; }), nullptr, 3102, 1},

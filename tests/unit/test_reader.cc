@@ -1,7 +1,6 @@
-// test_reader.cc - the central directory reader against hand-built archives
+// test_reader.cc - the end record search against hand-built archives
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "tests/support/fixture.h"
@@ -35,10 +34,6 @@ protected:
         pos_ = {0xDEAD, 0xBEEF};
         entries_ = 0xCAFE;
         return VtqZip_FormatChk(Open(bytes), &pos_, &entries_);
-    }
-    uint32_t Entry(ZipEntryInfo &info, uint32_t &local, char *&name, ZipDirPos at) {
-        uint32_t data = 0;
-        return VtqZip_GetCurrentFileInfo(file_, at, &info, &local, &data, &name);
     }
     VTQ_FILE *file_ = nullptr;
     ZipDirPos pos_{};
@@ -125,92 +120,6 @@ TEST_F(ReaderTest, TailSearchWindowsAndSpan) {
         EXPECT_EQ(VtqZip_SearchCentralDir(file_),
                   comment <= 65513 ? bytes.size() - 22 - comment : 0u);
     }
-}
-
-TEST_F(ReaderTest, CentralEntries) {
-    ZipArchive a = TwoMembers();
-    a.stub = "stub";
-    ASSERT_EQ(Check(a.Build()), 0u);
-    ZipEntryInfo info{};
-    uint32_t local = 0, data = 0;
-    char *name = nullptr;
-    const ZipDirPos second{pos_.CentralPos + 46 + 7, pos_.BytesBefore};
-    ASSERT_EQ(VtqZip_GetCurrentFileInfo(file_, second, &info, &local, &data, &name), 0u);
-    EXPECT_STREQ(name, "dir/two.txt");
-    VTQ_free(name);
-    EXPECT_EQ(info.ExternalAttr, 0x81a40000u); // the last field before the offset
-    EXPECT_EQ(local, 30 + 7 + a.members[0].data.size());
-    EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, second, &info, local), 0u);
-    EXPECT_EQ(info.LocalExtraLen, 6u);
-
-    a = ZipArchive{};
-    a.Add("name.txt", "data");
-    a.members[0].central_name_len = a.members[0].local_name_len = 0;
-    ASSERT_EQ(Check(a.Build()), 0u);
-    char *const sentinel = reinterpret_cast<char *>(&info);
-    name = sentinel;                                // no name is handed out on failure
-    EXPECT_EQ(Entry(info, local, name, pos_), 25u); // a name length of 0 reads nothing
-    a.members[0].central_name_len = a.members[0].local_name_len = 8;
-    ASSERT_EQ(Check(a.Build()), 0u);
-    EXPECT_EQ(Entry(info, local, name, ZipDirPos{pos_.CentralPos + 1, pos_.BytesBefore}), 3100u);
-    const struct {
-        uint32_t kind, n, code;
-    } faults[] = {{kAlloc, 1, 12}, {kSeek, 1, 25}, {kRead, 47, 25}}; // 47: the name read
-    for (const auto &f : faults) {
-        host().Arm(f.kind, f.n);
-        EXPECT_EQ(Entry(info, local, name, pos_), f.code);
-        EXPECT_EQ(name, sentinel);
-    }
-}
-
-// Local header versus central entry: which disagreements are fatal.
-TEST_F(ReaderTest, CoherencyCheck) {
-    const struct {
-        const char *what;
-        void (*edit)(ZipMember &);
-        uint32_t code, local_extra;
-    } rows[] = {
-        {"agreeing", [](ZipMember &) {}, 0, 2},
-        {"longer local extra", [](ZipMember &m) { m.local_extra = std::string(9, 'e'); }, 0, 9},
-        {"no local extra", [](ZipMember &m) { m.local_extra = ""; }, 0, 0},
-        {"other flags", [](ZipMember &m) { m.local_flags = 0x800; }, 0, 2},
-        {"bit 3, zero sizes", [](ZipMember &m) { m.bit3 = true; }, 0, 2},
-        {"zero sizes without bit 3", [](ZipMember &m) { m.bit3 = true, m.local_flags = 0; }, 3100,
-         0},
-        {"crc", [](ZipMember &m) { m.local_crc = 1; }, 3100, 0},
-        {"crc, bit 3", [](ZipMember &m) { m.local_crc = 1, m.local_flags = 8; }, 0, 2},
-        {"compressed size", [](ZipMember &m) { m.local_compressed_size = 1; }, 3100, 0},
-        {"uncompressed size", [](ZipMember &m) { m.local_uncompressed_size = 1; }, 3100, 0},
-        {"method", [](ZipMember &m) { m.local_method = 8; }, 3100, 0},
-        {"name length", [](ZipMember &m) { m.local_name_len = 3; }, 3100, 0},
-        {"name length, bit 3", [](ZipMember &m) { m.bit3 = true, m.local_name_len = 3; }, 3100, 0},
-        {"signature", [](ZipMember &m) { m.local_offset = 1; }, 3100, 0},
-    };
-    for (const auto &r : rows) {
-        SCOPED_TRACE(r.what);
-        ZipArchive a;
-        ZipMember &m = a.Add("file.bin", "some bytes");
-        m.extra = "ab";
-        r.edit(m);
-        ASSERT_EQ(Check(a.Build()), 0u);
-        ZipEntryInfo info{};
-        uint32_t local = 0;
-        char *name = nullptr;
-        ASSERT_EQ(Entry(info, local, name, pos_), 0u);
-        VTQ_free(name);
-        EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, pos_, &info, local), r.code);
-        EXPECT_EQ(info.LocalExtraLen, r.local_extra);
-    }
-    host().Arm(kSeek, 1);
-    ZipEntryInfo info{};
-    EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, pos_, &info, 0), 25u);
-    // A local header cut off after its name length of 5: the extra length
-    // that cannot be read keeps the name length's value.
-    Open(Le32(0x04034b50) + std::string(22, '\0') + std::string("\x05\x00", 2));
-    info = ZipEntryInfo{};
-    info.NameLen = 5;
-    EXPECT_EQ(VtqZip_CurFileCoherencyCheck(file_, ZipDirPos{0, 0}, &info, 0), 0u);
-    EXPECT_EQ(info.LocalExtraLen, 5u);
 }
 
 } // namespace
