@@ -16,10 +16,6 @@ std::string Lzma(const std::string &text, bool end_marker);
 std::string Xz(const std::string &text);
 std::string Zstd(const std::string &text);
 
-// WinZip AES data of stored (already compressed): salt, password verifier,
-// the data encrypted, authentication code; strength 1-3 for 128-256 bits.
-std::string AesEncrypt(const std::string &stored, const std::string &password, int strength);
-
 // Makes m, holding its text in m.data, a member of method (0, 8, 12, 14,
 // 93, 95) with encryption VTQ_ENC_* under password: m.raw, m.method,
 // m.flags, m.extra and for AES (AE-2, no CRC) m.crc are set.

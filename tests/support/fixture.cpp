@@ -38,22 +38,15 @@ void HostTest::TearDown() {
         fs::remove_all(dir_, ec);
 }
 
-static std::vector<std::string> Walk(const std::string &root) {
+std::vector<std::string> HostTest::Tree(const std::string &under) const {
+    const std::string root = under.empty() ? dir_ : Path(under);
     std::vector<std::string> out;
     std::error_code ec;
     if (!fs::exists(root, ec)) return out;
-    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it);
-         it.increment(ec)) {
-        std::string rel = fs::relative(it->path(), root).string();
-        if (it->is_directory()) rel += "/";
-        out.push_back(rel);
-    }
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::end(it); it.increment(ec))
+        out.push_back(fs::relative(it->path(), root).string() + (it->is_directory() ? "/" : ""));
     std::sort(out.begin(), out.end());
     return out;
-}
-
-std::vector<std::string> HostTest::Tree(const std::string &under) const {
-    return Walk(under.empty() ? dir_ : Path(under));
 }
 
 std::vector<std::string> HostTest::MemoryFiles() const {

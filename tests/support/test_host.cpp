@@ -42,6 +42,18 @@ void Adopt(const char *path) {
     if (host().adopt && path != nullptr) vtq::oscomm::record_created(path);
 }
 
+// The bytes of a file: a memory file of the host, or one on disk.
+std::string FileContent(const std::string &path) {
+    const unsigned char *data = nullptr;
+    uint64_t size = 0;
+    if (vtq::oscomm::store_view(path.c_str(), &data, &size) != 0)
+        return std::string(reinterpret_cast<const char *>(data), size);
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 uint32_t RunMember(MemberCall &call) {
     call.content = FileContent(call.path);
     call.written_before = call.parent->Written;
@@ -59,17 +71,6 @@ ConvCall *Recorded(ConvState *st) {
 }
 
 } // namespace
-
-std::string FileContent(const std::string &path) {
-    const unsigned char *data = nullptr;
-    uint64_t size = 0;
-    if (vtq::oscomm::store_view(path.c_str(), &data, &size) != 0)
-        return std::string(reinterpret_cast<const char *>(data), size);
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 StringStream::StringStream() : stream{StringStreamWrite, this} {}
 
@@ -129,12 +130,9 @@ int32_t VTQ_getPathBreak(const char *path) { return os::path_break(path); }
 void *VTQ_malloc(size_t size) {
     if (Fault(T::kAlloc)) return nullptr;
     void *p = os::mem_alloc(size);
-    if (p != nullptr) {
-        ++host().live_allocs;
-        // Poisoned, so that code relying on zeroed memory shows up.
-        std::memset(p, 0xa5, size);
-    }
-    return p;
+    if (p == nullptr) return p;
+    ++host().live_allocs;
+    return std::memset(p, 0xa5, size); // poisoned, so that code relying on zeroed memory shows up
 }
 void VTQ_free(void *ptr) {
     if (ptr != nullptr) --host().live_allocs;
@@ -179,7 +177,7 @@ int vtq_logfprintf(uint32_t flags, VTQ_LOG *log, const char *fmt, ...) {
     if (host().literal_log) return vtq::comm::log_print_path(flags, log, fmt);
     va_list args;
     va_start(args, fmt);
-    int r = vtq::comm::log_vprintf(flags, log, fmt, args);
+    const int r = vtq::comm::log_vprintf(flags, log, fmt, args);
     va_end(args);
     return r;
 }
@@ -213,11 +211,8 @@ int cconvConvert(ConvState *st) {
     if (T::ConvCall *c = T::Recorded(st)) {
         c->converted = true;
         c->src.assign(st->Src, st->SrcLen);
-        c->dst_cap = st->DstCap;
-        c->zero0 = st->Zero0;
-        c->zero1 = st->Zero1;
-        c->zero2 = st->Zero2;
-        c->produced_before = st->Produced;
+        std::tie(c->dst_cap, c->zero0, c->zero1, c->zero2, c->produced_before) =
+            std::tie(st->DstCap, st->Zero0, st->Zero1, st->Zero2, st->Produced);
     }
     return Fault(T::kConv) ? 1 : vtq::conf::convert(st);
 }
@@ -229,24 +224,17 @@ int cconvTermConvert(ConvState *st) {
 uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, VTQ_FILE *out,
                                                 const TxtOptions *opts, ParentInfo *parent,
                                                 uint32_t mode, uint64_t user_data) {
-    T::MemberCall c{.path = path,
-                    .out = out,
-                    .opts = opts,
-                    .parent = parent,
-                    .mode = mode,
-                    .user_data = user_data};
+    T::MemberCall c{.path = path, .out = out, .opts = opts, .parent = parent, .mode = mode};
+    c.user_data = user_data;
     return T::RunMember(c);
 }
 uint32_t VTQ_GetCompressFileTextStreamWithErrCallback(const char *path, VTQ_STREAM *stream,
                                                       const TxtOptions *opts, ParentInfo *parent,
                                                       uint32_t mode, uint64_t user_data) {
-    T::MemberCall c{.path = path,
-                    .stream = stream,
-                    .stream_call = true,
-                    .opts = opts,
-                    .parent = parent,
-                    .mode = mode,
-                    .user_data = user_data};
+    T::MemberCall c{.path = path, .stream = stream, .stream_call = true, .opts = opts};
+    c.parent = parent;
+    c.mode = mode;
+    c.user_data = user_data;
     return T::RunMember(c);
 }
 

@@ -50,8 +50,7 @@ struct ConvCall {
     ConvSource source{};
     std::string charset, src; // the source set, and the bytes handed to cconvConvert
     uint32_t dst_cap = 0;
-    uint32_t zero0 = 1, zero1 = 1, zero2 = 1,
-             produced_before = 1; // the fields the filter must zero
+    uint32_t zero0 = 1, zero1 = 1, zero2 = 1, produced_before = 1; // for the filter to zero
     bool converted = false, terminated = false;
 };
 
@@ -95,9 +94,6 @@ Host &host();
 // The default per-member extraction: the member's bytes to the output, or
 // in split mode to a text file beside the member file.
 uint32_t CopyMember(MemberCall &call);
-
-// The bytes of a file: a memory file of the host, or one on disk.
-std::string FileContent(const std::string &path);
 
 // A VTQ_Stream that collects into a string.
 struct StringStream {

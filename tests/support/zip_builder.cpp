@@ -11,19 +11,17 @@
 namespace vtq::test {
 namespace {
 
-// Little-endian fields.
-void PutN(std::string &s, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>(v >> (8 * i) & 0xff));
+// Little-endian fields, as many bytes each as its digit in widths says.
+template <class... V> void Put(std::string &s, const char *widths, V... values) {
+    const uint64_t v[] = {static_cast<uint64_t>(values)...};
+    for (size_t f = 0; widths[f] != '\0'; ++f)
+        for (int i = 0; i < widths[f] - '0'; ++i) s.push_back(static_cast<char>(v[f] >> (8 * i)));
 }
-void Put16(std::string &s, uint32_t v) { PutN(s, v, 2); }
-void Put32(std::string &s, uint32_t v) { PutN(s, v, 4); }
-void Put64(std::string &s, uint64_t v) { PutN(s, v, 8); }
 // A ZIP64 extra record of the given 64-bit values.
 std::string Zip64Extra(std::initializer_list<uint64_t> values) {
     std::string x;
-    Put16(x, 0x0001);
-    Put16(x, static_cast<uint32_t>(8 * values.size()));
-    for (uint64_t v : values) Put64(x, v);
+    Put(x, "22", 0x0001, 8 * values.size());
+    for (uint64_t v : values) Put(x, "8", v);
     return x;
 }
 
@@ -110,57 +108,35 @@ std::string ZipArchive::Build() const {
             csize = usize = offset = 0xFFFFFFFF;
         }
 
-        Put32(out, 0x04034b50); // local file header
-        Put16(out, 20);         // version needed
-        Put16(out, lflags);
-        Put16(out, Or(m.local_method, m.method));
-        Put32(out, 0x00210000); // time, date
-        Put32(out, Or(m.local_crc, m.bit3 ? 0 : ccrc));
-        Put32(out, Or(m.local_compressed_size, m.bit3 ? 0 : csize));
-        Put32(out, Or(m.local_uncompressed_size, m.bit3 ? 0 : usize));
-        Put16(out, Or(m.local_name_len, m.name.size()));
-        Put16(out, static_cast<uint32_t>(lextra.size()));
+        // Local header: signature, version needed, flags, method, time and date, CRC, sizes,
+        // name and extra lengths.
+        Put(out, "4222444422", 0x04034b50, 20, lflags, Or(m.local_method, m.method), 0x00210000,
+            Or(m.local_crc, m.bit3 ? 0 : ccrc), Or(m.local_compressed_size, m.bit3 ? 0 : csize),
+            Or(m.local_uncompressed_size, m.bit3 ? 0 : usize), Or(m.local_name_len, m.name.size()),
+            lextra.size());
         out += m.name + lextra + stored;
-        if (m.data_descriptor) {
-            for (uint32_t v : {0x08074b50u, ccrc, csize, usize}) Put32(out, v);
-        }
-        Put32(central, 0x02014b50); // central directory header
-        Put16(central, 0x031e);     // made by: Unix
-        Put16(central, 20);         // version needed
-        Put16(central, cflags);
-        Put16(central, m.method);
-        for (uint32_t v : {0x00210000u, ccrc, csize, usize}) Put32(central, v);
-        Put16(central, Or(m.central_name_len, m.name.size()));
-        Put16(central, static_cast<uint32_t>(extra.size()));
-        Put32(central, 0); // comment length, disk start
-        Put16(central, 0); // internal attributes
-        Put32(central, m.name.empty() || m.name.back() != '/' ? 0x81a40000u : 0x41ed0010u);
-        Put32(central, offset);
+        if (m.data_descriptor) Put(out, "4444", 0x08074b50, ccrc, csize, usize);
+        // Central header: the same made by Unix, then comment length, disk start, internal
+        // and external attributes and the local header's offset.
+        Put(central, "422224444224244", 0x02014b50, 0x031e, 20, cflags, m.method, 0x00210000, ccrc,
+            csize, usize, Or(m.central_name_len, m.name.size()), extra.size(), 0, 0,
+            m.name.empty() || m.name.back() != '/' ? 0x81a40000u : 0x41ed0010u, offset);
         central += m.name + extra;
     }
     const uint32_t cd_at = static_cast<uint32_t>(out.size() - stub.size());
     out += central;
     if (zip64) {
-        const uint64_t z64_at = out.size() - stub.size();
-        Put32(out, 0x06064b50);
-        Put64(out, 44);                 // size of the rest
-        Put32(out, 45u << 16 | 0x031e); // made by, version needed
-        Put64(out, 0);                  // this disk, disk of the directory
-        for (uint64_t v : {members.size(), members.size(), central.size(), size_t{cd_at}})
-            Put64(out, v);
-        Put32(out, 0x07064b50); // locator
-        Put32(out, 0);
-        Put64(out, z64_at);
-        Put32(out, 1); // disks
+        // ZIP64 end record: size of the rest, made by and version needed, this disk and that
+        // of the directory, counts, size and offset; its locator: disk, offset, disks.
+        const uint64_t z64_at = out.size() - stub.size(), n = members.size();
+        Put(out, "484888884484", 0x06064b50, 44, 45u << 16 | 0x031e, 0, n, n, central.size(), cd_at,
+            0x07064b50, 0, z64_at, 1);
     }
-    Put32(out, 0x06054b50);
-    Put16(out, 0); // this disk
-    Put16(out, Or(cd_disk, 0));
-    Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));
-    Put16(out, Or(entries_total, zip64 ? 0xFFFF : members.size()));
-    Put32(out, Or(cd_size, zip64 ? 0xFFFFFFFF : central.size()));
-    Put32(out, Or(cd_offset, zip64 ? 0xFFFFFFFF : cd_at));
-    Put16(out, static_cast<uint32_t>(comment.size()));
+    // End record: this disk, the directory's, entry counts, directory size and offset.
+    const uint16_t entries = Or(entries_total, zip64 ? 0xFFFF : members.size());
+    Put(out, "42222442", 0x06054b50, 0, Or(cd_disk, 0), entries, entries,
+        Or(cd_size, zip64 ? 0xFFFFFFFF : central.size()), Or(cd_offset, zip64 ? 0xFFFFFFFF : cd_at),
+        comment.size());
     out += comment;
     return out;
 }

@@ -1,11 +1,10 @@
 """corpus_members.py - what Python's zipfile reads of each corpus archive.
 
-One line per archive: its name, a tab, then "unreadable" when zipfile cannot
-open it, else one word per file member in directory order: the SHA-256 of
-its bytes, "-" when zipfile cannot read them, "!" before the SHA-256 when
-zipfile gave another size than the declared one.  No password is given.
+One line per archive: its name, a tab, then "unreadable" when zipfile cannot open it, else one
+word per file member in directory order: "CRC-32:size" of its bytes, "-" when zipfile cannot read
+them, "!" before it when zipfile gave another size than the declared one.  No password is given.
 """
-import hashlib
+import binascii
 import sys
 import zipfile
 
@@ -22,7 +21,7 @@ for name in files:
     for info in (i for i in archive.infolist() if not i.filename.endswith("/")):
         try:
             data = archive.read(info)
-            words.append(("" if len(data) == info.file_size else "!") + hashlib.sha256(data).hexdigest())
+            words.append(("" if len(data) == info.file_size else "!") + "%08x:%d" % (binascii.crc32(data), len(data)))
         except Exception:
             words.append("-")
     print(name + "\t" + " ".join(words))

@@ -6,7 +6,6 @@
 
 #include "host/comm/comm.h"
 
-namespace cm = vtq::comm;
 using std::string_literals::operator""s;
 
 namespace {
@@ -19,20 +18,11 @@ TEST(CutStr, EndsOnACharacterBoundary) {
         std::string text;
         uint32_t budget, want;
     } rows[] = {
-        {0,
-         "a\xE6\x97\xA5"
-         "b",
-         3, 1},
-        {0,
-         "a\xE6\x97\xA5"
-         "b",
-         4, 4},
-        {9, "\xF0\x9F\x98\x80z", 3, 0},
+        {0, "a\u65E5b", 3, 1},
+        {0, "a\u65E5b", 4, 4},
+        {9, "\U0001F600z", 3, 0},
         {0, "a\x80\x80\x80\x80\x80", 3, 3},
-        {1,
-         "a\0\x3D\xD8\x00\xDE"
-         "b\0"s,
-         4, 2},
+        {1, "a\0\x3D\xD8\x00\336b\0"s, 4, 2},
         {1, "a\0b\0c\0"s, 5, 4},
         {2, "\0a\xD8\x3D\xDE\x00"s, 5, 2},
         {10, std::string(12, 'x'), 11, 8},
@@ -46,8 +36,8 @@ TEST(CutStr, EndsOnACharacterBoundary) {
     for (const auto &r : rows) {
         TxtOptions opts{};
         opts.OutCode = r.out_code;
-        EXPECT_EQ(cm::cut_str(r.text.data(), static_cast<uint32_t>(r.text.size()), r.budget, &opts,
-                              nullptr, 1),
+        EXPECT_EQ(vtq::comm::cut_str(r.text.data(), static_cast<uint32_t>(r.text.size()), r.budget,
+                                     &opts, nullptr, 1),
                   r.want)
             << ::testing::PrintToString(r.text) << " in " << r.out_code;
     }

@@ -12,8 +12,8 @@ using std::string_literals::operator""s;
 
 namespace {
 
-// A conversion job; rows name only the fields that differ from these.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+// A conversion job; rows name the fields up to the last that differs.
 struct Job {
     uint32_t out_code = 0;
     std::string charset;          // TxtOptions.Charset
@@ -61,135 +61,66 @@ Result Convert(const Job &s, const std::string &text) {
     return r;
 }
 
-const std::string kSun = "\xE6\x97\xA5"; // U+65E5, in every double-byte set
-
 // Whole conversions, byte for byte.  The output encodings and the common
-// line breaks are pinned end to end (tests/e2e); here the rest.
+// line breaks are pinned end to end (tests/e2e); here the rest.  U+65E5 is
+// in every double-byte set.
 TEST(Conf, Conversions) {
-    const std::string x = "A" + kSun, brk = "a\r\nb\rc\nd", l1 = "ISO-8859-1";
+    const std::string x = "A\u65E5", brk = "a\r\nb\rc\nd", l1 = "ISO-8859-1", u8 = "UTF-8";
+    const std::string sj = "Shift_JIS";
     const struct {
         const char *what;
-        Job job;
+        Job job; // out_code, charset, source, first, line_breaks, mode, subst, cap
         std::string text, want;
         bool overflow = false; // the output stopped for want of room
     } rows[] = {
-        {"utf-16be", {.out_code = 2}, x, "\0A\x65\xE5"s},
-        {"utf-32le", {.out_code = 10}, x, "A\0\0\0\xE5\x65\0\0"s},
-        {"cp949", {.out_code = 7}, x, "A\xEC\xED"},
-        {"latin-1", {.out_code = 8}, x, "A?"},
+        {"utf-16be", {2}, x, "\0A\x65\xE5"s},
+        {"utf-32le", {10}, x, "A\0\0\0\xE5\x65\0\0"s},
+        {"cp949", {7}, x, "A\xEC\xED"},
+        {"latin-1", {8}, x, "A?"},
         // Line-break modes; unknown ones give CRLF, a missing character LF.
-        {"u2028",
-         {.source = l1, .line_breaks = 1, .mode = 4},
-         brk,
-         "a\xE2\x80\xA8"
-         "b\xE2\x80\xA8"
-         "c\xE2\x80\xA8"
-         "d"},
-        {"nel",
-         {.source = l1, .line_breaks = 1, .mode = 5},
-         brk,
-         "a\xC2\x85"
-         "b\xC2\x85"
-         "c\xC2\x85"
-         "d"},
-        {"mode 77", {.source = l1, .line_breaks = 1, .mode = 77}, brk, "a\r\nb\r\nc\r\nd"},
-        {"u2028 in latin-1",
-         {.out_code = 8, .source = l1, .line_breaks = 1, .mode = 4},
-         brk,
-         "a\nb\nc\nd"},
-        {"nel in latin-1",
-         {.out_code = 8, .source = l1, .line_breaks = 1, .mode = 5},
-         brk,
-         "a\x85"
-         "b\x85"
-         "c\x85"
-         "d"},
-        {"lf in utf-16le",
-         {.out_code = 1, .source = l1, .line_breaks = 1, .mode = 2},
-         brk,
-         "a\0\n\0b\0\n\0c\0\n\0d\0"s},
-        {"breaks pass without LineBreakConv", {.mode = 2}, brk, brk},
+        {"u2028", {0, "", l1, 0, 1, 4}, brk, "a\u2028b\u2028c\u2028d"},
+        {"nel", {0, "", l1, 0, 1, 5}, brk, "a\302\205b\302\205c\302\205d"},
+        {"mode 77", {0, "", l1, 0, 1, 77}, brk, "a\r\nb\r\nc\r\nd"},
+        {"u2028 in latin-1", {8, "", l1, 0, 1, 4}, brk, "a\nb\nc\nd"},
+        {"nel in latin-1", {8, "", l1, 0, 1, 5}, brk, "a\205b\205c\205d"},
+        {"lf in utf-16le", {1, "", l1, 0, 1, 2}, brk, "a\0\n\0b\0\n\0c\0\n\0d\0"s},
+        {"breaks pass without LineBreakConv", {0, "", u8, 0, 0, 2}, brk, brk},
         // The filter's line break: one CR read as ISO-8859-1, first output.
-        {"filter's line break",
-         {.out_code = 11, .source = l1, .first = 1, .line_breaks = 1, .mode = 1},
-         "\r",
-         "\0\0\xFE\xFF\0\0\0\r\0\0\0\n"s},
+        {"filter's line break", {11, "", l1, 1, 1, 1}, "\r", "\0\0\xFE\xFF\0\0\0\r\0\0\0\n"s},
         // Substitution of invalid and unrepresentable input.
-        {"invalid utf-8, given subst",
-         {.subst = '?'},
-         "a\xFF"
-         "b",
-         "a?b"},
-        {"invalid utf-8, default unicode",
-         {},
-         "a\xFF"
-         "b",
-         "a\xEF\xBF\xBD"
-         "b"},
-        {"invalid utf-8, default utf-16", {.out_code = 1}, "\xFF", "\xFD\xFF"},
-        {"invalid utf-8, default legacy", {.out_code = 3}, "a\xC3", "a?"},
-        {"each bad byte once",
-         {.subst = '#'},
-         "\xF0\x9F\x98"
-         "b",
-         "###b"},
-        {"truncated cp932 lead",
-         {.charset = "Shift_JIS", .source = "Shift_JIS", .subst = '?'},
-         "a\x93",
-         "a?"},
-        {"unrepresentable, given", {.out_code = 3, .subst = '*'}, "\xC3\xA9", "*"},
-        {"unrepresentable, default",
-         {.out_code = 5},
-         "\xEA\xB0\x80"
-         "x",
-         "?x"}, // Hangul
-        {"surrogate code in utf-8", {.subst = '?'}, "\xED\xA0\x80", "???"},
+        {"invalid utf-8, given subst", {0, "", u8, 0, 0, 0, '?'}, "a\377b", "a?b"},
+        {"invalid utf-8, default unicode", {}, "a\377b", "a\uFFFDb"},
+        {"invalid utf-8, default utf-16", {1}, "\xFF", "\xFD\xFF"},
+        {"invalid utf-8, default legacy", {3}, "a\xC3", "a?"},
+        {"each bad byte once", {0, "", u8, 0, 0, 0, '#'}, "\xF0\x9F\x98z", "###z"},
+        {"truncated cp932 lead", {0, sj, sj, 0, 0, 0, '?'}, "a\x93", "a?"},
+        {"unrepresentable, given", {3, "", u8, 0, 0, 0, '*'}, "\u00E9", "*"},
+        {"unrepresentable, default", {5}, "\uAC00x", "?x"}, // Hangul
+        {"surrogate code in utf-8", {0, "", u8, 0, 0, 0, '?'}, "\xED\xA0\x80", "???"},
         // Valid UTF-8 with non-ASCII bytes is read as UTF-8 unless Charset
         // names one of the six group names.
-        {"utf-8 rule, no charset", {.source = "Shift_JIS"}, "\xC3\xA9", "\xC3\xA9"},
-        {"utf-8 rule, not a group name",
-         {.charset = "ISO-8859-15", .source = "KoreanKSC"},
-         "\xC3\xA9",
-         "\xC3\xA9"},
-        {"utf-8 rule off, Shift_JIS",
-         {.charset = "Shift_JIS", .source = "Shift_JIS"},
-         "\xC3\xA9",
-         "\xEF\xBE\x83\xEF\xBD\xA9"},
-        {"not utf-8: the given set", {.source = l1}, "caf\xE9", "caf\xC3\xA9"},
+        {"utf-8 rule, no charset", {0, "", sj}, "\u00E9", "\u00E9"},
+        {"utf-8 rule, not a group name", {0, "ISO-8859-15", "KoreanKSC"}, "\u00E9", "\u00E9"},
+        {"utf-8 rule off, Shift_JIS", {0, sj, sj}, "\u00E9", "\uFF83\uFF69"},
+        {"not utf-8: the given set", {0, "", l1}, "caf\xE9", "caf\u00E9"},
         // Source names (Charset = the name keeps the UTF-8 rule off), and
         // names of the alias table in any spelling, read as the family's
         // superset.
-        {"ChineseBIG5", {.charset = "ChineseBIG5", .source = "ChineseBIG5"}, "\xA4\xE9", kSun},
-        {"KoreanKSC, cp949 only",
-         {.charset = "KoreanKSC", .source = "KoreanKSC"},
-         "\x81\x41",
-         "\xEA\xB0\x82"},
-        {"WINDOWS31J", {.charset = "WINDOWS31J", .source = "WINDOWS31J"}, "\x93\xFA", kSun},
-        {"UTF-16LE: its ASCII is not bytes", {.source = "UTF-16LE"}, "A\0\xE5\x65"s, x},
-        {"Shift_JIS, a trail byte in ASCII's range",
-         {.charset = "Shift_JIS", .source = "Shift_JIS"},
-         "a\x95\x5C"
-         "b",
-         "a\xE8\xA1\xA8"
-         "b"},
-        {"shift-jis as CP932", {.source = "shift-jis"}, "\x87\x40", "\xE2\x91\xA0"},
-        {"EUC_KR as CP949", {.source = "EUC_KR"}, "\x81\x41", "\xEA\xB0\x82"},
-        {"x-mac-cyrillic", {.source = "x-mac-cyrillic"}, "\x8F", "\xD0\x9F"},
+        {"ChineseBIG5", {0, "ChineseBIG5", "ChineseBIG5"}, "\xA4\xE9", "\u65E5"},
+        {"KoreanKSC, cp949 only", {0, "KoreanKSC", "KoreanKSC"}, "\x81\x41", "\uAC02"},
+        {"WINDOWS31J", {0, "WINDOWS31J", "WINDOWS31J"}, "\x93\xFA", "\u65E5"},
+        {"UTF-16LE: its ASCII is not bytes", {0, "", "UTF-16LE"}, "A\0\xE5\x65"s, x},
+        {"Shift_JIS, a trail byte in ASCII's range", {0, sj, sj}, "a\x95\\b", "a\u8868b"},
+        {"shift-jis as CP932", {0, "", "shift-jis"}, "\x87\x40", "\u2460"},
+        {"EUC_KR as CP949", {0, "", "EUC_KR"}, "\x81\x41", "\uAC02"},
+        {"x-mac-cyrillic", {0, "", "x-mac-cyrillic"}, "\x8F", "\u041F"},
         // Output stops after the last whole character that fits.
-        {"fits exactly", {.mode = 1, .cap = 5}, "ab" + kSun, "ab" + kSun},
-        {"3-byte char straddles", {.mode = 1, .cap = 4}, "ab" + kSun, "ab", true},
-        {"surrogate pair straddles",
-         {.out_code = 1, .mode = 1, .cap = 5},
-         "a\xF0\x9F\x98\x80",
-         "a\0"s,
-         true},
-        {"line break is one unit", {.line_breaks = 1, .mode = 1, .cap = 2}, "a\r\n", "a", true},
-        {"no room for the mark", {.out_code = 10, .first = 1, .mode = 1, .cap = 3}, "a", "", true},
-        {"mark fits, char not",
-         {.out_code = 10, .first = 1, .mode = 1, .cap = 7},
-         "a",
-         "\xFF\xFE\0\0"s,
-         true},
+        {"fits exactly", {0, "", u8, 0, 0, 1, 0, 5}, "ab\u65E5", "ab\u65E5"},
+        {"3-byte char straddles", {0, "", u8, 0, 0, 1, 0, 4}, "ab\u65E5", "ab", true},
+        {"surrogate pair straddles", {1, "", u8, 0, 0, 1, 0, 5}, "a\U0001F600", "a\0"s, true},
+        {"line break is one unit", {0, "", u8, 0, 1, 1, 0, 2}, "a\r\n", "a", true},
+        {"no room for the mark", {10, "", u8, 1, 0, 1, 0, 3}, "a", "", true},
+        {"mark fits, char not", {10, "", u8, 1, 0, 1, 0, 7}, "a", "\xFF\xFE\0\0"s, true},
     };
     for (const auto &r : rows) {
         const Result got = Convert(r.job, r.text);
@@ -197,9 +128,9 @@ TEST(Conf, Conversions) {
         EXPECT_EQ(got.convert != 0, r.overflow) << r.what;
         EXPECT_EQ(got.out, r.want) << r.what;
     }
-    EXPECT_NE(Convert({.out_code = 12}, "A").init, 0);
-    EXPECT_NE(Convert({.source = "NO-SUCH-CHARSET"}, "x").change, 0);
-    EXPECT_NE(Convert({.source = ""}, "x").change, 0);
+    EXPECT_NE(Convert({12}, "A").init, 0);
+    EXPECT_NE(Convert({0, "", "NO-SUCH-CHARSET"}, "x").change, 0);
+    EXPECT_NE(Convert({0, "", ""}, "x").change, 0);
     // The first-output flag puts a byte-order mark in front for the Unicode
     // encodings that have one, and nothing at all for an empty source.
     const std::string boms[] = {"",
@@ -215,10 +146,9 @@ TEST(Conf, Conversions) {
                                 "\xFF\xFE\0\0"s,
                                 "\0\0\xFE\xFF"s};
     for (uint32_t code = 0; code < 12; ++code)
-        EXPECT_EQ(Convert({.out_code = code, .first = 1}, "x").out,
-                  boms[code] + Convert({.out_code = code}, "x").out)
+        EXPECT_EQ(Convert({code, "", u8, 1}, "x").out, boms[code] + Convert({code}, "x").out)
             << "OutCode " << code;
-    EXPECT_EQ(Convert({.out_code = 1, .first = 1}, "").out, "");
+    EXPECT_EQ(Convert({1, "", u8, 1}, "").out, "");
     // Random bytes through every source set end, and fit four output bytes
     // per source byte, nothing dropped wholesale.
     std::mt19937 rng(7);
@@ -226,7 +156,7 @@ TEST(Conf, Conversions) {
     for (char &ch : noise) ch = static_cast<char>(rng());
     for (const char *name : {"ISO-8859-1", "ChineseGBK", "ChineseBIG5", "KoreanKSC", "Shift_JIS",
                              "UTF-8", "EUC-JP", "ISO-2022-JP"}) {
-        const Result got = Convert({.charset = name, .source = name, .cap = 4 * 2048}, noise);
+        const Result got = Convert({0, name, name, 0, 0, 0, 0, 4 * 2048}, noise);
         EXPECT_EQ(got.convert, 0) << name;
         EXPECT_GT(got.out.size(), noise.size() / 2) << name;
     }

@@ -2,6 +2,7 @@
 // by field as the test host records it
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <memory>
 
 #include "tests/support/fixture.h"
@@ -41,21 +42,15 @@ protected:
 // text: TransUCSChar's words, else TransCRLF's.
 void CheckCall(const ConvCall &c, uint32_t first, bool text, char subst, const std::string &charset,
                const std::string &src, uint32_t swap) {
-    EXPECT_EQ(c.params.OutCode, kOutCode);
-    EXPECT_EQ(c.params.FirstOutput, first);
-    EXPECT_EQ(c.params.TextConv, text ? 1u : 0u);
-    EXPECT_EQ(c.params.LineBreakConv, text ? 0u : 1u);
-    EXPECT_EQ(c.params.LineBreakMode, kLineBreakMode);
-    EXPECT_EQ(c.params.Zero, 0u);
-    EXPECT_EQ(std::string(c.params.Subst, 2), std::string(1, subst) + std::string(1, 0));
-    EXPECT_EQ(std::string(c.params.Subst2, 2), std::string(1, subst) + std::string(1, 0));
-    EXPECT_TRUE(std::all_of(std::begin(c.params.String), std::end(c.params.String),
-                            [](char ch) { return ch == 0; }));
-    EXPECT_EQ(c.source.Swap, swap);
-    EXPECT_EQ(c.source.Word1, 0u);
-    EXPECT_EQ(c.source.Word2, 1u);
-    EXPECT_EQ(c.charset, charset);
-    EXPECT_EQ(c.src, src);
+    const ConvParams &p = c.params;
+    EXPECT_EQ(
+        std::tuple(p.OutCode, p.FirstOutput, p.TextConv, p.LineBreakConv, p.LineBreakMode, p.Zero),
+        std::tuple(kOutCode, first, text ? 1u : 0u, text ? 0u : 1u, kLineBreakMode, 0u));
+    const std::string s{subst, '\0'}, zeros(sizeof p.String, '\0');
+    EXPECT_EQ(std::string(p.Subst, 2) + std::string(p.Subst2, 2), s + s);
+    EXPECT_EQ(std::string(p.String, sizeof p.String), zeros);
+    EXPECT_EQ(std::tuple(c.source.Swap, c.source.Word1, c.source.Word2, c.charset, c.src),
+              std::tuple(swap, 0u, 1u, charset, src));
     EXPECT_EQ(c.dst_cap, text ? 4 * src.size() : 32u);
     EXPECT_EQ(c.zero0 | c.zero1 | c.zero2 | c.produced_before, 0u);
     EXPECT_TRUE(c.converted && c.terminated);

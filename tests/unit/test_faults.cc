@@ -1,19 +1,15 @@
-// test_faults.cc - every failable host call of an extraction fails in turn
-//
-// A clean run counts the calls of each kind; then call 1, 2, ... N of that
-// kind fails, once and then from that call on (as when a disk stays full).
-// Every run must end with a code its kind allows, give back every
-// allocation and descriptor, leave no memory file (a member file whose
-// removal failed or that was written short may stay) and put nothing
-// outside the output directory.  A fault that never fired means the count
-// was wrong.
+// test_faults.cc - every failable host call of an extraction fails in turn: a clean run counts
+// the calls of each kind, then call 1, 2, ... N fails, once and from then on (a disk that stays
+// full).  Every run ends with a code its kind allows, gives back every allocation and descriptor,
+// leaves no memory file (a member file whose removal failed or that was written short may stay)
+// and writes nothing outside the output directory; a fault that never fired is a wrong count.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "tests/support/encoders.h"
 #include "tests/support/fixture.h"
@@ -25,9 +21,8 @@ namespace fs = std::filesystem;
 namespace vtq::test {
 namespace {
 
-// The codes a fault of each kind may end in besides the clean run's, 0
-// (a failure the extraction can live with), and a member's 6000/6003 when
-// KeepGoing records the member and goes on.
+// The codes a fault of each kind may end in besides the clean run's, 0 (a failure the extraction
+// can live with), and a member's 6000/6003 when KeepGoing records the member and goes on.
 struct Kind {
     HostCall call;
     const char *name;
@@ -48,95 +43,77 @@ const Kind kKinds[] = {
     {kConv, "convert", {}},
 };
 
-ZipArchive Archive(std::initializer_list<std::tuple<const char *, std::string, uint16_t>> members) {
+using Members = std::vector<std::tuple<const char *, std::string, uint16_t>>;
+ZipArchive Archive(const Members &members) {
     ZipArchive a;
     for (const auto &[name, data, method] : members) a.Add(name, data, method);
     return a;
 }
-std::string Inner() {
-    return Archive({{"d/", "", 0}, {"d/x.txt", "inner x\n", 8}, {"y.txt", "inner y\n", 0}}).Build();
-}
+const std::string kInner =
+    Archive({{"d/", "", 0}, {"d/x.txt", "inner x\n", 8}, {"y.txt", "inner y\n", 0}}).Build();
 
 struct Scenario {
     const char *label;
     bool loop;       // straight into the loop, with the password "pw" in the context
     uint32_t mode;   // ModeFlags besides Enabled
     uint32_t format; // FormatFlags
-    std::function<ZipArchive()> archive;
+    Members members;
+    void (*edit)(ZipArchive &);
     uint32_t clean_code;
     size_t clean_calls; // hand-offs without faults
 };
 
+Scenario S(const char *label, bool loop, uint32_t mode, uint32_t format, Members members,
+           uint32_t clean_code, size_t clean_calls, void (*edit)(ZipArchive &) = nullptr) {
+    return {label, loop, mode, format, std::move(members), edit, clean_code, clean_calls};
+}
 const Scenario kScenarios[] = {
     // Pruned at the end: an empty directory and an empty text.
-    {"SplitWithDirectories", false, 0, 0,
-     [] {
-         return Archive({{"d/", "", 0},
-                         {"d/e/", "", 0},
-                         {"d/e/f.txt", "deep text\n", 8},
-                         {"g.txt", "top text\n", 0},
-                         {"h/i.txt", "implied directory\n", 8},
-                         {"empty/", "", 0},
-                         {"z.txt", "", 0}});
-     },
-     0, 4},
-    {"Flat", false, VTQ_MODE_FLAT, 0,
-     [] {
-         return Archive({{"x/a.txt", "first a\n", 0},
-                         {"y/a.doc", "second a\n", 8},
-                         {"b.txt", std::string(3000, 'b'), 8}});
-     },
-     0, 3},
-    // A member without a filter (6000) is recorded and the walk goes on; the
-    // log is one more file to open, write and close.
-    {"ComposeKeepGoingWithLog", false, VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, VTQ_FMT_LOG,
-     [] {
-         return Archive({{"a.txt", "alpha\n", 0},
-                         {"skip.bin", "no filter", 0},
-                         {"c.txt", std::string(2000, 'c'), 8}});
-     },
-     6000, 3},
-    {"NestedSplit", false, 0, 0,
-     [] {
-         return Archive({{"note.txt", "outer\n", 0}, {"inner.zip", Inner(), 0}});
-     },
-     0, 4},
-    {"NestedComposeInParent", false, VTQ_MODE_COMPOSE | VTQ_MODE_TEMP_IN_PARENT, 0,
-     [] {
-         return Archive({{"inner.zip", Inner(), 8}, {"note.txt", "outer\n", 0}});
-     },
-     0, 4},
-    {"EncryptedWithPassword", true, VTQ_MODE_COMPOSE, 0,
-     [] {
-         ZipArchive a = Archive({{"s.txt", "stored secret\n", 0},
-                                 {"t.txt", std::string(500, 't'), 8},
-                                 {"p.txt", "plain\n", 0}});
-         a.members[0].password = a.members[1].password = "pw";
-         return a;
-     },
-     0, 3},
-    // Extended mode, password "pw": a stub, ZIP64 fields, AES and traditional
-    // encryption, bzip2, a nested archive, and a CRC failure skipped (6003).
-    {"Extended", false, VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, 0,
-     [] {
-         ZipArchive a =
-             Archive({{"a.txt", "alpha\n", 0}, {"bad.txt", "crc\n", 0}, {"inner.zip", Inner(), 8}});
-         a.stub = "#!/bin/sh\n";
-         a.members[0].zip64 = true;
-         a.members[1].crc = 1;
-         Encode(a.Add("aes.txt", std::string(700, 'a')), 12, VTQ_ENC_AES256, "pw");
-         Encode(a.Add("crypt.txt", "traditional\n"), 8, VTQ_ENC_ZIPCRYPTO, "pw");
-         return a;
-     },
-     6003, 6},
+    S("SplitWithDirectories", false, 0, 0,
+      {{"d/", "", 0},
+       {"d/e/", "", 0},
+       {"d/e/f.txt", "deep text\n", 8},
+       {"g.txt", "top text\n", 0},
+       {"h/i.txt", "implied directory\n", 8},
+       {"empty/", "", 0},
+       {"z.txt", "", 0}},
+      0, 4),
+    S("Flat", false, VTQ_MODE_FLAT, 0,
+      {{"x/a.txt", "first a\n", 0},
+       {"y/a.doc", "second a\n", 8},
+       {"b.txt", std::string(3000, 'b'), 8}},
+      0, 3),
+    // A member without a filter (6000) is recorded and the walk goes on; the log is one more
+    // file to open, write and close.
+    S("ComposeKeepGoingWithLog", false, VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, VTQ_FMT_LOG,
+      {{"a.txt", "alpha\n", 0}, {"skip.bin", "no filter", 0}, {"c.txt", std::string(2000, 'c'), 8}},
+      6000, 3),
+    S("NestedSplit", false, 0, 0, {{"note.txt", "outer\n", 0}, {"inner.zip", kInner, 0}}, 0, 4),
+    S("NestedComposeInParent", false, VTQ_MODE_COMPOSE | VTQ_MODE_TEMP_IN_PARENT, 0,
+      {{"inner.zip", kInner, 8}, {"note.txt", "outer\n", 0}}, 0, 4),
+    S("EncryptedWithPassword", true, VTQ_MODE_COMPOSE, 0,
+      {{"s.txt", "stored secret\n", 0},
+       {"t.txt", std::string(500, 't'), 8},
+       {"p.txt", "plain\n", 0}},
+      0, 3, [](ZipArchive &a) { a.members[0].password = a.members[1].password = "pw"; }),
+    // Extended mode, password "pw": a stub, ZIP64 fields, AES and traditional encryption, a
+    // nested archive, and a CRC failure skipped (6003).
+    S("Extended", false, VTQ_MODE_EXTENDED | VTQ_MODE_COMPOSE | VTQ_MODE_KEEP_GOING, 0,
+      {{"a.txt", "alpha\n", 0}, {"bad.txt", "crc\n", 0}, {"inner.zip", kInner, 8}}, 6003, 6,
+      [](ZipArchive &a) {
+          a.stub = "#!/bin/sh\n";
+          a.members[0].zip64 = true;
+          a.members[1].crc = 1;
+          Encode(a.Add("aes.txt", std::string(700, 'a')), 12, VTQ_ENC_AES256, "pw");
+          Encode(a.Add("crypt.txt", "traditional\n"), 8, VTQ_ENC_ZIPCRYPTO, "pw");
+      }),
 };
 
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.label; }
 
-// The host's extraction: an archive member goes back into the filter (in
-// compose mode into an output of its own beside the top-level one, in split
-// mode under a work directory of its own), *.bin has no filter, the rest is
-// copied as text.
+// The host's extraction: an archive member goes back into the filter (in compose mode into an
+// output of its own beside the top-level one, in split mode under a work directory of its own),
+// *.bin has no filter, the rest is copied as text.
 uint32_t Member(MemberCall &call) {
     if (call.path.ends_with(".bin")) return VTQ_E_NO_FILTER;
     if (call.content.rfind("PK\x03\x04", 0) != 0) return CopyMember(call);
@@ -153,13 +130,14 @@ protected:
         HostTest::SetUp();
         fs::create_directories(Path("in"));
         fs::create_directories(Path("out"));
-        WriteFile(Path("in/a.zip"), GetParam().archive().Build());
+        ZipArchive a = Archive(GetParam().members);
+        if (GetParam().edit != nullptr) GetParam().edit(a);
+        WriteFile(Path("in/a.zip"), a.Build());
         host().member = Member;
         fds_ = OpenFds();
     }
-    // One extraction, fault armed as the caller left it; then the checks
-    // every run must pass, and a clean start for the next (so that it makes
-    // the same host calls up to its fault).
+    // One extraction, fault armed as the caller left it; then the checks every run must pass,
+    // and a clean start for the next (so that it makes the same host calls up to its fault).
     uint32_t Run(const Kind &kind, const std::string &trace) {
         const Scenario &s = GetParam();
         TxtOptions opts{};
@@ -195,16 +173,12 @@ protected:
         for (const auto &e : fs::directory_iterator(Path("out"))) fs::remove_all(e.path());
         return r;
     }
-    const VtqExtension ext_{sizeof ext_,
-                            VTQ_EXTENSION_VERSION,
-                            reinterpret_cast<const unsigned char *>("pw"),
-                            2,
-                            0,
-                            nullptr,
-                            nullptr,
-                            {},
-                            nullptr,
-                            {}};
+    const VtqExtension ext_ = [] {
+        VtqExtension e{};
+        e.Size = sizeof e, e.Version = VTQ_EXTENSION_VERSION, e.PasswordLen = 2;
+        e.Password = reinterpret_cast<const unsigned char *>("pw");
+        return e;
+    }();
     size_t fds_ = 0;
 };
 
@@ -232,10 +206,9 @@ TEST_P(Faults, EveryCallOfEveryKind) {
     EXPECT_GT(runs, 100u);
 }
 
-// Reads of 1, 7 or 31 bytes at a time.  The extended walk reads until it
-// has what it asked for, so its result and members are those of whole
-// reads; the documented walk takes one read's count on trust, and must
-// still end with a code and clean up.
+// Reads of 1, 7 or 31 bytes at a time.  The extended walk reads until it has what it asked for,
+// so its result and members are those of whole reads; the documented walk takes one read's count
+// on trust, and must still end with a code and clean up.
 TEST_P(Faults, ShortReads) {
     const Kind &read = kKinds[2];
     const auto contents = [] {

@@ -1,4 +1,5 @@
-// test_handoff.cc - members handed to the host, and the compose output bytes
+// test_handoff.cc - the writers (size limit, lazy output file, characters cut whole), members
+// handed to the host, and the compose output bytes
 #include <filesystem>
 
 #include "tests/support/fixture.h"
@@ -10,40 +11,155 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Fresh: a context writing to a string stream, or to a file (opened already, or left for the
+// writers to open), with the limit off, output begun and LF line breaks.
+class Writer : public OutputTest {
+protected:
+    void Fresh(bool stream, bool open = true) {
+        VTQ_FileClose(bus_->OutFile);
+        *bus_ = ZipBus{};
+        bus_->Options = &opts_;
+        bus_->Parent = parent_.get();
+        bus_->LeadWritten = 1;
+        bus_->Option[VTQ_OPT_LINE_BREAK_MODE] = 2;
+        stream_.data.clear();
+        fs::remove(out_path_);
+        bus_->StreamMode = stream ? 1 : 0;
+        bus_->Stream = stream ? stream_.get() : nullptr;
+        bus_->OutPath = stream ? nullptr : out_path_.c_str();
+        if (!stream && open) bus_->OutFile = VTQ_FileOpen(out_path_.c_str(), "wb");
+    }
+};
+
+// Each case on a file and a stream, with nothing sharing the count (0), in compose mode (1) and
+// with ShareCount (2).  counts: the write reaches the counting (and sharing) step.
+TEST_F(Writer, SizeLimit) {
+    const struct {
+        uint32_t on, limit, written, reached, n, result, written_after, out_len, reached_after;
+        bool counts;
+    } cases[] = {
+        {1, 100, 90, 0, 20, 3005, 100, 10, 1, true}, // cut to the budget
+        {1, 100, 80, 0, 20, 0, 100, 20, 0, true},    // ends exactly at the limit
+        {1, 100, 100, 0, 0, 3005, 100, 0, 1, false}, // even 0 bytes are refused there
+        {1, 0, 0, 0, 5, 3005, 0, 0, 1, false},
+        {0, 100, 90, 1, 20, 0, 90, 20, 1, false},  // limit off: whole, uncounted
+        {1, 100, 10, 1, 5, 3005, 10, 0, 1, false}, // already reached
+        {1, 0xFFFFFFFF, 0xFFFFFFF0, 0, 0x20, 3005, 0xFFFFFFFF, 15, 1, true},
+    };
+    const std::string data(0x20, 'x');
+    for (const auto &c : cases) {
+        for (int run = 0; run < 6; ++run) {
+            const bool stream = run & 1;
+            const int share = run / 2;
+            SCOPED_TRACE(testing::Message() << c.limit << " " << c.written << " run " << run);
+            opts_.ModeFlags = share == 1 ? VTQ_MODE_COMPOSE : 0;
+            Fresh(stream);
+            bus_->Option[VTQ_OPT_SHARE_COUNT] = share == 2 ? 1 : 0;
+            bus_->Option[VTQ_OPT_SIZE_LIMIT_ON] = c.on;
+            bus_->SizeLimit = c.limit;
+            bus_->Written = c.written;
+            bus_->LimitReached = c.reached;
+            parent_->Written = 777;
+            EXPECT_EQ(myfwrite(bus_.get(), data.data(), 1, c.n, bus_->OutFile), c.result);
+            EXPECT_EQ(bus_->Written, c.written_after);
+            EXPECT_EQ(bus_->LimitReached, c.reached_after);
+            EXPECT_EQ(parent_->Written, c.counts && share != 0 ? c.written_after : 777u);
+            if (c.on != 0 && c.reached_after != 0) {
+                EXPECT_EQ(myfwrite(bus_.get(), "y", 1, 1, bus_->OutFile), 3005u);
+            }
+            EXPECT_EQ(Output(), data.substr(0, c.out_len));
+        }
+    }
+}
+
+// A string cut by the limit never ends inside a character; after it the writers still report, and
+// write nothing.
+TEST_F(Writer, CutAtCharacterBoundary) {
+    const std::string e_acute = "a\xC3\xA9", smiley = "a\xF0\x9F\x98\x80", bom16("\xFF\xFE", 2);
+    const struct {
+        uint32_t out_code;
+        std::string text;
+        uint32_t limit;
+        std::string out;
+    } cases[] = {
+        {0, e_acute, 2, "a"},
+        {0, e_acute, 3, e_acute},
+        {9, e_acute, 5, "\xEF\xBB\xBF" + std::string("a")},
+        {1, e_acute, 5, bom16 + std::string("a\0", 2)},
+        {1, smiley, 7, bom16 + std::string("a\0", 2)},
+        {1, smiley, 8, bom16 + std::string("a\0\x3D\xD8\x00\xDE", 6)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.out_code << " limit " << c.limit);
+        opts_.OutCode = c.out_code;
+        Fresh(false);
+        bus_->LeadWritten = 0;
+        bus_->Option[VTQ_OPT_SIZE_LIMIT_ON] = 1;
+        bus_->SizeLimit = c.limit;
+        const uint32_t produced = WriteStrToFile(bus_.get(), c.text.data(),
+                                                 static_cast<uint32_t>(c.text.size()), nullptr);
+        EXPECT_GE(produced, c.out.size());
+        EXPECT_EQ(bus_->Written, c.out.size());
+        EXPECT_EQ(bus_->TextWritten, 1u);
+        const bool cut = produced > c.out.size();
+        EXPECT_EQ(bus_->LimitReached, cut ? 1u : 0u);
+        if (cut) {
+            bus_->TextWritten = 0;
+            EXPECT_EQ(WriteStrToFile(bus_.get(), "b", 1, nullptr), c.out_code == 1 ? 2u : 1u);
+            EXPECT_EQ(bus_->TextWritten, 1u);
+            WriteCRLFToFile(bus_.get());
+            EXPECT_EQ(bus_->Written, c.out.size());
+        }
+        EXPECT_EQ(Output(), c.out);
+    }
+}
+
+// The output file opens on first need; a failed open writes nothing, is reported in
+// OutOpenFailed and retried by the next writer.
+TEST_F(Writer, LazyOpenOfTheOutput) {
+    Fresh(false, false);
+    const std::string missing = Path("no/out.txt");
+    bus_->OutPath = missing.c_str();
+    EXPECT_EQ(WriteCRLFToFile(bus_.get()), 0u);
+    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
+    EXPECT_EQ(bus_->OutOpenFailed, 1u);
+    EXPECT_EQ(bus_->TextWritten, 0u);
+    bus_->OutPath = out_path_.c_str();
+    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 1u);
+    EXPECT_EQ(Output(), "x");
+}
+
 // ASCII text in output code 0 (UTF-8) or 1 (UTF-16LE).
 std::string Enc(const std::string &ascii, uint32_t out_code) {
-    if (out_code == 0) return ascii;
     std::string s;
-    for (char c : ascii) s += std::string{c, '\0'};
+    for (char c : ascii) s += out_code == 0 ? std::string{c} : std::string{c, '\0'};
     return s;
 }
 
-class Handoff : public OutputTest {
+// A compose-mode file output; Hand writes a member file and hands it over, and the file must
+// be gone after.
+class Handoff : public Writer {
 protected:
     void SetUp() override {
-        OutputTest::SetUp();
+        Writer::SetUp();
+        Fresh(false, false);
         opts_.ModeFlags = VTQ_MODE_COMPOSE;
         bus_->FileMode = 1;
-        bus_->Option[VTQ_OPT_LINE_BREAK_MODE] = 2;
+        bus_->LeadWritten = 0;
     }
-    // Writes a member file and hands it over; the file must be gone after.
-    uint32_t Hand(const std::string &name, const std::string &text, bool compose = true) {
-        std::string path = Path(std::string("m").append(std::to_string(++members_)));
+    uint32_t Hand(const std::string &name, const std::string &text) {
+        const std::string path = Path("m" + std::to_string(++members_));
         WriteFile(path, text);
-        uint32_t r = compose ? DealTxtCompose(bus_.get(), path.c_str(), name.c_str())
-                             : DealTxtSplit(bus_.get(), path.c_str());
+        const uint32_t r = DealTxtCompose(bus_.get(), path.c_str(), name.c_str());
         EXPECT_FALSE(fs::exists(path)) << "member file left behind";
         return r;
     }
     int members_ = 0;
 };
 
-// Two members, byte for byte, one row per layout rule: the output code,
-// the line-break mode (1 CRLF, 2 LF, 3 CR), labels, and FormatFlags bits 26
-// and 27 (either puts a zero byte before each line break).  The byte-order
-// mark comes with the first conversion of the call; without labels that is
-// the line break after the first text, when the host's text has begun the
-// output, so there is no mark at all.
+// Two members, byte for byte, one row per layout rule: output code, line breaks (1 CRLF, 2 LF,
+// 3 CR), labels, FormatFlags bits 26 and 27 (a zero byte before each line break).  The byte-order
+// mark comes with the first conversion, and without labels the host's text has begun the output.
 TEST_F(Handoff, ComposeBytes) {
     const struct {
         uint32_t out, eol;
@@ -54,19 +170,16 @@ TEST_F(Handoff, ComposeBytes) {
                 {0, 3, false, 0x8000000},
                 {1, 1, false, 0xC000000},
                 {1, 3, true, 0}};
+    const std::pair<std::string, std::string> members[] = {{"dir/a.txt", "one"}, {"b.txt", "two"}};
     for (const auto &r : rows) {
-        SCOPED_TRACE(testing::Message()
-                     << r.out << " " << r.eol << " " << r.labels << " " << r.zero_bits);
-        fs::remove(out_path_);
-        *bus_ = ZipBus{};
-        bus_->Options = &opts_, bus_->Parent = parent_.get(), bus_->OutPath = out_path_.c_str();
+        SCOPED_TRACE(testing::Message() << r.out << " " << r.eol << " " << r.labels);
+        Fresh(false, false);
+        bus_->LeadWritten = 0;
         bus_->FileMode = 1;
         opts_.OutCode = r.out;
         opts_.FormatFlags = r.zero_bits;
         opts_.ModeFlags = VTQ_MODE_COMPOSE | (r.labels ? 0 : VTQ_MODE_NO_LABELS);
         bus_->Option[VTQ_OPT_LINE_BREAK_MODE] = r.eol;
-        const std::pair<std::string, std::string> members[] = {{"dir/a.txt", "one"},
-                                                               {"b.txt", "two"}};
         for (const auto &[name, text] : members) EXPECT_EQ(Hand(name, Enc(text, r.out)), 0u);
         const std::string eol = (r.zero_bits ? std::string(1, '\0') : "") + Enc(r.eol == 1 ? "\r\n"
                                                                                 : r.eol == 2 ? "\n"
@@ -83,8 +196,8 @@ TEST_F(Handoff, ComposeBytes) {
     }
 }
 
-// What the host's result does to the flags and the trailing line break.
-// Labels already written stay, and count as text written.
+// What the host's result does to the flags and the trailing line break.  Labels already written
+// stay, and count as text written; the host starts from the end of the labels, when they count.
 TEST_F(Handoff, HostResults) {
     const struct {
         uint32_t host_result;
@@ -111,42 +224,9 @@ TEST_F(Handoff, HostResults) {
             EXPECT_EQ(bus_->TextWritten, with_labels ? 1u : c.text_written);
             EXPECT_EQ(bus_->LimitReached, c.limit_reached);
             EXPECT_EQ(Output(), (with_labels ? labels : "") + "text" + (c.eol ? "\n" : ""));
-            // The host starts from the end of the labels, when they count.
             EXPECT_EQ(host().member_calls.back().written_before,
                       c.limit_on && with_labels ? labels.size() : 0u);
         }
-    }
-}
-
-// With the limit at every byte position of two members' output, the output
-// is exactly the bytes before it: the labels count, the host (keeping the
-// limit as the real one does) continues the count, a character is never
-// split (the second name's é is two bytes, and that member has no text to
-// spend the byte the cut leaves), and after the cut nothing more goes out.
-TEST_F(Handoff, LimitAtEveryByte) {
-    const std::string full = "Filename: a\nContent: \nhello\nFilename: b\xC3\xA9\nContent: \n\n";
-    for (uint32_t limit = 0; limit <= full.size() + 1; ++limit) {
-        SCOPED_TRACE(limit);
-        fs::remove(out_path_);
-        bus_->Written = bus_->LimitReached = 0;
-        bus_->Option[VTQ_OPT_SIZE_LIMIT_ON] = 1;
-        bus_->SizeLimit = limit;
-        host().member = [limit](MemberCall &c) {
-            if (c.parent->Written >= limit) return uint32_t{VTQ_E_SIZE_LIMIT};
-            const auto size = static_cast<uint32_t>(c.content.size());
-            const uint32_t budget = limit - static_cast<uint32_t>(c.parent->Written);
-            const uint32_t m =
-                size <= budget ? size : CutStr(c.content.data(), size, budget, c.opts, c.out, size);
-            VTQ_FileWrite(c.content.data(), 1, m, c.out);
-            c.parent->Written += m;
-            return m < size ? uint32_t{VTQ_E_SIZE_LIMIT} : uint32_t{VTQ_OK};
-        };
-        Hand("a", "hello");
-        Hand("b\xC3\xA9", "");
-        size_t kept = std::min<size_t>(limit, full.size());
-        if (kept > 0 && full[kept - 1] == '\xC3') --kept;
-        EXPECT_EQ(Output(), full.substr(0, kept));
-        EXPECT_EQ(bus_->LimitReached, limit < full.size() ? 1u : 0u);
     }
 }
 

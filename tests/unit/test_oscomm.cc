@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -38,6 +37,13 @@ std::string Failure(uint32_t kind, bool lost_write = false) {
     return std::string(f.Op) + " " + f.Path + " " + std::to_string(f.Errno);
 }
 
+// Opens path in mode, writes bytes and closes it: true when all went well.
+bool Put(const std::string &path, const char *mode, const std::string &bytes) {
+    VTQ_FILE *f = os::file_open(path.c_str(), mode);
+    return f != nullptr && os::file_write(bytes.data(), 1, bytes.size(), f) == bytes.size() &&
+           os::file_close(f) == 0;
+}
+
 std::string Viewed(const std::string &path) {
     const unsigned char *data = nullptr;
     uint64_t size = 0;
@@ -61,16 +67,12 @@ TEST_F(Oscomm, TemporaryNamesAreMemoryFiles) {
     EXPECT_EQ(names.size(), 100u);
     EXPECT_NE(access("/proc/self/vtqmem", F_OK), 0);
     const std::string path = *names.begin() + ".pdf";
-    VTQ_FILE *f = os::file_open(path.c_str(), "wb");
-    EXPECT_EQ(os::file_write("abc", 1, 3, f), 3u);
-    EXPECT_EQ(os::file_close(f), 0);
+    EXPECT_TRUE(Put(path, "wb", "abc"));
     EXPECT_FALSE(os::is_exist(names.begin()->c_str())); // the bare name is no file
     EXPECT_TRUE(os::is_exist(path.c_str()) && !os::is_directory(path.c_str()));
-    f = os::file_open(path.c_str(), "ab");
-    EXPECT_EQ(os::file_write("z", 1, 1, f), 1u);
-    EXPECT_EQ(os::file_close(f), 0);
+    EXPECT_TRUE(Put(path, "ab", "z"));
     EXPECT_EQ(Viewed(path), "abcz");
-    f = os::file_open(path.c_str(), "wb");
+    VTQ_FILE *f = os::file_open(path.c_str(), "wb");
     EXPECT_EQ(os::file_tell_size(f), 0);
     EXPECT_EQ(os::file_close(f), 0);
     EXPECT_EQ(os::file_size_by_path(path.c_str()), 0);
@@ -103,9 +105,7 @@ TEST_F(Oscomm, OpensNeverGoThroughWhatWasThere) {
     ASSERT_EQ(symlink(Path("users").c_str(), Path("link").c_str()), 0);
     ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
     fs::create_directory(Path("d"));
-    VTQ_FILE *own = os::file_open(Path("own").c_str(), "wb");
-    EXPECT_EQ(os::file_write("old", 1, 3, own), 3u);
-    EXPECT_EQ(os::file_close(own), 0);
+    ASSERT_TRUE(Put(Path("own"), "wb", "old"));
     const struct {
         const char *name, *mode;
         int err;
@@ -142,8 +142,7 @@ TEST_F(Oscomm, RemovalsTakeOnlyWhatThisProcessCreated) {
     fs::create_directory(Path("users_dir"));
     ASSERT_EQ(os::mkdir_(Path("own_dir").c_str()), 0);
     ASSERT_EQ(symlink(Path("own_dir").c_str(), Path("link").c_str()), 0);
-    for (const char *name : {"own", "replaced", "reborn"})
-        os::file_close(os::file_open(Path(name).c_str(), "wb"));
+    for (const char *name : {"own", "replaced", "reborn"}) ASSERT_TRUE(Put(Path(name), "wb", ""));
     WriteFile(Path("other"), "y");
     ASSERT_EQ(rename(Path("other").c_str(), Path("replaced").c_str()), 0);
     // The inode number is free for the next file, born a clock tick later.
@@ -183,11 +182,11 @@ TEST_F(Oscomm, RemovalsTakeOnlyWhatThisProcessCreated) {
 TEST_F(Oscomm, RemovingAllCreatedTakesBackWhatWasMade) {
     auto scenario = [this]() -> std::string {
         os::mkdir_(Path("kept").c_str());
-        os::file_close(os::file_open(Path("kept/k").c_str(), "wb"));
+        Put(Path("kept/k"), "wb", "");
         os::keep_created();
         for (const char *d : {"a", "a/b", "a/b/c", "a/e"}) os::mkdir_(Path(d).c_str());
-        os::file_close(os::file_open(Path("a/b/c/f").c_str(), "wb"));
-        std::thread([this] { os::file_close(os::file_open(Path("a/e/g").c_str(), "wb")); }).join();
+        Put(Path("a/b/c/f"), "wb", "");
+        std::thread([this] { Put(Path("a/e/g"), "wb", ""); }).join();
         WriteFile(Path("a/b/users"), "u");
         std::string bad, tree;
         if (const uint32_t left = os::remove_all_created(); left != 2)

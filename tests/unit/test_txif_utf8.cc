@@ -50,21 +50,12 @@ TEST(Utf8Checks, VectorAndBytewiseAgree) {
                 for (unsigned char d : edges)
                     for (size_t at : {size_t{29}, size_t{30}, size_t{60}}) {
                         std::string s(64, 'y');
-                        s.replace(at, 4,
-                                  {static_cast<char>(a), static_cast<char>(b), static_cast<char>(c),
-                                   static_cast<char>(d)});
+                        s.replace(at, 4, std::string{char(a), char(b), char(c), char(d)});
                         ASSERT_NO_FATAL_FAILURE(check(s));
                         ASSERT_NO_FATAL_FAILURE(check(s.substr(0, at + 3))); // cut at the end
                     }
-    const char *pieces[] = {"a",
-                            " ",
-                            "\xC3\xA9",
-                            "\xE6\x97\xA5",
-                            "\xF0\x9F\x98\x80",
-                            "\xEF\xBF\xBF",
-                            "\xF4\x8F\xBF\xBF",
-                            "\xE0\xA0\x80",
-                            "\xED\x9F\xBF"};
+    const char *pieces[] = {"a",      " ",          "\u00E9", "\u65E5", "\U0001F600",
+                            "\uFFFF", "\U0010FFFF", "\u0800", "\uD7FF"};
     std::mt19937 rng(11);
     for (int t = 0; t < 20000; ++t) {
         std::string s;
