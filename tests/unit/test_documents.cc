@@ -126,15 +126,15 @@ TEST(Documents, VisibleTextOnly) {
          "notes\nDate: Mon, 1 Jan 2024 10:00:00 +0000\n\nCaf\u00E9 HTML\n\nAttachment: "
          "notes.html\nAttached page\n"},
     };
-    for (const auto &[bytes, text] : documents) {
+    for (const auto &doc : documents) {
         TxtOptions opts{};
         ParentInfo parent{};
         txif::DocContext ctx{&opts, &parent};
         EXPECT_EQ(Text([&](auto &b) {
-                      const auto s = Bytes(bytes);
+                      const auto s = Bytes(doc.first);
                       return txif::document_text(txif::sniff_member(s, ""), s, nullptr, ctx, b);
                   }),
-                  text);
+                  doc.second);
         EXPECT_EQ(parent.Reserved[0], 0) << "an attachment's level is given back";
     }
 
