@@ -134,20 +134,25 @@ bool starts_like_zip(std::span<const unsigned char> bytes) {
 // An archive starts with a local header signature; text holds no NUL byte
 // and is valid UTF-8 (complete to its last character), or else valid in
 // the legacy set; anything else has no filter.
-MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name) {
-    if (starts_like_zip(bytes)) return MemberKind::kZip;
+bool utf8_text(std::span<const unsigned char> bytes) {
 #if defined(__x86_64__)
     // Most members are UTF-8 text: one vector pass shows it, NUL check
     // included, instead of a NUL search and then the UTF-8 check.
     if (!bytes.empty() && __builtin_cpu_supports("avx2") &&
         utf8_text_avx2(bytes.data(), bytes.size()))
-        return MemberKind::kUtf8Text;
+        return true;
 #endif
     // An empty member's span has no data pointer, and memchr must not see
     // a null one even for no bytes.
+    if (!bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr) return false;
+    return utf8_all_valid(bytes.data(), bytes.size());
+}
+
+MemberKind classify(std::span<const unsigned char> bytes, const char *legacy_iconv_name) {
+    if (starts_like_zip(bytes)) return MemberKind::kZip;
+    if (utf8_text(bytes)) return MemberKind::kUtf8Text;
     if (!bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
         return MemberKind::kNoFilter;
-    if (utf8_all_valid(bytes.data(), bytes.size())) return MemberKind::kUtf8Text;
     return decode_in_chunks(bytes, legacy_iconv_name, nullptr) ? MemberKind::kLegacyText
                                                                : MemberKind::kNoFilter;
 }

@@ -114,8 +114,13 @@ std::string_view as_chars(std::span<const unsigned char> bytes) {
 // 7-bit bytes that switch to JIS X 0208 (ESC $ B, ESC $ @) are the
 // ISO-2022-JP of old Japanese mail, not ASCII with stray escapes.
 bool iso2022jp(std::span<const unsigned char> bytes) {
+    // One search for the escape byte: the text has none, as a rule.
     const std::string_view s = as_chars(bytes);
-    if (s.find("\x1B$B") == std::string_view::npos && s.find("\x1B$@") == std::string_view::npos)
+    const std::size_t esc = s.find('\x1B');
+    if (esc == std::string_view::npos) return false;
+    const std::string_view from = s.substr(esc);
+    if (from.find("\x1B$B") == std::string_view::npos &&
+        from.find("\x1B$@") == std::string_view::npos)
         return false;
     return reads_as_text(bytes, "ISO-2022-JP", true);
 }
@@ -290,9 +295,9 @@ TextEncoding detect_encoding(std::span<const unsigned char> bytes,
             return text_in(m.iconv_name, m.iconv_name, m.bytes.size());
         }
 
-    const bool has_nul = !bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr;
-    if (!has_nul && utf8_all_valid(bytes.data(), bytes.size()))
+    if (utf8_text(bytes))
         return iso2022jp(bytes) ? text_in("ISO-2022-JP", "ISO-2022-JP") : text_in("UTF-8", "UTF-8");
+    const bool has_nul = !bytes.empty() && std::memchr(bytes.data(), 0, bytes.size()) != nullptr;
 
     if (!names_no_charset(explicit_charset)) {
         const auto set = conf::resolve_charset(explicit_charset);

@@ -117,6 +117,9 @@ bool utf8_all_valid_avx2(const unsigned char *p, std::size_t n);
 // UTF-8 text (no NUL, valid, complete); false decides nothing.
 bool utf8_text_avx2(const unsigned char *p, std::size_t n);
 #endif
+// True when bytes are UTF-8 text: no NUL byte, valid, ending with a whole
+// character; one vector pass where the processor allows.
+bool utf8_text(std::span<const unsigned char> bytes);
 
 // ------------------------------------------------------------ output
 

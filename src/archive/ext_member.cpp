@@ -19,7 +19,6 @@ constexpr uint64_t kLargestMember = UINT32_MAX;
 constexpr char kNoPassword[] = "encrypted, no password given";
 constexpr char kEmptyPassword[] = "empty password";
 constexpr char kWrongPassword[] = "wrong password";
-constexpr char kCrcMismatch[] = "CRC mismatch, text skipped";
 constexpr char kNoLocalHeader[] = "no local header where the central directory says";
 constexpr char kStrongEncryption[] = "strong encryption is not supported";
 constexpr char kNoRoomForHeader[] = "encrypted data is too short to hold its header";
@@ -143,6 +142,16 @@ uint32_t ReadMember(const Source &src, const Entry &e, MemberBytes *out, const c
     const uint32_t usize = static_cast<uint32_t>(e.uncompressed_size);
     if (usize > MostOutput(kind.method, in_len)) return fail(VTQ_E_INFLATE, kEndsEarly);
 
+    if (src.stream_stored && !encrypted && kind.method == fmt::kMethodStored && in_len == usize &&
+        usize >= kStreamFrom) {
+        // The host's member-size cap decides this member as it decides one
+        // read ahead: the buffer is asked for, and let go untouched.
+        if (!HostBuffer(VTQ_malloc(usize))) return fail(VTQ_E_NO_MEMORY, TooLarge(line, usize));
+        out->stream_at = data_at;
+        out->size = usize;
+        out->crc = e.crc32;
+        return VTQ_OK;
+    }
     out->data.reset(VTQ_malloc(csize));
     if (!out->data) return fail(VTQ_E_NO_MEMORY, TooLarge(line, csize));
     auto *data = out->data.as<unsigned char>();

@@ -39,7 +39,16 @@ struct Source {
     ZipBus *bus;                // its Keys serve traditional decryption
     const VtqExtension *record; // the password
     WholeInflater *whole;
+    // Stored members of at least kStreamFrom bytes are left to be streamed
+    // (MemberBytes::streamed).
+    bool stream_stored = false;
 };
+
+// The smallest stored member worth streaming: below it one read into a
+// buffer costs less than the pieces.
+inline constexpr uint32_t kStreamFrom = uint32_t{1} << 20;
+
+inline constexpr char kCrcMismatch[] = "CRC mismatch, text skipped";
 
 // The BEGIN event of the member e, named name as stored and display_name
 // in UTF-8 (both NUL-terminated): the entry's sizes, flags, CRC-32 and
@@ -49,8 +58,11 @@ VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_
 // Reads the member e (its refusal already dealt with), decrypts and decodes
 // it and checks its CRC-32 (not for WinZip AE-2, whose authentication code
 // is checked instead).  Returns 0 with *out holding exactly its
-// uncompressed size.  Otherwise the code, with *reason one line (in line
-// when it holds numbers) for a failure of the member itself:
+// uncompressed size, or, for a stored member src lets stream, with *out
+// saying where it lies (nothing read, its CRC-32 not yet checked: the
+// caller checks it, and reports a mismatch as 3102 with kCrcMismatch).
+// Otherwise the code, with *reason one line (in line when it holds
+// numbers) for a failure of the member itself:
 //   3001 encrypted, no password given;  5001 empty password;
 //   3100 no local header where the entry says, or its data runs past its
 //        room (kOverlaps, kPastTheEnd);

@@ -28,11 +28,13 @@
 // becomes "_".
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "archive/ext_directory.h"
 #include "archive/ext_member.h"
 #include "archive/ext_name.h"
+#include "archive/ext_read.h"
 #include "archive/extension.h"
 #include "archive/member_decode.h"
 #include "archive/member_path.h"
@@ -168,7 +170,13 @@ constexpr MemberResult Fail(uint32_t code) { return {Next::kFail, code}; }
 struct HandOffOutcome {
     uint32_t code = VTQ_OK;
     uint64_t text_bytes = 0;
+    const char *reason = nullptr; // the member's own fault, where it has one
 };
+
+// The piece in which a streamed member passes from the archive to its
+// member file: small enough to stay in the processor's cache between the
+// read, the CRC and the write.
+constexpr size_t kStreamPiece = 256 * 1024;
 
 // The reason an END event gives for a hand-off's outcome, where the filter
 // knows one.
@@ -223,6 +231,9 @@ private:
     // Names, writes and hands off the member in record, whose bytes are in
     // member_, and evaluates the hand-off; *outcome says what became of it.
     MemberResult HandOver(uint32_t record, HandOffOutcome *outcome);
+    // Writes the member's bytes, or streams them from the archive, into
+    // file; 0, or the code to fail with (*reason set for a CRC mismatch).
+    uint32_t WriteMemberFile(VTQ_FILE *file, uint32_t size, const char **reason);
     MemberResult NameMemberFile(uint32_t record);
     MemberResult PathRefused();
     void CleanUpAfterFailedHandOff();
@@ -247,6 +258,7 @@ private:
     // touched.
     MemberBytes member_;
     WholeInflater whole_;        // one-call decoding of intact streams
+    HostBuffer piece_;           // a streamed member's piece, kept for the walk
     char path_[VTQ_PATH_MAX];    // the member file
     char scratch_[VTQ_PATH_MAX]; // directory prefixes
 };
@@ -365,8 +377,8 @@ MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored)
     const char *reason = e.reason;
     uint32_t code = e.refusal;
     if (code == VTQ_OK)
-        code = ext::ReadMember({archive_.get(), bus_, &ext_.record, &whole_}, e, &member_, &reason,
-                               &line_);
+        code = ext::ReadMember({archive_.get(), bus_, &ext_.record, &whole_, compose()}, e,
+                               &member_, &reason, &line_);
     if (code != VTQ_OK) {
         event.Code = code;
         event.Reason = reason;
@@ -389,7 +401,7 @@ MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored)
     HandOffOutcome outcome;
     const MemberResult r = HandOver(record, &outcome);
     event.Code = outcome.code;
-    event.Reason = HandOffReason(outcome.code);
+    event.Reason = outcome.reason != nullptr ? outcome.reason : HandOffReason(outcome.code);
     event.TextBytes = outcome.text_bytes;
     ext_.Send(event);
     return r;
@@ -514,17 +526,27 @@ MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
             outcome->code = std::strlen(path_) > kPathLenMax ? VTQ_E_PATH : VTQ_E_OPEN;
             return Fail(outcome->code);
         }
-        const uint32_t size = records_[record].Size;
-        const size_t written = VTQ_FileWrite(member_.bytes, 1, size, file.get());
+        const uint32_t code = WriteMemberFile(file.get(), records_[record].Size, &outcome->reason);
         file.reset();
         // The bytes live in the member file from here on.  Letting the
         // buffer go before the hand-off matters for nested archives: each
         // level would otherwise hold its member's bytes while the levels
         // below it decode theirs.
         member_.reset();
-        if (written != size) {
-            outcome->code = VTQ_E_SHORT_WRITE;
-            return Fail(outcome->code);
+        if (code == VTQ_E_CRC) {
+            // A streamed member whose CRC-32 differs: its file goes, and the
+            // member is skipped as if its data had been read ahead.
+            VTQ_ASC_remove(path_);
+            outcome->code = code;
+            VTQ_free(records_[record].Name);
+            records_[record] = {};
+            if (!keep_going()) return Fail(code);
+            bus_->DeferredError = code;
+            return kNextEntry;
+        }
+        if (code != VTQ_OK) {
+            outcome->code = code;
+            return Fail(code);
         }
     }
 
@@ -544,6 +566,25 @@ MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
     if (keep_going()) return kNextEntry;
     CleanUpAfterFailedHandOff();
     return Fail(r);
+}
+
+uint32_t Extraction::WriteMemberFile(VTQ_FILE *file, uint32_t size, const char **reason) {
+    if (!member_.streamed())
+        return VTQ_FileWrite(member_.bytes, 1, size, file) == size ? VTQ_OK : VTQ_E_SHORT_WRITE;
+    if (!piece_) piece_.reset(VTQ_malloc(kStreamPiece));
+    if (!piece_) return VTQ_E_NO_MEMORY;
+    auto *piece = piece_.as<unsigned char>();
+    uint32_t crc = 0;
+    for (uint32_t done = 0; done < size;) {
+        const size_t n = std::min<size_t>(kStreamPiece, size - done);
+        if (!ext::ReadAt(archive_.get(), member_.stream_at + done, piece, n)) return VTQ_E_IO;
+        crc = Crc32(crc, piece, n);
+        if (VTQ_FileWrite(piece, 1, n, file) != n) return VTQ_E_SHORT_WRITE;
+        done += static_cast<uint32_t>(n);
+    }
+    if (crc == member_.crc) return VTQ_OK;
+    *reason = ext::kCrcMismatch;
+    return VTQ_E_CRC;
 }
 
 // Over-long paths and names that would leave the work directory: the

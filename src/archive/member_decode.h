@@ -23,16 +23,24 @@ namespace vtq {
 
 // A member's decoded bytes, as the walk hands them on: size bytes at bytes,
 // inside one of the two buffers (stored data that is the whole member is
-// used where it was read).
+// used where it was read).  A large stored member of the extended walk is
+// not read ahead: bytes stays null, and its size bytes at archive position
+// stream_at are copied to the member file a piece at a time, with the
+// CRC-32 (crc) checked on the way.
 struct MemberBytes {
     HostBuffer data, buffer;
     const unsigned char *bytes = nullptr;
     uint32_t size = 0;
+    uint64_t stream_at = 0;
+    uint32_t crc = 0;
+    bool streamed() const { return bytes == nullptr && size > 0; }
     void reset() {
         data.reset();
         buffer.reset();
         bytes = nullptr;
         size = 0;
+        stream_at = 0;
+        crc = 0;
     }
 };
 
