@@ -73,9 +73,9 @@ public:
 
 private:
     struct Run {
-        uint64_t at;    // a local header position
-        uint32_t owner; // the entry that keeps it; UINT32_MAX: none
-        uint32_t pad;
+        uint64_t at;     // a local header position
+        uint32_t owner;  // the entry that keeps it; UINT32_MAX: none
+        uint32_t claims; // before Finish: 1 when owner's entry claims the position
     };
     HostBuffer runs_;
     uint32_t count_ = 0;

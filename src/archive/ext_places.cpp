@@ -33,7 +33,7 @@ bool Places::Reserve(uint32_t count) {
 }
 
 // The run of an entry whose position lies before the directory (Finish
-// drops the others): its index, flagged in pad when it claims the position.
+// drops the others): its index, flagged in claims when it claims the position.
 void Places::Add(const Entry &e, uint32_t index) {
     runs_.as<Run>()[count_++] = Run{e.local_offset, index, Claims(e) ? 1u : 0u};
 }
@@ -53,7 +53,7 @@ void Places::Finish(uint64_t directory_start) {
         const uint64_t at = r->at;
         uint32_t owner = UINT32_MAX;
         for (; r != end && r->at == at; ++r)
-            if (owner == UINT32_MAX && r->pad != 0) owner = r->owner;
+            if (owner == UINT32_MAX && r->claims != 0) owner = r->owner;
         runs[kept++] = Run{at, owner, 0};
     }
     count_ = kept;

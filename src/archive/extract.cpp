@@ -394,7 +394,12 @@ MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored)
     const uint32_t record = handled_;
     const size_t name_size = std::strlen(name()) + 1;
     HostBuffer kept(VTQ_malloc(name_size));
-    if (!kept) return Fail(VTQ_E_NO_MEMORY);
+    if (!kept) {
+        // Every BEGIN has its END, also when the walk ends here.
+        event.Code = VTQ_E_NO_MEMORY;
+        ext_.Send(event);
+        return Fail(VTQ_E_NO_MEMORY);
+    }
     std::memcpy(kept.get(), name(), name_size);
     records_[record].Name = static_cast<char *>(kept.release());
     records_[record].Size = member_.size;

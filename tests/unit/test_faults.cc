@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/encoders.h"
@@ -135,6 +136,11 @@ protected:
         WriteFile(Path("in/a.zip"), a.Build());
         host().member = Member;
         fds_ = OpenFds();
+        ext_.User = &open_members_;
+        ext_.OnMember = [](void *user, const VtqMemberEvent *e) {
+            *static_cast<int *>(user) +=
+                e->Kind == VTQ_EVENT_BEGIN ? 1 : e->Kind == VTQ_EVENT_END ? -1 : 0;
+        };
     }
     // One extraction, fault armed as the caller left it; then the checks every run must pass,
     // and a clean start for the next (so that it makes the same host calls up to its fault).
@@ -161,6 +167,7 @@ protected:
         EXPECT_TRUE(r == s.clean_code || r == 0 || r == 6000 || r == 6003 || kind.codes.count(r))
             << trace << ": code " << r;
         EXPECT_EQ(host().live_allocs, 0) << trace << ": code " << r;
+        EXPECT_EQ(std::exchange(open_members_, 0), 0) << trace << ": a BEGIN without its END";
         EXPECT_EQ(OpenFds(), fds_) << trace << ": a file was left open, code " << r;
         for (const std::string &p : Tree())
             if (p != "in/" && p != "in/a.zip" && p.rfind("out/", 0) != 0)
@@ -173,7 +180,8 @@ protected:
         for (const auto &e : fs::directory_iterator(Path("out"))) fs::remove_all(e.path());
         return r;
     }
-    const VtqExtension ext_ = [] {
+    int open_members_ = 0; // extended mode: BEGIN events less END events
+    VtqExtension ext_ = [] {
         VtqExtension e{};
         e.Size = sizeof e, e.Version = VTQ_EXTENSION_VERSION, e.PasswordLen = 2;
         e.Password = reinterpret_cast<const unsigned char *>("pw");
