@@ -84,6 +84,13 @@ TEST_F(Extended, ReadsWhatThePeersRead) {
              a.members[2].zip64 = true;
          }},
         {"end record counts wrong", [](ZipArchive &a) { a.entries_total = 1; }},
+        // Extra fields of the largest size: the directory is read in more than one piece, and
+        // entries lie across the pieces' ends.
+        {"a directory of several pieces",
+         [](ZipArchive &a) {
+             for (ZipMember &m : a.members)
+                 m.extra = std::string("\xFE\xCA\xFB\xFF", 4) + std::string(65531, 'x');
+         }},
     };
     for (const auto &[what, edit] : rows) {
         SCOPED_TRACE(what);
@@ -95,6 +102,9 @@ TEST_F(Extended, ReadsWhatThePeersRead) {
         edit(a);
         EXPECT_EQ(Walk(a), 0u);
         EXPECT_EQ(Handed(), (Strings{"first member", long_text, ""}));
+        Strings names;
+        for (const Walked &w : walked_) names.push_back(w.name);
+        EXPECT_EQ(names, (Strings{"one.txt", "dir/two.txt", "three.txt"}));
         EXPECT_EQ(deferred_, 0u);
     }
     // No entries at all: nothing to do, and that is a success in extended mode only.

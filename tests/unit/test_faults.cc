@@ -138,8 +138,9 @@ protected:
         fds_ = OpenFds();
         ext_.User = &open_members_;
         ext_.OnMember = [](void *user, const VtqMemberEvent *e) {
-            *static_cast<int *>(user) +=
-                e->Kind == VTQ_EVENT_BEGIN ? 1 : e->Kind == VTQ_EVENT_END ? -1 : 0;
+            *static_cast<int *>(user) += e->Kind == VTQ_EVENT_BEGIN ? 1
+                                         : e->Kind == VTQ_EVENT_END ? -1
+                                                                    : 0;
         };
     }
     // One extraction, fault armed as the caller left it; then the checks every run must pass,
