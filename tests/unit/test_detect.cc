@@ -106,7 +106,7 @@ TEST(Detect, Decisions) {
     std::string one_control = Encode(kSamples[13].text, "CP1252");
     one_control[50] = '\x01';
     const struct {
-        std::string bytes, charset, display;
+        std::string bytes, charset, display, language = {};
     } rows[] = {
         // display "binary": no text
         {"", "", "UTF-8"},
@@ -125,9 +125,12 @@ TEST(Detect, Decisions) {
         {kBom16le + "A\0B"s, "", "binary"}, // odd length
         {kBom8 + "caf\xE9", "", "binary"},
         {kBom8 + "a\0b"s, "", "binary"},
+        // A short text: the user's language decides among its own sets, and only those.
+        {Encode("ПРИВЕТ", "KOI8-R"), "", "KOI8-R", "Russian"},
+        {Encode("שלום עולם", "CP1255"), "", "windows-1255", "Russian"},
     };
     for (const auto &r : rows) {
-        const tx::TextEncoding enc = tx::detect_encoding(Bytes(r.bytes), r.charset);
+        const tx::TextEncoding enc = tx::detect_encoding(Bytes(r.bytes), r.charset, r.language);
         EXPECT_EQ(enc.display_name, r.display) << ::testing::PrintToString(r.bytes.substr(0, 40));
         EXPECT_EQ(enc.text(), r.display != "binary") << r.display;
     }
