@@ -46,5 +46,6 @@ uint64_t VTQ_HostAllocCap(void) { return os::alloc_cap(); }
 int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *size) {
     return os::store_view(path, data, size);
 }
+int VTQ_HostStoreState(const char *path) { return os::store_state(path); }
 
 } // extern "C"

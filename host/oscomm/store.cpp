@@ -288,4 +288,11 @@ int store_view(const char *path, const unsigned char **data, uint64_t *size) {
     return f->damaged() ? -1 : 1;
 }
 
+int store_state(const char *path) {
+    if (!is_store_path(path)) return 0;
+    std::shared_ptr<MemFile> f = store_open(path, false, false);
+    if (!f) return 0;
+    return f->damaged() ? -1 : 1;
+}
+
 } // namespace vtq::oscomm

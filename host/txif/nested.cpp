@@ -15,6 +15,7 @@
 // from the enclosing count, so the size limit is shared across levels.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -70,27 +71,33 @@ uint32_t append_file(const std::string &path, const Sink &sink, const std::strin
                      std::size_t *appended, std::size_t *left_out) {
     *appended = 0;
     *left_out = 0;
-    FileBytes file;
-    switch (file.load(path.c_str())) {
-    case FileBytes::Load::kOk:
+    // Read a piece at a time, never viewed whole: a nested archive's text
+    // can be far larger than any of its members.
+    switch (VTQ_HostStoreState(path.c_str())) {
+    case 1:
         break;
-    case FileBytes::Load::kIncomplete:
+    case -1:
         return VTQ_E_SHORT_WRITE;
     default:
         return VTQ_OK; // nothing to read: the nested level produced no output
     }
-    const std::span<const unsigned char> bytes = file.bytes();
-    const auto *p = reinterpret_cast<const char *>(bytes.data());
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t got = std::min(kChunk, bytes.size() - at);
+    struct Closer {
+        void operator()(VTQ_FILE *f) const { VTQ_FileClose(f); }
+    };
+    const std::unique_ptr<VTQ_FILE, Closer> file(VTQ_FileOpen(path.c_str(), "rb"));
+    if (!file) return VTQ_OK;
+    const auto buffer = std::make_unique<char[]>(kChunk);
+    char *piece = buffer.get();
+    for (bool first = true;; first = false) {
+        const std::size_t got = VTQ_FileRead(piece, 1, kChunk, file.get());
+        if (got == 0) break;
         std::size_t skip = 0;
-        if (at == 0 && !bom.empty() && got >= bom.size() &&
-            std::memcmp(p, bom.data(), bom.size()) == 0)
+        if (first && !bom.empty() && got >= bom.size() &&
+            std::memcmp(piece, bom.data(), bom.size()) == 0)
             skip = bom.size();
-        if (!sink.put(p + at + skip, got - skip)) return VTQ_E_SHORT_WRITE;
+        if (!sink.put(piece + skip, got - skip)) return VTQ_E_SHORT_WRITE;
         *appended += got - skip;
         *left_out += skip;
-        at += got;
     }
     return VTQ_OK;
 }

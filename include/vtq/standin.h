@@ -123,6 +123,11 @@ VTQ_HOST_API uint64_t VTQ_HostAllocCap(void);
  * arguments) or when its bytes cannot be had (errno then says why). */
 VTQ_HOST_API int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *size);
 
+/* What VTQ_HostStoreView would return for path (1, -1 or 0), without
+ * taking a view: a memory file read through VTQ_FileRead instead costs no
+ * memory beyond the reader's buffer. */
+VTQ_HOST_API int VTQ_HostStoreState(const char *path);
+
 /* ---------------------------------------------- per-member extraction */
 
 /* VTQ_TextHooks.Flags */

@@ -193,6 +193,8 @@ VTQ_FILTER_API uint32_t VtqZip_nextPathDelimiter(const char *path);
 
 /* ------------------------------------------------ extraction loop */
 
+/* In extended mode *members is null: the member events carry every
+ * member's name and size, and no record is kept per member. */
 VTQ_FILTER_API uint32_t VtqZip_GetUnCompressFile(const char *archive, uint32_t *count,
                                                  MemberRecord **members, ZipBus *bus);
 

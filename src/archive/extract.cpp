@@ -287,7 +287,10 @@ uint32_t Extraction::Run(const char *archive, uint32_t *count, MemberRecord **me
             code != VTQ_OK)
             return code;
         entries_ = dir_.file_members();
-        if (!records_.Allocate(entries_)) return VTQ_E_NO_MEMORY;
+        // One record, for the member in hand: the member events carry each
+        // member's name and size to the host, so nothing is kept per member
+        // and memory stays flat however many members the archive has.
+        if (!records_.Allocate(1)) return VTQ_E_NO_MEMORY;
     } else {
         // The file must start with a local header, in little-endian order;
         // the result of the read is not needed, a failed read leaves 0.
@@ -313,7 +316,7 @@ uint32_t Extraction::Run(const char *archive, uint32_t *count, MemberRecord **me
     nodes_.FreeAll();
     archive_.reset();
     *count = entries_;
-    *members = records_.release();
+    *members = ext_.on ? nullptr : records_.release();
     return VTQ_OK;
 }
 
@@ -387,11 +390,10 @@ MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored)
         bus_->DeferredError = code;
         return kNextEntry;
     }
-    // The record array has room for every file member of the directory.
-    // It keeps a copy of the name alone: the decoding buffer has room for
-    // four bytes per byte and the stored name behind it, and stays with
-    // the member's events until the next entry.
-    const uint32_t record = handled_;
+    // The member's record keeps a copy of the name alone: the decoding
+    // buffer has room for four bytes per byte and the stored name behind
+    // it, and stays with the member's events until the next entry.
+    const uint32_t record = 0;
     const size_t name_size = std::strlen(name()) + 1;
     HostBuffer kept(VTQ_malloc(name_size));
     if (!kept) {
@@ -409,6 +411,8 @@ MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored)
     event.Reason = outcome.reason != nullptr ? outcome.reason : HandOffReason(outcome.code);
     event.TextBytes = outcome.text_bytes;
     ext_.Send(event);
+    VTQ_free(records_[record].Name);
+    records_[record] = {};
     return r;
 }
 
