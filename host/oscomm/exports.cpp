@@ -47,5 +47,6 @@ int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *si
     return os::store_view(path, data, size);
 }
 int VTQ_HostStoreState(const char *path) { return os::store_state(path); }
+void VTQ_HostReleaseKept(void) { os::mem_release_kept(); }
 
 } // extern "C"

@@ -29,6 +29,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -86,9 +87,10 @@ namespace {
 size_t WriteAt(VTQ_FILE *f, const unsigned char *p, size_t n, int64_t offset) {
     size_t done = 0;
     while (done < n) {
+        const size_t piece = std::min(n - done, kWritePiece);
         const ssize_t w =
-            f->append ? ::write(f->fd, p + done, n - done)
-                      : ::pwrite(f->fd, p + done, n - done, offset + static_cast<int64_t>(done));
+            f->append ? ::write(f->fd, p + done, piece)
+                      : ::pwrite(f->fd, p + done, piece, offset + static_cast<int64_t>(done));
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
             if (w == 0) errno = ENOSPC;

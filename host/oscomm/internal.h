@@ -13,6 +13,12 @@
 
 namespace vtq::oscomm {
 
+// The most bytes one write system call is given.  A member of tens of MiB
+// written in one call took about twice as long as in pieces of this size
+// (page cache and memory files alike), whose source stays in cache while
+// the kernel copies it.
+inline constexpr size_t kWritePiece = size_t{1} << 20;
+
 // ------------------------------------------------------------- memory files
 
 // Every memory file's name starts with this; nothing can be made under it
@@ -41,7 +47,9 @@ public:
     bool damaged() const { return damaged_; }
     // Copies up to n bytes from pos on; the count (short at the end of the
     // file), or -1 with errno set.
-    ptrdiff_t read_at(uint64_t pos, void *dst, size_t n) const;
+    // Small reads of a memfd map it first (view()): the filter reads a
+    // nested archive's headers a few bytes at a time.
+    ptrdiff_t read_at(uint64_t pos, void *dst, size_t n);
     // Writes all n bytes at pos, filling a gap with zeros.  False with
     // errno set (EFBIG past the allocation cap, ENOMEM, or the memfd's
     // error), and the file marked damaged.
@@ -64,7 +72,8 @@ private:
     int fd_ = -1;         // the memfd, once spilled
     void *map_ = nullptr; // view() of the memfd
     size_t map_len_ = 0;
-    bool sealed_ = false; // the memfd can no longer shrink
+    unsigned small_reads_ = 0; // read_at calls for a few bytes, unmapped
+    bool sealed_ = false;      // the memfd can no longer shrink
     // Small appends to a spilled file, not yet in the memfd: the last
     // tail_len_ bytes of the file.  A nested level's output grows by
     // labels and line breaks of a few bytes each, a system call apiece.

@@ -12,8 +12,14 @@
 // a 2 MiB boundary and marked for transparent huge pages, so that one fault
 // brings in 2 MiB; on this project's machines that makes fresh memory about
 // five times cheaper to touch.  Where the kernel has huge pages off the
-// advice is ignored and the block behaves like any mapping.  Nothing is
-// kept between calls.
+// advice is ignored and the block behaves like any mapping.
+//
+// Freed large blocks are kept for the next requests they fit (two of them:
+// the filter's data and member buffers, which have about the same sizes
+// member after member), so that only the first member of an archive pays
+// for fresh pages.  mem_release_kept gives them back: the text extraction
+// calls it before a nested archive is walked, whose memory adds to the
+// enclosing member's, and the library after each archive.
 //
 // Every block starts with a small header that says how it was made, so
 // that mem_free can give it back the same way.
@@ -22,6 +28,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 
 #include "host/oscomm/oscomm.h"
 
@@ -69,6 +76,48 @@ void *map_large(size_t size) {
     return h + 1;
 }
 
+// The kept blocks (see the top of the file).
+struct Cache {
+    std::mutex lock;
+    BlockHeader *blocks[2] = {nullptr, nullptr};
+};
+Cache &cache() {
+    static Cache *c = new Cache; // never destroyed: threads may free late
+    return *c;
+}
+
+// A kept block of room for size bytes, and no more than twice that.
+void *cache_take(size_t size) {
+    Cache &c = cache();
+    std::lock_guard<std::mutex> hold(c.lock);
+    for (BlockHeader *&b : c.blocks) {
+        if (b == nullptr) continue;
+        const size_t room = b->map_len - sizeof(BlockHeader);
+        if (room >= size && room / 2 <= size) {
+            BlockHeader *h = b;
+            b = nullptr;
+            return h + 1;
+        }
+    }
+    return nullptr;
+}
+
+bool cache_keep(BlockHeader *h) {
+    Cache &c = cache();
+    std::lock_guard<std::mutex> hold(c.lock);
+    BlockHeader **slot = nullptr;
+    for (BlockHeader *&b : c.blocks)
+        if (b == nullptr) slot = &b;
+    if (slot == nullptr) {
+        // Both taken: the older block goes.
+        ::munmap(c.blocks[0], c.blocks[0]->map_len);
+        c.blocks[0] = c.blocks[1];
+        slot = &c.blocks[1];
+    }
+    *slot = h;
+    return true;
+}
+
 } // namespace
 
 // VTQ_MAX_ALLOC as a whole decimal number of bytes; anything else (unset,
@@ -91,11 +140,23 @@ size_t alloc_cap() {
 // that, small ones are not.
 void *mem_alloc(size_t size) {
     if (size > kUncappedAlloc && size > alloc_cap()) return nullptr;
-    if (size >= kLargeBlock) return map_large(size);
+    if (size >= kLargeBlock) {
+        if (void *kept = cache_take(size)) return kept;
+        return map_large(size);
+    }
     auto *h = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader) + size));
     if (h == nullptr) return nullptr;
     h->map_len = 0;
     return h + 1;
+}
+
+void mem_release_kept() {
+    Cache &c = cache();
+    std::lock_guard<std::mutex> hold(c.lock);
+    for (BlockHeader *&b : c.blocks) {
+        if (b != nullptr) ::munmap(b, b->map_len);
+        b = nullptr;
+    }
 }
 
 // Null is accepted.
@@ -104,7 +165,7 @@ void mem_free(void *ptr) {
     BlockHeader *h = header_of(ptr);
     if (h->map_len == 0)
         std::free(h);
-    else
+    else if (!cache_keep(h))
         ::munmap(h, h->map_len);
 }
 

@@ -39,6 +39,8 @@ namespace {
 constexpr size_t kSpillAt = size_t{1} << 20;
 // Appends to a spilled file of less than this are gathered (tail_).
 constexpr size_t kTailSize = 64 * 1024;
+// Small reads of a memfd after which it is mapped (read_at).
+constexpr unsigned kSmallReadsBeforeMap = 8;
 // The caller's buffer for a temporary name.
 constexpr size_t kNameBuf = 4096;
 
@@ -57,7 +59,7 @@ std::atomic<uint64_t> g_next_name{1};
 
 bool WriteAllAt(int fd, const unsigned char *p, size_t n, uint64_t pos) {
     while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(pos));
+        const ssize_t w = ::pwrite(fd, p, std::min(n, kWritePiece), static_cast<off_t>(pos));
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
             if (w == 0) errno = ENOSPC;
@@ -72,7 +74,7 @@ bool WriteAllAt(int fd, const unsigned char *p, size_t n, uint64_t pos) {
 
 } // namespace
 
-ptrdiff_t MemFile::read_at(uint64_t pos, void *dst, size_t n) const {
+ptrdiff_t MemFile::read_at(uint64_t pos, void *dst, size_t n) {
     if (pos >= size_) return 0;
     n = static_cast<size_t>(std::min<uint64_t>(n, size_ - pos));
     if (fd_ < 0) {
@@ -90,11 +92,13 @@ ptrdiff_t MemFile::read_at(uint64_t pos, void *dst, size_t n) const {
         const ptrdiff_t head = read_at(pos, dst, n);
         return head == static_cast<ptrdiff_t>(n) ? static_cast<ptrdiff_t>(n + len) : head;
     }
+    // A nested archive is walked by the filter a few bytes per read: a
+    // system call per read made archives of many small members inside
+    // another take 25 times as long per member.  A few small reads (a
+    // look at the first bytes) and large ones (a member copied whole)
+    // leave the file unmapped.
+    if (map_ == nullptr && n < kTailSize && ++small_reads_ > kSmallReadsBeforeMap) (void)view();
     if (map_ != nullptr && pos + n <= map_len_) {
-        // A nested archive is viewed by the text extraction before the
-        // filter walks it a byte per read: a system call per byte made
-        // archives of many small members inside another take 25 times as
-        // long per member.
         std::memcpy(dst, static_cast<const unsigned char *>(map_) + pos, n);
         return static_cast<ptrdiff_t>(n);
     }
@@ -199,6 +203,7 @@ void MemFile::truncate() {
     map_ = nullptr;
     map_len_ = 0;
     sealed_ = false;
+    small_reads_ = 0;
     size_ = 0;
     damaged_ = false;
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "host/txif/internal.h"
 #include "vtq/standin.h"
@@ -20,10 +21,34 @@ struct Fd {
     }
 };
 
+// Whether the file at path starts with a ZIP local header.
+bool holds_archive(const char *path) {
+    VTQ_FILE *file = VTQ_FileOpen(path, "rb");
+    if (file == nullptr) return false;
+    unsigned char head[4] = {};
+    const bool zip = VTQ_FileRead(head, 1, sizeof head, file) == sizeof head &&
+                     std::memcmp(head, "PK\x03\x04", 4) == 0;
+    VTQ_FileClose(file);
+    return zip;
+}
+
 } // namespace
 
 FileBytes::Load FileBytes::load(const char *path) {
     release();
+    if (const int state = VTQ_HostStoreState(path);
+        state != 0 && VTQ_GetFileSizeByPath(path) >= static_cast<int64_t>(kCopyFrom)) {
+        // A large memory file is copied, not viewed: a view's pages count
+        // in the resident set on top of the filter's buffers, which the
+        // host keeps for the next member; the copy reuses one of them.  An
+        // archive is viewed, as the nested walk maps it anyway, and the
+        // kept buffers go: they would add to all the nested level takes.
+        if (!holds_archive(path)) {
+            const Load copied = copy_memory_file(path);
+            return copied == Load::kOk && state < 0 ? Load::kIncomplete : copied;
+        }
+        VTQ_HostReleaseKept();
+    }
     const unsigned char *data = nullptr;
     uint64_t size = 0;
     if (const int view = VTQ_HostStoreView(path, &data, &size); view != 0) {
@@ -55,6 +80,36 @@ FileBytes::Load FileBytes::load(const char *path) {
         }
         if (r == 0) break; // the file shrank since fstat: take what is there
         done += static_cast<std::size_t>(r);
+    }
+    data_ = buf;
+    size_ = done;
+    return Load::kOk;
+}
+
+FileBytes::Load FileBytes::copy_memory_file(const char *path) {
+    VTQ_FILE *file = VTQ_FileOpen(path, "rb");
+    if (file == nullptr) return Load::kOpenFailed;
+    const int64_t size = VTQ_FileTellSize(file);
+    if (size <= 0) {
+        VTQ_FileClose(file);
+        return size == 0 ? Load::kOk : Load::kReadFailed;
+    }
+    // The host's allocator: the cap that bounds a member bounds this copy.
+    auto *buf = static_cast<unsigned char *>(VTQ_malloc(static_cast<std::size_t>(size)));
+    std::size_t done = 0;
+    if (buf != nullptr) {
+        owned_ = buf;
+        const auto want = static_cast<std::size_t>(size);
+        while (done < want) {
+            const std::size_t got = VTQ_FileRead(buf + done, 1, want - done, file);
+            if (got == 0) break;
+            done += got;
+        }
+    }
+    VTQ_FileClose(file);
+    if (buf == nullptr || done < static_cast<std::size_t>(size)) {
+        release();
+        return Load::kReadFailed;
     }
     data_ = buf;
     size_ = done;

@@ -55,14 +55,18 @@ public:
     // shrinks meanwhile gives what is left).  A FIFO or a device is not
     // read: kOpenFailed.
     Load load(const char *path);
+    // Memory files of this size or more are copied rather than viewed.
+    static constexpr std::size_t kCopyFrom = std::size_t{1} << 20;
     // Gives the memory back; bytes() is empty afterwards.
     void release();
     std::span<const unsigned char> bytes() const { return {data_, size_}; }
 
 private:
+    Load copy_memory_file(const char *path);
+
     const unsigned char *data_ = nullptr;
     std::size_t size_ = 0;
-    void *owned_ = nullptr; // from VTQ_malloc, when read from disk
+    void *owned_ = nullptr; // from VTQ_malloc, when read from disk or copied
 };
 
 // Size of the chunks a member is checked and converted in: the size it was

@@ -128,6 +128,11 @@ VTQ_HOST_API int VTQ_HostStoreView(const char *path, const unsigned char **data,
  * memory beyond the reader's buffer. */
 VTQ_HOST_API int VTQ_HostStoreState(const char *path);
 
+/* VTQ_free keeps the last large blocks it is given for the next VTQ_malloc
+ * they fit; this gives them back to the system (a program that embeds the
+ * host calls it when it is done extracting for a while). */
+VTQ_HOST_API void VTQ_HostReleaseKept(void);
+
 /* ---------------------------------------------- per-member extraction */
 
 /* VTQ_TextHooks.Flags */

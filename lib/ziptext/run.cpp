@@ -290,6 +290,11 @@ bool Filter::load(std::string *error) {
 }
 
 Result run_archive(const char *archive, const Destination &d, const zt_options *opts) noexcept {
+    // The host keeps large buffers for the archive's next member; a program
+    // that embeds the library must not hold them after the call.
+    struct Release {
+        ~Release() { VTQ_HostReleaseKept(); }
+    } release;
     try {
         return run(archive, d, opts);
     } catch (...) {

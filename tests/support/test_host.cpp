@@ -168,6 +168,8 @@ int VTQ_WriteStream(VTQ_STREAM *stream, uint32_t len, const void *buf) {
 int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *size) {
     return os::store_view(path, data, size);
 }
+int VTQ_HostStoreState(const char *path) { return os::store_state(path); }
+void VTQ_HostReleaseKept(void) { os::mem_release_kept(); }
 
 int GetLogFileName(const char *out_path, const char *tag, char *buf) {
     return vtq::comm::log_file_name(out_path, tag, buf);

@@ -237,14 +237,36 @@ TEST_F(Oscomm, AllocationCapAndLargeBlocks) {
         std::memset(p, 0xA5, size);
         os::mem_free(p);
     }
+    // Freed large blocks are kept for the next requests they fit, two at most, and given back on
+    // request: a member's buffers, member after member, cost no new mapping.
+    os::mem_release_kept();
     const long before = VmSizeKb();
     for (int round = 0; round < 100; ++round) {
-        void *a = os::mem_alloc(size_t{9} << 20), *b = os::mem_alloc(size_t{33} << 20);
+        void *a = os::mem_alloc(size_t{9} << 20);
+        auto *b = static_cast<unsigned char *>(os::mem_alloc(size_t{33} << 20));
         ASSERT_TRUE(a != nullptr && b != nullptr);
+        b[12345] = 0x5A; // a fresh mapping reads zero
         os::mem_free(a);
         os::mem_free(b);
     }
 #if !defined(__SANITIZE_ADDRESS__) // there the blocks come from the sanitizer's malloc
+    EXPECT_LE(VmSizeKb(), before + (9 + 33 + 8) * 1024);
+    for (const bool kept : {true, false}) {
+        auto *again = static_cast<unsigned char *>(os::mem_alloc(size_t{33} << 20));
+        EXPECT_EQ(again[12345], kept ? 0x5A : 0) << kept;
+        again[12345] = 0x5A;
+        os::mem_free(again);
+        os::mem_release_kept();
+        if (!kept) continue;
+        // A block far larger than the request is not lent for it.
+        again = static_cast<unsigned char *>(os::mem_alloc(size_t{33} << 20));
+        again[12345] = 0x5A;
+        os::mem_free(again);
+        auto *small = static_cast<unsigned char *>(os::mem_alloc(size_t{3} << 20));
+        EXPECT_EQ(small[12345], 0);
+        os::mem_free(small);
+        os::mem_release_kept();
+    }
     EXPECT_EQ(VmSizeKb(), before);
 #endif
     (void)before;

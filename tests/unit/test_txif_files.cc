@@ -46,6 +46,31 @@ TEST_F(TxifFiles, MemberBytesSurviveTheFile) {
     EXPECT_TRUE(bytes.bytes().data() == data && View(bytes) == "in memory");
     bytes.release();
     VTQ_ASC_remove(name);
+
+    // A large memory file is copied, so that its pages do not count twice; an archive is used in
+    // place (the nested walk maps it); one a write failed to complete is incomplete.
+    for (const std::string head : {"text", "PK\x03\x04", "damaged"}) {
+        SCOPED_TRACE(head);
+        ASSERT_NE(VTQ_ASC_tmpnam(name), nullptr);
+        f = VTQ_FileOpen(name, "wb");
+        ASSERT_EQ(VTQ_FileWrite((head + big).data(), 1, head.size() + big.size(), f),
+                  head.size() + big.size());
+        if (head == "damaged") {
+            setenv("VTQ_MAX_ALLOC", "1048576", 1);
+            EXPECT_EQ(VTQ_FileWrite("more", 1, 4, f), 0u);
+            unsetenv("VTQ_MAX_ALLOC");
+        }
+        VTQ_FileClose(f);
+        EXPECT_EQ(bytes.load(name),
+                  head == "damaged" ? FileBytes::Load::kIncomplete : FileBytes::Load::kOk);
+        EXPECT_TRUE(View(bytes) == head + big);
+        const bool in_place =
+            VTQ_HostStoreView(name, &data, &size) == (head == "damaged" ? -1 : 1) &&
+            bytes.bytes().data() == data;
+        EXPECT_EQ(in_place, head[0] == 'P');
+        bytes.release();
+        VTQ_ASC_remove(name);
+    }
 }
 
 } // namespace
