@@ -210,6 +210,13 @@ constexpr std::size_t kHead = 4096;
 std::string decoded_head(Bytes bytes, const TextEncoding &enc) {
     const Bytes window = bytes.subspan(enc.bom_len, std::min(kHead, bytes.size() - enc.bom_len));
     std::string head;
+    if (enc.iconv_name == "UTF-8") {
+        // Most members: no converter to open (a lock and a table search in
+        // the C library, per member).
+        bool bad = false;
+        const auto *p = reinterpret_cast<const char *>(window.data());
+        return head.assign(p, utf8_valid_prefix(window.data(), window.size(), &bad));
+    }
     LegacyDecoder dec(enc.iconv_name.c_str());
     bool bad = false;
     if (dec.ok())
