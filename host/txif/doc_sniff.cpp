@@ -212,10 +212,13 @@ std::string decoded_head(Bytes bytes, const TextEncoding &enc) {
     std::string head;
     if (enc.iconv_name == "UTF-8") {
         // Most members: no converter to open (a lock and a table search in
-        // the C library, per member).
-        bool bad = false;
-        const auto *p = reinterpret_cast<const char *>(window.data());
-        return head.assign(p, utf8_valid_prefix(window.data(), window.size(), &bad));
+        // the C library, per member).  The member is valid UTF-8, so the
+        // window ends on a character's start once it leaves out the
+        // continuation bytes the next byte would add to.
+        std::size_t n = window.size();
+        if (enc.bom_len + n < bytes.size())
+            while (n > 0 && (bytes[enc.bom_len + n] & 0xC0) == 0x80) --n;
+        return head.assign(reinterpret_cast<const char *>(window.data()), n);
     }
     LegacyDecoder dec(enc.iconv_name.c_str());
     bool bad = false;
