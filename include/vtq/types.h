@@ -223,9 +223,12 @@ typedef struct VtqMemberEvent {
      * before. */
     uint64_t TextBytes;
     /* DETAIL (null in BEGIN and END): what the host found the member to be
-     * ("text", "zip", "pdf"; null when it does not know), and the text
-     * encoding it read it in (null when none). */
+     * ("text", "zip", "pdf"; null when it does not know). */
     const char *Format;
+    /* DETAIL: the text encoding the host read the member in (null when
+     * none).  BEGIN: the character set the name was read in ("UTF-8", or
+     * the legacy set chosen for it; null for an ASCII name and one shown
+     * with %XX escapes).  Null in END. */
     const char *Encoding;
 } VtqMemberEvent;
 

@@ -126,7 +126,7 @@ void Collector::begin(const VtqMemberEvent &e) {
     r.crc32 = e.Crc32;
     r.dos_date_time = e.DosDateTime;
     r.general_flags = e.Flags;
-    if (e.Flags & 0x800u) r.name_encoding = "UTF-8";
+    if (e.Encoding != nullptr) r.name_encoding = e.Encoding;
     open_.push_back(std::move(f));
 }
 

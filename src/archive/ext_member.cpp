@@ -79,7 +79,8 @@ Kind KindOf(const Entry &e) {
     return k;
 }
 
-VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_name) {
+VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_name,
+                          const char *name_set) {
     const Kind kind = KindOf(e);
     VtqMemberEvent event{};
     event.Kind = VTQ_EVENT_BEGIN;
@@ -92,6 +93,7 @@ VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_
     event.Crc32 = e.crc32;
     event.DosDateTime = e.dos_date_time;
     event.Encryption = kind.encryption;
+    event.Encoding = name_set;
     return event;
 }
 

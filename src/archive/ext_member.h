@@ -51,9 +51,11 @@ inline constexpr uint32_t kStreamFrom = uint32_t{1} << 20;
 inline constexpr char kCrcMismatch[] = "CRC mismatch, text skipped";
 
 // The BEGIN event of the member e, named name as stored and display_name
-// in UTF-8 (both NUL-terminated): the entry's sizes, flags, CRC-32 and
-// time, KindOf's method and encryption.
-VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_name);
+// in UTF-8 (both NUL-terminated), the name read in name_set (null: ASCII
+// or escaped): the entry's sizes, flags, CRC-32 and time, KindOf's method
+// and encryption.
+VtqMemberEvent BeginEvent(const Entry &e, const char *name, const char *display_name,
+                          const char *name_set);
 
 // Reads the member e (its refusal already dealt with), decrypts and decodes
 // it and checks its CRC-32 (not for WinZip AE-2, whose authentication code

@@ -139,7 +139,8 @@ const char *LegacySet(const TxtOptions &opts, const VtqExtension &record) {
 } // namespace
 
 uint32_t DecodeName(const Entry &e, const TxtOptions &opts, const VtqExtension &record,
-                    HostBuffer *out, const char **stored) {
+                    HostBuffer *out, const char **stored, const char **charset) {
+    *charset = nullptr;
     const unsigned char *from = e.name;
     size_t n = e.name_len;
     bool utf8 = (e.flags & kFlagUtf8) != 0;
@@ -166,7 +167,13 @@ uint32_t DecodeName(const Entry &e, const TxtOptions &opts, const VtqExtension &
     size_t len = 0;
     if (std::find_if(from, from + n, [](unsigned char c) { return c >= 0x80; }) != from + n) {
         len = Convert(from, n, kUtf8, opts, text);
-        if (len == 0 && !utf8) len = Convert(from, n, LegacySet(opts, record), opts, text);
+        if (len > 0) {
+            *charset = "UTF-8";
+        } else if (!utf8) {
+            const char *set = LegacySet(opts, record);
+            len = Convert(from, n, set, opts, text);
+            if (len > 0) *charset = set;
+        }
     }
     if (len == 0) len = Escape(from, n, text);
     text[len] = '\0';

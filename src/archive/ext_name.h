@@ -24,9 +24,11 @@ namespace vtq::ext {
 // otherwise it is read in record.NameCharset, else in opts.Charset unless
 // that is "" or "auto", else in the set of opts.Language, else in CP437,
 // the set the ZIP format names.  A name that does not decode whole comes
-// out with every non-ASCII byte as "%XX".  Returns 0, or 12 when the
-// buffer cannot be had (*out empty then).
+// out with every non-ASCII byte as "%XX".  *charset names the set the name
+// was read in ("UTF-8", or the legacy set as chosen), null for an ASCII
+// name and an escaped one.  Returns 0, or 12 when the buffer cannot be had
+// (*out empty then).
 uint32_t DecodeName(const Entry &e, const TxtOptions &opts, const VtqExtension &record,
-                    HostBuffer *out, const char **stored);
+                    HostBuffer *out, const char **stored, const char **charset);
 
 } // namespace vtq::ext

@@ -216,7 +216,7 @@ private:
     uint32_t Walk();
     // The extended walk over dir_; 0 or the code to fail with.
     uint32_t WalkExtended();
-    MemberResult ExtendedMember(const ext::Entry &e, const char *stored);
+    MemberResult ExtendedMember(const ext::Entry &e, const char *stored, const char *name_set);
     // Moves pos_ past the current central entry (32-bit arithmetic).
     void AdvancePastEntry() {
         pos_.CentralPos +=
@@ -347,14 +347,16 @@ uint32_t Extraction::WalkExtended() {
         if (!more) break;
         // The current name, in UTF-8, with the name as stored behind it.
         const char *stored = nullptr;
-        if (const uint32_t code = ext::DecodeName(e, *bus_->Options, ext_.record, &name_, &stored);
+        const char *name_set = nullptr;
+        if (const uint32_t code =
+                ext::DecodeName(e, *bus_->Options, ext_.record, &name_, &stored, &name_set);
             code != VTQ_OK)
             return code;
         if (e.directory) {
             if (!ext_.list_only()) MakeDirectories();
             continue;
         }
-        const MemberResult r = ExtendedMember(e, stored);
+        const MemberResult r = ExtendedMember(e, stored, name_set);
         if (r.next == Next::kFail) return r.code;
         if (r.next == Next::kFinish) return VTQ_OK;
         ++handled_;
@@ -368,10 +370,12 @@ uint32_t Extraction::WalkExtended() {
 // A member that fails before its hand-off for its own reasons is skipped
 // with KeepGoing (DeferredError holds its code), and ends the walk without;
 // a failure of the surroundings always ends it.
-MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored) {
-    VtqMemberEvent event = ext::BeginEvent(e, stored, name());
+MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored,
+                                        const char *name_set) {
+    VtqMemberEvent event = ext::BeginEvent(e, stored, name(), name_set);
     ext_.Send(event);
     event.Kind = VTQ_EVENT_END;
+    event.Encoding = nullptr;
     if (ext_.list_only()) {
         ext_.Send(event);
         return kNextEntry;

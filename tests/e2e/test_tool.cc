@@ -212,6 +212,15 @@ const Row kCases[] = {
     // documented mode has no Russian.
     Case("russian_names", kCp866, {"--language", "Russian", "a.zip"}, 0, 0, kPrivet, ""),
     Case("russian_locale", kCp866, {"a.zip"}, 0, 0, kPrivet, "", "", {{"LC_ALL", "ru_RU.UTF-8"}}),
+    // list --verbose names the set each name was read in.
+    Case("russian_names_listed", kCp866, {"list", "--verbose", "--language", "Russian", "a.zip"}, 0,
+         0,
+         "        Size       Packed  Method    Enc         CRC-32  Modified             Names    "
+         "     Name\n           7            9  deflate   -         080215c4  1980-01-01 00:00:00"
+         "  CP866         ПРИВЕТ\n------------ ------------                                      "
+         "                             -------\n           7            9                        "
+         "                                           1 file\n",
+         ""),
     // Six KOI8-R letters are too few for the statistical detector alone: the user's language
     // decides among its sets.  windows-1255 keeps back its last letter until the end; unmarked
     // UTF-16 without ASCII (so without NUL bytes) is read by the blocks its units fall in.
