@@ -1,6 +1,7 @@
 // test_entry.cc - entry points (refusals, work paths, the log, clean-up and results) and the work
 // directories on disk (names, tree removal and pruning)
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +26,26 @@ constexpr EntryKind kTop = EntryKind::kTop, kNested = EntryKind::kNested,
 constexpr uint32_t kEn = VTQ_MODE_ENABLED, kC = VTQ_MODE_COMPOSE, kK = VTQ_MODE_KEEP_GOING,
                    kF = VTQ_MODE_FLAT, kN = VTQ_MODE_NO_LABELS, kLog = VTQ_FMT_LOG;
 constexpr uint32_t kWrote = 0x10000; // in a hand-off script: text left behind
+
+// FormatFlags as the ten option words: the group bit (12) lets bit 13 or bits 14 and 15 count, and
+// the lowest of bits 3 to 7 picks the line-break mode (1 without any).
+TEST(Options, TransOptionFillsEveryWord) {
+    using Words = std::array<uint32_t, 10>;
+    const std::pair<uint32_t, Words> rows[] = {
+        {0, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {1u << 1 | 0xE000u, {1, 0, 1, 0, 0, 0, 0, 0, 0, 1}},
+        {0xF000u | 1u << 4, {0, 1, 0, 1, 1, 0, 0, 0, 0, 2}},
+        {1u << 18 | 1u << 19 | 1u << 22 | 1u << 27 | 0xC0u, {0, 0, 0, 0, 0, 1, 1, 1, 1, 4}},
+        {1u << 5 | 1u << 7, {0, 0, 0, 0, 0, 0, 0, 0, 0, 3}},
+        {1u << 7, {0, 0, 0, 0, 0, 0, 0, 0, 0, 5}},
+    };
+    for (const auto &[flags, want] : rows) {
+        Words words;
+        words.fill(0xEE); // every word must be written
+        TransOption(words.data(), flags);
+        EXPECT_EQ(words, want) << std::hex << flags;
+    }
+}
 
 TEST(WorkPath, WorkedExamples) {
     const struct {
