@@ -10,9 +10,11 @@
 #include <filesystem>
 
 #include "tests/e2e/e2e.h"
+#include "tests/support/zip_builder.h"
 #include "vtq/host.h"
 #include "vtq/standin.h"
 #include "vtq/zozaz.h"
+#include "ziptext.h"
 
 namespace vtq::e2e {
 namespace {
@@ -115,6 +117,36 @@ TEST_F(Library, StreamInSplitModeSendsEveryMembersText) {
 // Texts (the nested archive's members' too) go to OnText after their DETAIL events; with
 // VTQ_HOOK_RAW_MEMBERS every member's bytes go to OnRaw as they are; a hooks record too short to
 // hold the hooks leaves the texts in the output.  The size limit counts what the hook took.
+// ZT_FAILED_ONLY: on_member hears only the members that failed, nested ones included, so a nested
+// archive's records need not be held; without it, every member in directory order.
+TEST_F(Library, FailedOnlyReportsTheFailedMembers) {
+    test::ZipArchive inner, outer;
+    inner.Add("ok.txt", "fine\n");
+    inner.Add("bad.txt", "beta\n", 8).crc = 1;
+    outer.Add("a.txt", "alpha\n");
+    outer.Add("in.zip", inner.Build());
+    outer.Add("worse.txt", "gamma\n", 8).crc = 2;
+    test::WriteFile(Work("a.zip"), outer.Build());
+    for (const uint32_t flags : {0u, ZT_FAILED_ONLY}) {
+        std::string heard;
+        zt_options opts{};
+        opts.size = sizeof opts;
+        opts.flags = flags;
+        opts.user = &heard;
+        opts.on_member = [](void *user, const zt_member *m) {
+            for (uint32_t i = 0; i <= m->depth; ++i)
+                *static_cast<std::string *>(user) += std::string(i ? "/" : "") + m->path[i];
+            *static_cast<std::string *>(user) += m->failed != 0 ? "! " : " ";
+        };
+        zt_summary summary{};
+        summary.size = sizeof summary;
+        zt_members(Work("a.zip").c_str(), &opts, &summary);
+        EXPECT_EQ(heard, flags ? "in.zip/bad.txt! worse.txt! "
+                               : "a.txt in.zip in.zip/ok.txt in.zip/bad.txt! worse.txt! ")
+            << flags;
+    }
+}
+
 TEST_F(Library, TextHooks) {
     const std::string inner = Zip({{"b.txt", "beta\n"}}),
                       binary("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);

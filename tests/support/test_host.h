@@ -68,10 +68,6 @@ struct Host {
     std::vector<MemberCall> member_calls;
     bool record_conv = false;
     std::vector<ConvCall> conv_calls;
-    // The stand-in host removes, and empties with a "w" open, only what it
-    // created; the tests build trees by hand, so the host first adopts what
-    // a removal or a "w" open names.
-    bool adopt = true;
     std::set<std::string> memory_files; // opened through the host, for leftover checks
     // Nonzero: a VTQ_FileRead delivers at most this many bytes (one item at
     // least), as a pipe may.
