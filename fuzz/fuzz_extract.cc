@@ -1,5 +1,7 @@
 // fuzz_extract.cc - whole extractions of any bytes, in every mode, through the
 // shipped filter and the stand-in host (fuzz/README.md lists the checks)
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -54,14 +56,22 @@ void OnEvent(void *user, const VtqMemberEvent *e) {
     if (end) ev.open.pop_back();
 }
 
-// The descriptors open on files (not the sanitizer runtimes' pipes).
-std::string OpenFiles() {
+// The descriptors open on files (not the sanitizer runtimes' pipes), as
+// "fd -> device:inode" lines, and the paths too when asked.  Compared
+// without the paths: a descriptor inherited from the test runner keeps its
+// file when another process renames or removes it (ctest runs side by side
+// in one build directory share Testing/Temporary/LastTest.log.tmp).
+std::string OpenFiles(bool with_paths = false) {
     std::string list;
     for (const auto &e : fs::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
         const std::string target = fs::read_symlink(e.path(), ec).string();
-        if (!ec && target.starts_with("/") && !target.starts_with("/proc/"))
-            list += e.path().filename().string() + " -> " + target + "\n";
+        struct stat st;
+        if (ec || !target.starts_with("/") || target.starts_with("/proc/") ||
+            ::stat(e.path().c_str(), &st) != 0)
+            continue;
+        list += e.path().filename().string() + " -> " + std::to_string(st.st_dev) + ":" +
+                std::to_string(st.st_ino) + (with_paths ? " " + target : "") + "\n";
     }
     return list;
 }
@@ -131,8 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 !(p.starts_with("out/") && !run.stream && !run.ext_flags && kept))
                 Die(what + "left " + p);
         }
-        if (const std::string now = OpenFiles(); now != files)
-            Die(what + "open files changed from\n" + files + "to\n" + now);
+        if (OpenFiles() != files)
+            Die(what + "open files changed from\n" + files + "to\n" + OpenFiles(true));
         for (const char *d : {"/out", "/cwd"})
             for (const auto &e : fs::directory_iterator(root + d)) fs::remove_all(e.path(), ec);
     }

@@ -691,7 +691,8 @@ def test_groups(build):
         groups.append(TestGroup(short, [exe], cwd, {exe}, True))
     for name, cmd in plain:
         paths = {os.path.realpath(a.split("=", 1)[-1]) for a in cmd if "/" in a}
-        groups.append(TestGroup("ctest:" + name, ["ctest", "--test-dir", str(build), "-R",
+        groups.append(TestGroup("ctest:" + name, ["ctest", "--test-dir", str(build),
+                                                  "--output-on-failure", "-R",
                                                   "^" + re.escape(name) + "$"],
                                 str(build), paths, False))
     return groups
