@@ -23,13 +23,10 @@ struct Fd {
 
 // Whether the file at path starts with a ZIP local header.
 bool holds_archive(const char *path) {
-    VTQ_FILE *file = VTQ_FileOpen(path, "rb");
-    if (file == nullptr) return false;
+    const HostFilePtr file(VTQ_FileOpen(path, "rb"));
     unsigned char head[4] = {};
-    const bool zip = VTQ_FileRead(head, 1, sizeof head, file) == sizeof head &&
-                     std::memcmp(head, "PK\x03\x04", 4) == 0;
-    VTQ_FileClose(file);
-    return zip;
+    return file && VTQ_FileRead(head, 1, sizeof head, file.get()) == sizeof head &&
+           std::memcmp(head, "PK\x03\x04", 4) == 0;
 }
 
 } // namespace
@@ -87,27 +84,22 @@ FileBytes::Load FileBytes::load(const char *path) {
 }
 
 FileBytes::Load FileBytes::copy_memory_file(const char *path) {
-    VTQ_FILE *file = VTQ_FileOpen(path, "rb");
-    if (file == nullptr) return Load::kOpenFailed;
-    const int64_t size = VTQ_FileTellSize(file);
-    if (size <= 0) {
-        VTQ_FileClose(file);
-        return size == 0 ? Load::kOk : Load::kReadFailed;
-    }
+    const HostFilePtr file(VTQ_FileOpen(path, "rb"));
+    if (!file) return Load::kOpenFailed;
+    const int64_t size = VTQ_FileTellSize(file.get());
+    if (size <= 0) return size == 0 ? Load::kOk : Load::kReadFailed;
+    const auto want = static_cast<std::size_t>(size);
     // The host's allocator: the cap that bounds a member bounds this copy.
-    auto *buf = static_cast<unsigned char *>(VTQ_malloc(static_cast<std::size_t>(size)));
+    auto *buf = static_cast<unsigned char *>(VTQ_malloc(want));
+    if (buf == nullptr) return Load::kReadFailed;
+    owned_ = buf;
     std::size_t done = 0;
-    if (buf != nullptr) {
-        owned_ = buf;
-        const auto want = static_cast<std::size_t>(size);
-        while (done < want) {
-            const std::size_t got = VTQ_FileRead(buf + done, 1, want - done, file);
-            if (got == 0) break;
-            done += got;
-        }
+    while (done < want) {
+        const std::size_t got = VTQ_FileRead(buf + done, 1, want - done, file.get());
+        if (got == 0) break;
+        done += got;
     }
-    VTQ_FileClose(file);
-    if (buf == nullptr || done < static_cast<std::size_t>(size)) {
+    if (done < want) {
         release();
         return Load::kReadFailed;
     }

@@ -41,6 +41,14 @@ enum class MemberKind {
 // the reader with SIGBUS (two flat-mode runs into one folder did).  A
 // member file is read once this way and then classified and converted
 // from memory.
+// Closes a host file on every exit.
+struct HostFileCloser {
+    void operator()(VTQ_FILE *f) const {
+        if (f != nullptr) VTQ_FileClose(f);
+    }
+};
+using HostFilePtr = std::unique_ptr<VTQ_FILE, HostFileCloser>;
+
 class FileBytes {
 public:
     FileBytes() = default;

@@ -23,14 +23,6 @@ namespace vtq::txif {
 
 namespace {
 
-// Closes a host file on every exit.
-struct HostFileCloser {
-    void operator()(VTQ_FILE *f) const {
-        if (f != nullptr) VTQ_FileClose(f);
-    }
-};
-using HostFilePtr = std::unique_ptr<VTQ_FILE, HostFileCloser>;
-
 // A document's text on its way to the member's destination: converted to
 // the output encoding and written under the size limit.  The first refusal
 // is kept as the member's result.

@@ -81,10 +81,7 @@ uint32_t append_file(const std::string &path, const Sink &sink, const std::strin
     default:
         return VTQ_OK; // nothing to read: the nested level produced no output
     }
-    struct Closer {
-        void operator()(VTQ_FILE *f) const { VTQ_FileClose(f); }
-    };
-    const std::unique_ptr<VTQ_FILE, Closer> file(VTQ_FileOpen(path.c_str(), "rb"));
+    const HostFilePtr file(VTQ_FileOpen(path.c_str(), "rb"));
     if (!file) return VTQ_OK;
     const auto buffer = std::make_unique<char[]>(kChunk);
     char *piece = buffer.get();

@@ -539,6 +539,7 @@ MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
             outcome->code = std::strlen(path_) > kPathLenMax ? VTQ_E_PATH : VTQ_E_OPEN;
             return Fail(outcome->code);
         }
+        const bool streamed = member_.streamed();
         const uint32_t code = WriteMemberFile(file.get(), records_[record].Size, &outcome->reason);
         file.reset();
         // The bytes live in the member file from here on.  Letting the
@@ -546,13 +547,12 @@ MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
         // level would otherwise hold its member's bytes while the levels
         // below it decode theirs.
         member_.reset();
+        // A streamed member that stopped part-way leaves no member file.
+        if (code != VTQ_OK && streamed) VTQ_ASC_remove(path_);
         if (code == VTQ_E_CRC) {
-            // A streamed member whose CRC-32 differs: its file goes, and the
-            // member is skipped as if its data had been read ahead.
-            VTQ_ASC_remove(path_);
+            // Its CRC-32 differs: the member is skipped as if its data had
+            // been read ahead.
             outcome->code = code;
-            VTQ_free(records_[record].Name);
-            records_[record] = {};
             if (!keep_going()) return Fail(code);
             bus_->DeferredError = code;
             return kNextEntry;

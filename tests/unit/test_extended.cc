@@ -192,6 +192,7 @@ TEST_F(Extended, StreamsLargeStoredMembers) {
         EXPECT_EQ(walked_[1].code, damaged ? 3102u : 0u);
         EXPECT_EQ(walked_[1].reason, damaged ? "CRC mismatch, text skipped" : "");
         EXPECT_EQ(Walk(a, 0), damaged ? 3102u : 0u);
+        EXPECT_EQ(MemoryFiles(), std::vector<std::string>{}); // no member file stays
     }
 }
 
