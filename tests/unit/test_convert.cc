@@ -56,38 +56,6 @@ void CheckCall(const ConvCall &c, uint32_t first, bool text, char subst, const s
     EXPECT_TRUE(c.converted && c.terminated);
 }
 
-// The source set of names and labels: a named set the filter knows, else
-// the language's; '?' substitutes in labels and in text read as ISO-8859-x.
-TEST_F(Convert, SourceNameAndSubstitution) {
-    const struct {
-        const char *charset, *language;
-        uint32_t label_mode;
-        const char *group;
-        char subst;
-    } rows[] = {
-        {"ISO-8859-1", "Japanese", 0, "ISO-8859-1", '?'},
-        {"ISO-8859-15", "Korean", 0, "KoreanKSC", '?'},
-        {"shift_jis", "German", 0, "Shift_JIS", 0},
-        {"", "", 0, "Shift_JIS", 0},
-        {"", "English", 0, "ISO-8859-1", 0},
-        {"", "Simplified Chinese", 1, "ChineseGBK", '?'},
-        {"WINDOWS31J", "English", 0, "WINDOWS31J", 0},
-        {"ISO-8859-1 ", "Korean", 0, "KoreanKSC", '?'},
-    };
-    for (const auto &r : rows) {
-        SCOPED_TRACE(std::string(r.charset) + "/" + r.language);
-        SetNames(r.charset, r.language);
-        bus_->LabelMode = r.label_mode;
-        bus_->LeadWritten = 1;
-        char name[256];
-        std::memset(name, 0x55, sizeof name);
-        EXPECT_EQ(GetSrcGroupName_zip(&opts_, name), 0u);
-        EXPECT_STREQ(name, r.group);
-        TransUCSChar(bus_.get(), "ab", dst_, 2, nullptr);
-        CheckCall(Last(), 0, true, r.subst, r.group, "ab", 1);
-    }
-}
-
 // Line breaks: a carriage return read as ISO-8859-1, "?" only for labels;
 // the first conversion of a call, of either kind, carries the flag.  A
 // named source set is used as given, cut to 255 bytes; an empty text

@@ -1,6 +1,5 @@
-// test_entry.cc - entry points (refusals, work paths, the log, clean-up and results) and the work
-// directories on disk (names, tree removal and pruning)
-#include <algorithm>
+// test_entry.cc - entry points: option words, work paths, the log, and what each result leaves
+// behind
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "entry/workdir_path.h"
@@ -86,22 +84,6 @@ TEST(WorkPath, WorkedExamples) {
     }
 }
 
-// Split mode: the output's directory + "/a.zip", of total length len; "./" + a bare archive
-// name overflows in compose mode, split mode replaces that form with the name alone.
-TEST(WorkPath, LongestPathThatFits) {
-    auto bus = std::make_unique<ZipBus>();
-    for (size_t len : {4094u, 4095u, 4096u}) {
-        const std::string out = std::string("/").append(len - 7, 'd') + "/a.txt";
-        EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, 0, "/in/a.zip", out.c_str(), ""}),
-                  len < VTQ_PATH_MAX ? 0u : VTQ_E_PATH);
-        EXPECT_EQ(std::strlen(bus->DstFileTmp), len < VTQ_PATH_MAX ? len : 0u);
-    }
-    const std::string bare(4094, 'a');
-    EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, kC, bare.c_str(), "a.txt", ""}), VTQ_E_PATH);
-    EXPECT_EQ(entry::FormWorkPath(*bus, {kTop, 0, bare.c_str(), "a.txt", ""}), 0u);
-    EXPECT_EQ(bus->DstFileTmp, bare);
-}
-
 // Archive in/arch.zip, output out/a.txt (nested: out/n.txt under a parent
 // whose output is out/a.txt), current directory out/ (the stream's "./").
 // Like the real host, Run takes a log reference for every nested call (and
@@ -129,14 +111,12 @@ protected:
         WriteFile(Path("in/arch.zip"), a.Build());
         return Path("in/arch.zip");
     }
-    uint32_t Run(EntryKind k, const std::string &archive, uint32_t mode, uint32_t fmt = 0,
-                 uint64_t max_size = 1u << 20, const std::string &out = "") {
+    uint32_t Run(EntryKind k, const std::string &archive, uint32_t mode, uint32_t fmt = 0) {
         opts_ = TxtOptions{};
         opts_.ModeFlags = mode;
         opts_.FormatFlags = fmt;
-        opts_.MaxSize = max_size;
-        opts_.Extension = ext_;
-        const std::string o = !out.empty() ? out : Path(k == kNested ? "out/n.txt" : "out/a.txt");
+        opts_.MaxSize = 1u << 20;
+        const std::string o = Path(k == kNested ? "out/n.txt" : "out/a.txt");
         const char *zip = archive.c_str();
         if (k == kTop) return GetTextWithErrCallback(zip, o.c_str(), &opts_, nullptr, 42);
         if (k == kStream)
@@ -164,62 +144,11 @@ protected:
         return s;
     }
     TxtOptions opts_{};
-    const VtqExtension *ext_ = nullptr; // TxtOptions.Extension of every Run
     ParentInfo parent_{};
     StringStream stream_;
     fs::path cwd_;
     size_t fds_ = 0;
 };
-
-// Refusals, the disabled state and paths that do not fit are answered
-// before the log is opened and before anything is touched.
-TEST_F(Entry, RefusalsAndOverlongPathsTouchNothing) {
-    ZipArchive a;
-    a.Add("a.doc", "alpha");
-    const std::string zip = Zip(a), top = Path("out/a.txt"), missing = Path("in/missing.zip");
-    setenv("VTQ_LOG_FILE", Path("log").c_str(), 1);
-    parent_.Log = vtq_logfopen(kLog, Path("parent.log").c_str());
-    // n4096 leaves no room for its NUL; deep + "/a.txt" fits, deep + "/arch.zip" does not.
-    const std::string n4096(4096, 'x'), deep = std::string("/").append(4087, 'd') + "/a.txt";
-    const std::tuple<EntryKind, std::string, std::string, std::string> overlong[] = {
-        {kTop, n4096, "", top},
-        {kTop, zip, n4096, top},
-        {kTop, zip, deep, top},
-        {kNested, zip, "", n4096},
-        {kNested, zip, "", deep},
-        {kStream, n4096, "", top},
-        {kStream, std::string(4094, 'x'), "", top}, // "./" + the bare name
-    };
-    for (const auto &[kind, archive, out, parent] : overlong) {
-        std::snprintf(parent_.Path, sizeof parent_.Path, "%s", parent.c_str());
-        EXPECT_EQ(Run(kind, archive, kEn, kLog, 1u << 20, out), 27u)
-            << static_cast<int>(kind) << " " << archive.size() << " " << out.size();
-    }
-    std::snprintf(parent_.Path, sizeof parent_.Path, "%s", top.c_str());
-    // An extension record the filter cannot read is refused (11), and only in extended mode:
-    // without the bit it is never looked at.
-    VtqExtension bad[2] = {};
-    bad[0].Size = 7, bad[0].Version = 1;
-    bad[1].Size = sizeof bad[1], bad[1].Version = 2;
-    for (EntryKind k : {kTop, kNested, kStream}) {
-        for (const auto &[mode, code] : {std::pair{VTQ_MODE_REFUSED | kEn, 6006u},
-                                         {VTQ_MODE_REFUSED, 6006u},
-                                         {0u, 3003u},
-                                         {kC | kK, 3003u}})
-            EXPECT_EQ(Run(k, missing, mode, kLog), code) << static_cast<int>(k);
-        for (const VtqExtension &b : bad) {
-            ext_ = &b;
-            EXPECT_EQ(Run(k, missing, kEn | VTQ_MODE_EXTENDED, kLog), 11u);
-            EXPECT_EQ(Run(k, zip, kEn | VTQ_MODE_EXTENDED | VTQ_MODE_REFUSED, kLog), 6006u);
-            EXPECT_EQ(Run(kTop, missing, kEn), 22u);
-        }
-    }
-    ext_ = nullptr;
-    EXPECT_FALSE(fs::exists(Path("log")));
-    EXPECT_EQ(ReadFile(Path("parent.log")), "");
-    EXPECT_TRUE(host().member_calls.empty());
-    EXPECT_EQ(OutTree(), "");
-}
 
 // The log's name and lines: the top level's log is named after the
 // output, the stream's after the archive; the nested level writes to its
@@ -343,132 +272,6 @@ TEST_P(Decision, ResultAndWhatRemains) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, Decision, ::testing::ValuesIn(kRows),
                          [](const auto &row) { return std::string(row.param.what); });
-
-using Tree_ = std::vector<std::string>;
-
-class Workdir : public HostTest {
-protected:
-    // Lays out entries under the test directory: "x/" a directory, "x" an
-    // empty file, "x=text" a file holding text.
-    void Build(const Tree_ &entries) {
-        for (const std::string &e : entries) {
-            if (e.back() == '/') {
-                fs::create_directories(Path(e));
-                continue;
-            }
-            size_t eq = e.find('=');
-            std::ofstream(Path(e.substr(0, eq)), std::ios::binary)
-                << (eq == std::string::npos ? "" : e.substr(eq + 1));
-        }
-    }
-    // Empties the test directory (its tmp/ folder aside).
-    void Clear() {
-        for (const auto &e : fs::directory_iterator(dir()))
-            if (e.path().filename() != "tmp") fs::remove_all(e.path());
-    }
-    std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
-    char buf_[VTQ_PATH_MAX] = {};
-    void SetBuf(const std::string &p) { std::snprintf(buf_, sizeof buf_, "%s", p.c_str()); }
-};
-
-TEST_F(Workdir, MakePathNaming) {
-    // Mode 1 (unique) or 0 (plain), what exists, the request, the result, the directory made
-    // (and the buffer), the counter and base (none: untouched); the nth VTQ_MkDir fails.
-    using Row =
-        std::tuple<int, Tree_, const char *, int32_t, const char *, uint32_t, const char *, int>;
-    const Row cases[] = {
-        {1, {}, "P", 0, "P", 0, "", 0},
-        {1, {"P"}, "P", 0, "PDIR", 1, "PDIR", 0},
-        {1, {"P/", "PDIR"}, "P", 0, "PDIR1", 2, "PDIR", 0},
-        {1, {"P", "PDIR/", "PDIR1/"}, "P", 0, "PDIR2", 3, "PDIR", 0},
-        {1, {}, "no/P", -1, "no/P", 0, "", 0},
-        {0, {}, "P", 0, "P", 0, "", 0},
-        {0, {"P"}, "P", 0, "PDIR", 0, "", 0},
-        {0, {"P", "PDIR"}, "P", 27, "PDIR", 0, "", 0},
-        {0, {"P/"}, "P", -1, "P", 0, "", 0}, // already a directory
-        {0, {}, "no/P", -1, "no/P", 0, "", 0},
-        {1, {}, "P", 0, "P", 0, "", 1}, // refused with nothing there
-        {0, {"P"}, "P", 27, "PDIR", 0, "", 2},
-        {1, {"P"}, "P", 0, "PDIR", 1, "PDIR", 2},
-    };
-    for (const auto &[mode, existing, request, result, made, counter, base, fault] : cases) {
-        SCOPED_TRACE(std::to_string(mode) + " " + made + " " + std::to_string(fault));
-        Clear();
-        *bus_ = ZipBus{};
-        Build(existing);
-        SetBuf(Path(request));
-        if (fault != 0) host().Arm(kMkDir, static_cast<uint64_t>(fault));
-        EXPECT_EQ(zip_makepath(bus_.get(), buf_, mode), result);
-        EXPECT_EQ(host().fired, fault != 0 ? 1u : 0u);
-        host().Disarm();
-        EXPECT_EQ(std::string(buf_), Path(made));
-        EXPECT_TRUE(result != 0 || fs::is_directory(Path(made)));
-        EXPECT_EQ(bus_->DirCounter, counter);
-        EXPECT_EQ(std::string(bus_->DirBase), *base ? Path(base) : "");
-    }
-    // The numbering lives in the context: a later taken name continues the
-    // first request's base.
-    Build({"Q/"});
-    SetBuf(Path("Q"));
-    EXPECT_EQ(zip_makepath(bus_.get(), buf_, 1), 0);
-    EXPECT_EQ(std::string(buf_), Path("PDIR1"));
-}
-
-// Each host call of the walks fails in one row (fault: the kind armed once
-// at call nth; prune: Zip_deletenullpath, else Zip_deletepath).  One entry
-// per level makes the listing order irrelevant; the wide tree shows that an
-// emptied entry after a kept one does not clear the level's flag.
-TEST_F(Workdir, RemovalAndPruning) {
-    const Tree_ chain = {"t/", "t/s/", "t/s/f"};
-    const Tree_ full = {"t/", "t/s/", "t/s/f=x"};
-    const Tree_ wide = {"t/",    "t/e",  "t/n=1",  "t/s/",      "t/s/x/",
-                        "t/s/e", "t/u/", "t/u/d/", "t/u/d/n=2", "t/u/e"};
-    // what, the tree before, the fault and its call, prune, the flag in, the result, the flag
-    // out, the tree after.
-    using Row =
-        std::tuple<const char *, Tree_, uint32_t, int, bool, uint32_t, int32_t, uint32_t, Tree_>;
-    const Row cases[] = {
-        {"delete: wide", wide, 0, 0, false, 0, 0, 0, {}},
-        {"prune: wide", wide, 0, 0, true, 0, 0, 1, {"t/", "t/n", "t/u/", "t/u/d/", "t/u/d/n"}},
-        {"delete: all of it", chain, 0, 0, false, 0, 0, 0, {}},
-        {"delete: missing path", {}, 0, 0, false, 0, 0, 0, {}},
-        {"delete: a file stays", chain, kRemove, 1, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
-        {"delete: inner rmdir fails", chain, kRmDir, 1, false, 0, 26, 0, {"t/", "t/s/"}},
-        {"delete: outer rmdir fails", chain, kRmDir, 2, false, 0, 26, 0, {"t/"}},
-        {"delete: root unlisted", chain, kOpenDir, 1, false, 0, 0, 0, {"t/", "t/s/", "t/s/f"}},
-        {"delete: inner unlisted", chain, kOpenDir, 2, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
-        {"delete: no memory", chain, kAlloc, 1, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
-        {"delete: no memory 2", chain, kAlloc, 2, false, 0, 26, 0, {"t/", "t/s/", "t/s/f"}},
-        {"prune: empty chain", chain, 0, 0, true, 0, 0, 0, {}},
-        {"prune: content keeps the chain", full, 0, 0, true, 0, 0, 1, full},
-        {"prune: flag 1 keeps the root", chain, 0, 0, true, 1, 0, 1, {"t/"}},
-        {"prune: missing path leaves flag", {}, 0, 0, true, 1, 0, 1, {}},
-        {"prune: unopenable file is kept", chain, kOpen, 1, true, 0, 0, 1, chain},
-        {"prune: untold size is kept", chain, kTell, 1, true, 0, 0, 1, chain},
-        {"prune: remove fails", chain, kRemove, 1, true, 0, 26, 0, chain},
-        {"prune: rmdir fails", chain, kRmDir, 1, true, 0, 26, 0, {"t/", "t/s/"}},
-        {"prune: no memory", chain, kAlloc, 2, true, 0, 26, 0, chain},
-    };
-    for (const auto &[what, before, fault, nth, prune, kept_in, result, kept_out, after] : cases) {
-        SCOPED_TRACE(what);
-        Clear();
-        Build(before);
-        if (fault != 0) host().Arm(fault, static_cast<uint64_t>(nth));
-        uint32_t kept = kept_in;
-        const std::string t = Path("t");
-        EXPECT_EQ(prune ? Zip_deletenullpath(t.c_str(), bus_.get(), &kept)
-                        : Zip_deletepath(t.c_str(), bus_.get()),
-                  result);
-        EXPECT_EQ(host().fired, fault != 0 ? 1u : 0u);
-        host().Disarm();
-        EXPECT_EQ(kept, kept_out);
-        Tree_ names;
-        for (const std::string &e : after) names.push_back(e.substr(0, e.find('=')));
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(Tree(), names);
-        EXPECT_EQ(host().live_allocs, 0);
-    }
-}
 
 } // namespace
 } // namespace vtq::test

@@ -56,69 +56,6 @@ protected:
     uint32_t deferred_ = 0;
 };
 
-// Archives that common tools read and the documented reading refuses give all their members.
-TEST_F(Extended, ReadsWhatThePeersRead) {
-    const std::string long_text(70000, 'L');
-    const std::pair<const char *, void (*)(ZipArchive &)> rows[] = {
-        {"plain", [](ZipArchive &) {}},
-        {"a stub in front", [](ZipArchive &a) { a.stub = std::string(5000, 'M'); }},
-        {"the largest comment", [](ZipArchive &a) { a.comment.assign(65535, 'c'); }},
-        // End records in the comment: an empty archive's whose comment does not end the file,
-        // and one before it whose directory is not where it says.  The real one is taken.
-        {"end records in the comment",
-         [](ZipArchive &a) {
-             const std::string empty = std::string("PK\5\6", 4) + std::string(18, '\0');
-             std::string nowhere = empty;
-             nowhere[12] = 46; // a directory of one entry, right before it
-             a.comment = nowhere + empty + "more comment";
-         }},
-        {"ZIP64 end record and extra fields",
-         [](ZipArchive &a) {
-             a.zip64 = true;
-             for (ZipMember &m : a.members) m.zip64 = true;
-         }},
-        // Streaming writers: bit 3, zero local sizes, data descriptors, a small member's ZIP64.
-        {"streamed members",
-         [](ZipArchive &a) {
-             for (ZipMember &m : a.members) m.bit3 = m.data_descriptor = true;
-             a.members[2].zip64 = true;
-         }},
-        {"end record counts wrong", [](ZipArchive &a) { a.entries_total = 1; }},
-        // Extra fields of the largest size: the directory is read in more than one piece, and
-        // entries lie across the pieces' ends.
-        {"a directory of several pieces",
-         [](ZipArchive &a) {
-             for (ZipMember &m : a.members)
-                 m.extra = std::string("\xFE\xCA\xFB\xFF", 4) + std::string(65531, 'x');
-         }},
-    };
-    for (const auto &[what, edit] : rows) {
-        SCOPED_TRACE(what);
-        ZipArchive a;
-        a.Add("one.txt", "first member");
-        a.Add("dir/");
-        a.Add("dir/two.txt", long_text, 8);
-        a.Add("three.txt", "");
-        edit(a);
-        EXPECT_EQ(Walk(a), 0u);
-        EXPECT_EQ(Handed(), (Strings{"first member", long_text, ""}));
-        Strings names;
-        for (const Walked &w : walked_) names.push_back(w.name);
-        EXPECT_EQ(names, (Strings{"one.txt", "dir/two.txt", "three.txt"}));
-        EXPECT_EQ(deferred_, 0u);
-    }
-    // No entries at all: nothing to do, and that is a success in extended mode only.
-    EXPECT_EQ(Walk(ZipArchive{}), 0u);
-    EXPECT_TRUE(walked_.empty());
-    TxtOptions opts{};
-    for (const auto &[mode, code] : {std::pair{0u, 2001u}, {VTQ_MODE_EXTENDED, 0u}}) {
-        opts.ModeFlags = VTQ_MODE_ENABLED | VTQ_MODE_COMPOSE | mode;
-        EXPECT_EQ(
-            GetTextWithErrCallback(Path("a.zip").c_str(), Path("e.txt").c_str(), &opts, nullptr, 0),
-            code);
-    }
-}
-
 // A member that fails for its own reasons: with KeepGoing it is reported and skipped, and the
 // members around it are read; without, the walk stops there.  Its bytes never reach the host.  A
 // member over the member-size cap (VTQ_MAX_ALLOC) is such a failure, found before it is read.
@@ -170,30 +107,6 @@ TEST_F(Extended, SalvagesMembersThatFail) {
         EXPECT_EQ(deferred_, 0u);
     }
     unsetenv("VTQ_MAX_ALLOC");
-}
-
-// A large stored member goes from the archive to its member file in pieces, its CRC-32 checked on
-// the way: intact, it arrives whole; with a wrong CRC-32 it is skipped like any other member that
-// fails, and its neighbours are read.
-TEST_F(Extended, StreamsLargeStoredMembers) {
-    std::string big(3u << 19, '\0');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i * 7 % 26);
-    for (const bool damaged : {false, true}) {
-        SCOPED_TRACE(damaged);
-        ZipArchive a;
-        a.Add("a.txt", "alpha");
-        ZipMember &m = a.Add("big.txt", big);
-        if (damaged) m.crc = 7;
-        a.Add("c.txt", "gamma");
-        EXPECT_EQ(Walk(a), 0u);
-        const Strings texts = damaged ? Strings{"alpha", "gamma"} : Strings{"alpha", big, "gamma"};
-        EXPECT_EQ(Handed(), texts);
-        ASSERT_EQ(walked_.size(), 3u);
-        EXPECT_EQ(walked_[1].code, damaged ? 3102u : 0u);
-        EXPECT_EQ(walked_[1].reason, damaged ? "CRC mismatch, text skipped" : "");
-        EXPECT_EQ(Walk(a, 0), damaged ? 3102u : 0u);
-        EXPECT_EQ(MemoryFiles(), std::vector<std::string>{}); // no member file stays
-    }
 }
 
 // Each method and each encryption, with the right password, a wrong one and an empty one; the

@@ -114,21 +114,6 @@ TEST_F(Writer, CutAtCharacterBoundary) {
     }
 }
 
-// The output file opens on first need; a failed open writes nothing, is reported in
-// OutOpenFailed and retried by the next writer.
-TEST_F(Writer, LazyOpenOfTheOutput) {
-    Fresh(false, false);
-    const std::string missing = Path("no/out.txt");
-    bus_->OutPath = missing.c_str();
-    EXPECT_EQ(WriteCRLFToFile(bus_.get()), 0u);
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 0u);
-    EXPECT_EQ(bus_->OutOpenFailed, 1u);
-    EXPECT_EQ(bus_->TextWritten, 0u);
-    bus_->OutPath = out_path_.c_str();
-    EXPECT_EQ(WriteStrToFile(bus_.get(), "x", 1, nullptr), 1u);
-    EXPECT_EQ(Output(), "x");
-}
-
 // ASCII text in output code 0 (UTF-8) or 1 (UTF-16LE).
 std::string Enc(const std::string &ascii, uint32_t out_code) {
     std::string s;
@@ -193,40 +178,6 @@ TEST_F(Handoff, ComposeBytes) {
         }
         EXPECT_EQ(Output(), expected);
         EXPECT_EQ(bus_->TextWritten, 1u);
-    }
-}
-
-// What the host's result does to the flags and the trailing line break.  Labels already written
-// stay, and count as text written; the host starts from the end of the labels, when they count.
-TEST_F(Handoff, HostResults) {
-    const struct {
-        uint32_t host_result;
-        bool limit_on;
-        uint32_t text_written, limit_reached;
-        bool eol;
-    } cases[] = {{0, false, 1, 0, true},
-                 {3005, false, 1, 1, true},
-                 {3005, true, 1, 1, false}, // the line break meets the reached limit
-                 {6000, false, 0, 0, false},
-                 {22, true, 0, 0, false}};
-    const std::string labels = "Filename: a\nContent: \n";
-    for (bool with_labels : {false, true}) {
-        opts_.ModeFlags = VTQ_MODE_COMPOSE | (with_labels ? 0 : VTQ_MODE_NO_LABELS);
-        for (const auto &c : cases) {
-            SCOPED_TRACE(testing::Message() << c.host_result << " labels " << with_labels);
-            VTQ_FileClose(bus_->OutFile);
-            bus_->OutFile = nullptr;
-            bus_->TextWritten = bus_->LimitReached = bus_->Written = 0;
-            bus_->Option[VTQ_OPT_SIZE_LIMIT_ON] = c.limit_on ? 1 : 0;
-            bus_->SizeLimit = 1000;
-            host().member = [&](MemberCall &m) { return CopyMember(m), c.host_result; };
-            EXPECT_EQ(Hand("a", "text"), c.host_result);
-            EXPECT_EQ(bus_->TextWritten, with_labels ? 1u : c.text_written);
-            EXPECT_EQ(bus_->LimitReached, c.limit_reached);
-            EXPECT_EQ(Output(), (with_labels ? labels : "") + "text" + (c.eol ? "\n" : ""));
-            EXPECT_EQ(host().member_calls.back().written_before,
-                      c.limit_on && with_labels ? labels.size() : 0u);
-        }
     }
 }
 
