@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace vtq::test {
 namespace {
 
-constexpr uint32_t kCompose = VTQ_MODE_COMPOSE, kSplit = 0, kFlat = VTQ_MODE_FLAT,
+constexpr uint32_t kCompose = VTQ_MODE_COMPOSE, kFlat = VTQ_MODE_FLAT,
                    kKeepGoing = VTQ_MODE_KEEP_GOING;
 using Strings = std::vector<std::string>;
 
