@@ -25,6 +25,7 @@ library only.
 
 import argparse
 import fcntl
+import fnmatch
 import hashlib
 import json
 import os
@@ -923,7 +924,7 @@ def run_mutant(ws, runner, groups, base, m, limit, first_kill=False):
         ws.restore(m, original)
 
 
-def report(sample, results, base, out=sys.stdout):
+def report(sample, results, base, out=sys.stdout, without=()):
     done = [results[m["id"]] for m in sample if m["id"] in results]
     count = {s: sum(r["status"] == s for r in done)
              for s in ("killed", "timeout", "survived", "invalid")}
@@ -974,6 +975,14 @@ def report(sample, results, base, out=sys.stdout):
           "(instances without a unique kill / instances):")
         for t, k in sorted(none.items()):
             p(f"  {t}" + (f"  {k}/{total[t]}" if total[t] > 1 else ""))
+    if without:
+        # What a cut would cost, from the runs that recorded every failing
+        # case: the caught mutants whose every killer matches a pattern.
+        full = [r for r in ran if r["status"] != "survived" and not r.get("first_kill")]
+        gone = lambda k: any(fnmatch.fnmatchcase(k, w) for w in without)
+        lost = [r["id"] for r in full if all(gone(k) for k in r["killers"])]
+        p(f"\nwithout {' '.join(without)}: {len(lost)} of {len(full)} caught mutants "
+          f"(full runs) keep no killer" + (f": {' '.join(lost)}" if lost else ""))
 
 
 def parse_shard(s):
@@ -1005,6 +1014,9 @@ def main():
     ap.add_argument("--list", action="store_true", help="print the sample and stop")
     ap.add_argument("--only", action="append", metavar="ID", help="run this mutant (again)")
     ap.add_argument("--report", action="store_true", help="print the report and stop")
+    ap.add_argument("--without", action="append", default=[], metavar="PATTERN",
+                    help="with --report: the caught mutants that would keep no killer if the "
+                    "cases matching these patterns (fnmatch, e.g. 'unit:Oscomm.*') were gone")
     ap.add_argument("--merge", action="append", default=[], metavar="FILE",
                     help="also read these results files (other shards' work folders)")
     ap.add_argument("--remeasure", action="store_true", help="time the unmutated suite again")
@@ -1044,7 +1056,7 @@ def main():
             print(f"{m['id']}  {describe(m)}")
         return 0
     if args.report:
-        report(sample, load_results(results_files, sha), base)
+        report(sample, load_results(results_files, sha), base, without=args.without)
         return 0
 
     def on_signal(signum, _frame):
