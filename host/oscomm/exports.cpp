@@ -47,6 +47,9 @@ int VTQ_HostStoreView(const char *path, const unsigned char **data, uint64_t *si
     return os::store_view(path, data, size);
 }
 int VTQ_HostStoreState(const char *path) { return os::store_state(path); }
+int VTQ_HostStoreAdopt(VTQ_FILE *file, void *block, uint64_t size) {
+    return os::file_adopt(file, block, size);
+}
 void VTQ_HostReleaseKept(void) { os::mem_release_kept(); }
 
 } // extern "C"

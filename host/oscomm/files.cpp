@@ -403,6 +403,17 @@ size_t file_read(void *buf, size_t size, size_t count, VTQ_FILE *file) {
     return done / size;
 }
 
+// A memory file just opened for writing takes the block itself: the
+// member the filter decoded becomes the file without a copy.
+int file_adopt(VTQ_FILE *file, void *block, uint64_t size) {
+    if (file == nullptr || block == nullptr || size == 0 || !file->mem || !file->can_write ||
+        file->pos != 0 || size > SIZE_MAX)
+        return 0;
+    if (!file->mem->adopt(static_cast<unsigned char *>(block), static_cast<size_t>(size))) return 0;
+    file->pos = static_cast<int64_t>(size);
+    return 1;
+}
+
 // Whole items written: all of them, unless the system refused some of a
 // write that went out at once.  Small writes are gathered and go out when
 // the buffer is full, before a read, a size query or a seek to the end, and

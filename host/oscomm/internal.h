@@ -59,6 +59,12 @@ public:
     // size() bytes, valid until the next write_at or truncate; null with
     // errno set when they cannot be mapped.
     const unsigned char *view();
+    // Makes block (n bytes from mem_alloc) the content of an empty file,
+    // which then owns it; false, block untouched, when the file holds
+    // anything.
+    bool adopt(unsigned char *block, size_t n);
+    // The bytes live in the heap, not in a memfd: a view costs nothing.
+    bool in_heap() const { return fd_ < 0; }
 
 private:
     bool reserve(size_t end);

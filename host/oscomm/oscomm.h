@@ -39,6 +39,7 @@ void keep_created();
 uint32_t remove_all_created();
 int store_view(const char *path, const unsigned char **data, uint64_t *size);
 int store_state(const char *path);
+int file_adopt(VTQ_FILE *file, void *block, uint64_t size);
 void mem_release_kept();
 
 // Requests up to this size are granted without asking the cap: the cap is

@@ -208,6 +208,15 @@ void MemFile::truncate() {
     damaged_ = false;
 }
 
+bool MemFile::adopt(unsigned char *block, size_t n) {
+    if (size_ != 0 || fd_ >= 0 || damaged_) return false;
+    mem_free(heap_);
+    heap_ = block;
+    cap_ = n;
+    size_ = n;
+    return true;
+}
+
 const unsigned char *MemFile::view() {
     static const unsigned char kEmpty[1] = {0};
     if (fd_ < 0) return heap_ != nullptr ? heap_ : kEmpty;
@@ -297,7 +306,8 @@ int store_state(const char *path) {
     if (!is_store_path(path)) return 0;
     std::shared_ptr<MemFile> f = store_open(path, false, false);
     if (!f) return 0;
-    return f->damaged() ? -1 : 1;
+    if (f->damaged()) return -1;
+    return f->in_heap() ? 2 : 1;
 }
 
 } // namespace vtq::oscomm

@@ -35,16 +35,19 @@ FileBytes::Load FileBytes::load(const char *path) {
     release();
     if (const int state = VTQ_HostStoreState(path);
         state != 0 && VTQ_GetFileSizeByPath(path) >= static_cast<int64_t>(kCopyFrom)) {
-        // A large memory file is copied, not viewed: a view's pages count
-        // in the resident set on top of the filter's buffers, which the
-        // host keeps for the next member; the copy reuses one of them.  An
-        // archive is viewed, as the nested walk maps it anyway, and the
-        // kept buffers go: they would add to all the nested level takes.
-        if (!holds_archive(path)) {
+        // A large memory file in a memfd is copied, not viewed: a view's
+        // pages count in the resident set on top of the filter's buffers,
+        // which the host keeps for the next member; the copy reuses one of
+        // them.  One in the heap (a member the filter handed over whole)
+        // is viewed: its bytes are counted once already.  An archive is
+        // viewed, as the nested walk maps it anyway, and the kept buffers
+        // go: they would add to all the nested level takes.
+        if (holds_archive(path)) {
+            VTQ_HostReleaseKept();
+        } else if (state != 2) {
             const Load copied = copy_memory_file(path);
             return copied == Load::kOk && state < 0 ? Load::kIncomplete : copied;
         }
-        VTQ_HostReleaseKept();
     }
     const unsigned char *data = nullptr;
     uint64_t size = 0;

@@ -75,6 +75,7 @@ uint32_t append_file(const std::string &path, const Sink &sink, const std::strin
     // can be far larger than any of its members.
     switch (VTQ_HostStoreState(path.c_str())) {
     case 1:
+    case 2:
         break;
     case -1:
         return VTQ_E_SHORT_WRITE;

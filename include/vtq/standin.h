@@ -125,8 +125,17 @@ VTQ_HOST_API int VTQ_HostStoreView(const char *path, const unsigned char **data,
 
 /* What VTQ_HostStoreView would return for path (1, -1 or 0), without
  * taking a view: a memory file read through VTQ_FileRead instead costs no
- * memory beyond the reader's buffer. */
+ * memory beyond the reader's buffer.  2 instead of 1 when the bytes are in
+ * the process's heap, where a view costs no memory either. */
 VTQ_HOST_API int VTQ_HostStoreState(const char *path);
+
+/* Gives a block from VTQ_malloc of size bytes to the memory file that file
+ * (opened with "wb" and not yet written) names, as its whole content,
+ * instead of a copy: the store owns the block from then on and frees it
+ * with the file, and the handle stands at the end.  1 when it took the
+ * block; 0, the block still the caller's, for any other handle (a file on
+ * disk, one already written, one that cannot write). */
+VTQ_HOST_API int VTQ_HostStoreAdopt(VTQ_FILE *file, void *block, uint64_t size);
 
 /* VTQ_free keeps the last large blocks it is given for the next VTQ_malloc
  * they fit; this gives them back to the system (a program that embeds the

@@ -384,8 +384,9 @@ MemberResult Extraction::ExtendedMember(const ext::Entry &e, const char *stored,
     const char *reason = e.reason;
     uint32_t code = e.refusal;
     if (code == VTQ_OK)
-        code = ext::ReadMember({archive_.get(), bus_, &ext_.record, &whole_, compose()}, e,
-                               &member_, &reason, &line_);
+        code = ext::ReadMember({archive_.get(), bus_, &ext_.record, &whole_,
+                                compose() && VTQ_HostStoreAdopt == nullptr},
+                               e, &member_, &reason, &line_);
     if (code != VTQ_OK) {
         event.Code = code;
         event.Reason = reason;
@@ -582,6 +583,20 @@ MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
 }
 
 uint32_t Extraction::WriteMemberFile(VTQ_FILE *file, uint32_t size, const char **reason) {
+    // In extended mode the block that holds a member's bytes from its
+    // first byte (decoded, or stored as read) becomes the member file where
+    // the host can take it: a copy fewer, and the bytes are not resident
+    // twice.  A host that can, takes stored members that way too instead
+    // of their being streamed.
+    HostBuffer *whole = member_.bytes == nullptr                ? nullptr
+                        : member_.bytes == member_.buffer.get() ? &member_.buffer
+                        : member_.bytes == member_.data.get()   ? &member_.data
+                                                                : nullptr;
+    if (ext_.on && VTQ_HostStoreAdopt != nullptr && whole != nullptr && size > 0 &&
+        size == member_.size && VTQ_HostStoreAdopt(file, whole->get(), size) == 1) {
+        whole->release(); // the member file's now
+        return VTQ_OK;
+    }
     if (!member_.streamed())
         return VTQ_FileWrite(member_.bytes, 1, size, file) == size ? VTQ_OK : VTQ_E_SHORT_WRITE;
     if (!piece_) piece_.reset(VTQ_malloc(kStreamPiece));

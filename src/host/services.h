@@ -7,6 +7,11 @@
 
 #include "vtq/host.h"
 
+// The stand-in host's memory files can take a decoded member's block
+// whole instead of a copy of it.  No other host has this entry, so it is
+// looked up weakly: null where the host lacks it.
+extern "C" __attribute__((weak)) int VTQ_HostStoreAdopt(VTQ_FILE *file, void *block, uint64_t size);
+
 namespace vtq {
 
 // A block from VTQ_malloc, released with VTQ_free.

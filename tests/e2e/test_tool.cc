@@ -96,6 +96,12 @@ const char *kPrivet =
     "Filename: \xd0\x9f\xd0\xa0\xd0\x98\xd0\x92\xd0\x95\xd0\xa2\nContent: \nprivet\n\n";
 // A run of a.zip (none when empty) with the password file pw beside it; err: "" says no message at
 // all, null leaves the messages unchecked.
+const std::string kMiB = [] {
+    test::ZipArchive z;
+    z.Add("d.txt", Repeat("deflated\n", 300000), 8);
+    z.Add("s.txt", Repeat("stored\n", 300000));
+    return z.Build();
+}();
 Row Case(const char *label, const std::string &zip, Strings args, int status, uint32_t code,
          std::string out, const char *err, const char *in = "", Env env = {}) {
     Row r = Ends(label, zip.empty() ? decltype(Row::archive)() : Fixed(zip), args, status, code, {},
@@ -231,6 +237,9 @@ const Row kCases[] = {
     Case("utf16_unmarked_japanese",
          Zip({{"m.txt", test::Encode(test::kTextSamples[0].text, "UTF-16BE")}}),
          {"--no-labels", "a.zip"}, 0, 0, std::string(test::kTextSamples[0].text) + "\n", ""),
+    // Members of a few MiB, deflated and stored: handed to the host whole.
+    Case("large_members", kMiB, {"--no-labels", "a.zip"}, 0, 0,
+         Repeat("deflated\n", 300000) + "\n" + Repeat("stored\n", 300000) + "\n", ""),
     Case("version", kA, {"--version"}, 0, 0, "ziptext 5.0.0\n", ""),
     Usage("strict_russian", {"--strict", "--language", "ru", "a.zip"}),
     Usage("unknown_option", {"--bogus", "a.zip"}),

@@ -1,4 +1,5 @@
 // test_oscomm.cc - the stand-in runtime: file and memory-file handles against a model
+#include <algorithm>
 #include <string>
 
 #include "host/oscomm/oscomm.h"
@@ -75,6 +76,40 @@ TEST_F(Oscomm, HandlesMatchAPlainModelOfTheFile) {
         EXPECT_EQ(os::file_close(r) + os::file_close(a), 0);
         os::remove_file(path.c_str());
     }
+}
+
+// A memory file just opened for writing takes a block whole and is then
+// viewed in place; a file with bytes, or one on disk, leaves the block
+// with the caller.  Writing on moves the bytes into a memfd.
+TEST_F(Oscomm, AdoptedBlockBecomesTheFile) {
+    char name[4096];
+    os::tmp_name(name);
+    const size_t n = 3u << 20;
+    auto *block = static_cast<unsigned char *>(os::mem_alloc(n));
+    ASSERT_NE(block, nullptr);
+    std::string model(n, 'a');
+    std::copy(model.begin(), model.end(), block);
+    VTQ_FILE *disk = os::file_open(Path("disk").c_str(), "wb");
+    EXPECT_EQ(os::file_adopt(disk, block, n), 0);
+    EXPECT_EQ(os::file_close(disk), 0);
+    VTQ_FILE *f = os::file_open(name, "wb+");
+    EXPECT_EQ(os::file_write("x", 1, 1, f), 1u);
+    EXPECT_EQ(os::file_close(f), 0);
+    f = os::file_open(name, "rb+"); // at 0, yet the file holds a byte
+    EXPECT_EQ(os::file_adopt(f, block, n), 0);
+    EXPECT_EQ(os::file_close(f), 0);
+    f = os::file_open(name, "wb+");
+    ASSERT_EQ(os::file_adopt(f, block, n), 1);
+    const unsigned char *data = nullptr;
+    uint64_t size = 0;
+    EXPECT_EQ(os::store_state(name), 2);
+    EXPECT_EQ(os::store_view(name, &data, &size), 1);
+    EXPECT_TRUE(data == block && size == n);
+    EXPECT_EQ(os::file_write("b", 1, 1, f), 1u);
+    EXPECT_EQ(os::file_close(f), 0);
+    EXPECT_EQ(os::store_state(name), 1);
+    EXPECT_EQ(Viewed(name), model + "b");
+    os::remove_file(name);
 }
 
 } // namespace
