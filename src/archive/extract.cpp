@@ -583,15 +583,11 @@ MemberResult Extraction::HandOver(uint32_t record, HandOffOutcome *outcome) {
 }
 
 uint32_t Extraction::WriteMemberFile(VTQ_FILE *file, uint32_t size, const char **reason) {
-    // In extended mode the block that holds a member's bytes from its
-    // first byte (decoded, or stored as read) becomes the member file where
-    // the host can take it: a copy fewer, and the bytes are not resident
-    // twice.  A host that can, takes stored members that way too instead
-    // of their being streamed.
-    HostBuffer *whole = member_.bytes == nullptr                ? nullptr
-                        : member_.bytes == member_.buffer.get() ? &member_.buffer
-                        : member_.bytes == member_.data.get()   ? &member_.data
-                                                                : nullptr;
+    // In extended mode the block that holds a member's bytes becomes the
+    // member file where the host can take it: a copy fewer, and the bytes
+    // are not resident twice.  A host that can, takes stored members that
+    // way too instead of their being streamed.
+    HostBuffer *whole = member_.block();
     if (ext_.on && VTQ_HostStoreAdopt != nullptr && whole != nullptr && size > 0 &&
         size == member_.size && VTQ_HostStoreAdopt(file, whole->get(), size) == 1) {
         whole->release(); // the member file's now

@@ -34,6 +34,13 @@ struct MemberBytes {
     uint64_t stream_at = 0;
     uint32_t crc = 0;
     bool streamed() const { return bytes == nullptr && size > 0; }
+    // The block that starts with the bytes (decoded, or stored as read);
+    // null when they lie inside one (after an encryption header).
+    HostBuffer *block() {
+        if (bytes == nullptr) return nullptr;
+        if (bytes == buffer.get()) return &buffer;
+        return bytes == data.get() ? &data : nullptr;
+    }
     void reset() {
         data.reset();
         buffer.reset();

@@ -47,7 +47,7 @@ std::string AesEncrypt(const std::string &stored, const std::string &password, i
     return salt + std::string(reinterpret_cast<char *>(keys + 2 * key), 2) + data +
            std::string(reinterpret_cast<char *>(mac), 10);
 }
-} // namespace
+
 std::string Bzip2(const std::string &text) {
     std::string out(text.size() * 2 + 700, '\0');
     auto len = static_cast<unsigned>(out.size());
@@ -56,10 +56,12 @@ std::string Bzip2(const std::string &text) {
     return out.substr(0, len);
 }
 
-std::string Lzma(const std::string &text, bool end_marker) {
+// The ZIP form of LZMA: version, properties size 5, properties, raw LZMA1
+// with the end marker (general purpose flag bit 1 says so).
+std::string Lzma(const std::string &text) {
     lzma_options_lzma opt;
     lzma_lzma_preset(&opt, 6);
-    opt.ext_flags = end_marker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
+    opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
     const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
     std::string out(text.size() * 2 + 1000, '\0');
     out.replace(0, 4, "\x09\x14\x05\x00", 4);
@@ -82,13 +84,14 @@ std::string Zstd(const std::string &text) {
     std::string out(ZSTD_compressBound(text.size()), '\0');
     return out.substr(0, ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
 }
+} // namespace
 
 void Encode(ZipMember &m, uint16_t method, uint32_t encryption, const std::string &password) {
     const std::string &t = m.data;
     std::string stored = method == 0    ? t
                          : method == 8  ? Deflate(t)
                          : method == 12 ? Bzip2(t)
-                         : method == 14 ? Lzma(t, true)
+                         : method == 14 ? Lzma(t)
                          : method == 93 ? Zstd(t)
                                         : Xz(t);
     uint16_t flags = method == 14 ? 0x2 : 0; // LZMA: with an end marker

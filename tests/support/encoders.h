@@ -9,13 +9,6 @@
 
 namespace vtq::test {
 
-std::string Bzip2(const std::string &text);
-// The ZIP form: version, properties size 5, properties, raw LZMA1; with or
-// without the end marker (general purpose flag bit 1 says which).
-std::string Lzma(const std::string &text, bool end_marker);
-std::string Xz(const std::string &text);
-std::string Zstd(const std::string &text);
-
 // Makes m, holding its text in m.data, a member of method (0, 8, 12, 14,
 // 93, 95) with encryption VTQ_ENC_* under password: m.raw, m.method,
 // m.flags, m.extra and for AES (AE-2, no CRC) m.crc are set.

@@ -58,7 +58,6 @@ std::string FileContent(const std::string &path) {
 
 uint32_t RunMember(MemberCall &call) {
     call.content = FileContent(call.path);
-    call.written_before = call.parent->Written;
     const uint32_t r = host().member ? host().member(call) : CopyMember(call);
     host().member_calls.push_back(call);
     return r;

@@ -39,7 +39,6 @@ struct MemberCall {
     bool stream_call = false;
     const TxtOptions *opts = nullptr;
     ParentInfo *parent = nullptr;
-    uint64_t written_before = 0; // parent->Written on entry
     uint32_t mode = 0;
     uint64_t user_data = 0;
 };
