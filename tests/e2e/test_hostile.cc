@@ -252,7 +252,7 @@ const Row kPlaces[] = {
     Ends("flat_member_is_input", Fixed(kNamedLikeIt), {"--flat", "-o", "x.txt", "a.zip"}, 2, 0,
          {{"a.zip", kNamedLikeIt}}, kRefused),
     // A link named like a member is not written through, a user's file named like a text is not
-    // written over, two texts of one name stay.
+    // written over, three texts of one name stay.
     Ends("flat_planted_link", Fixed(kTwo), {"--flat", "-o", "out/a.txt", "a.zip"}, 1, std::nullopt,
          {{"outside.txt", "mine\n"}, {"out/b.md", "<link>"}}, "", nullptr,
          [](const std::string &w) {
@@ -262,9 +262,12 @@ const Row kPlaces[] = {
     Ends("flat_user_file_named_like_a_text", Fixed(kTwo), {"--flat", "-o", "out/a.txt", "a.zip"}, 0,
          0, {{"out/b.txt", "mine\n"}, {"out/b (2).txt", "beta\n"}}, "", nullptr,
          [](const std::string &w) { test::WriteFile(w + "/out/b.txt", "mine\n"); }),
-    Ends("split_two_texts_one_name", Fixed(Zip({{"x.md", "one\n"}, {"x.csv", "two\n"}})),
+    Ends("split_texts_one_name",
+         Fixed(Zip({{"x.md", "one\n"}, {"x.csv", "two\n"}, {"x", "three\n"}})),
          {"--split", "-o", "out/a.txt", "a.zip"}, 0, 0,
-         {{"out/a.zip/x.txt", "one\n"}, {"out/a.zip/x (2).txt", "two\n"}}),
+         {{"out/a.zip/x.txt", "one\n"},
+          {"out/a.zip/x (2).txt", "two\n"},
+          {"out/a.zip/x (3).txt", "three\n"}}),
     ReadOnly("read_only_compose", {"a.zip", "-o", "out/a.txt"}),
     ReadOnly("read_only_split", {"--split", "-o", "out/a.txt", "a.zip"}),
     ReadOnly("read_only_flat", {"--flat", "-o", "out/a.txt", "a.zip"}),

@@ -66,6 +66,9 @@ const Row kTexts[] = {
     Text("utf32be_nolabels", Enc("utf-32be", "lf", false), "日本", 0, "日本\nline\n\n", "UTF-32BE",
          std::string("\0\0\xfe\xff", 4)),
     Text("shift_jis", Enc("shift_jis", "crlf"), "日本", 0, Labelled("日本", "\r\n"), "CP932"),
+    // What the output set lacks becomes "?".
+    Text("latin1_lacks", Enc("iso-8859-1", "lf", false), "café 日", 0, "café ?\nline\n\n",
+         "ISO-8859-1"),
 };
 VTQ_ROWS(Text, kTexts);
 

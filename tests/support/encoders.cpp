@@ -2,10 +2,8 @@
 #include "tests/support/encoders.h"
 
 #include <bzlib.h>
-#include <lzma.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
-#include <zstd.h>
 
 #include "vtq/types.h"
 
@@ -56,45 +54,12 @@ std::string Bzip2(const std::string &text) {
     return out.substr(0, len);
 }
 
-// The ZIP form of LZMA: version, properties size 5, properties, raw LZMA1
-// with the end marker (general purpose flag bit 1 says so).
-std::string Lzma(const std::string &text) {
-    lzma_options_lzma opt;
-    lzma_lzma_preset(&opt, 6);
-    opt.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
-    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
-    std::string out(text.size() * 2 + 1000, '\0');
-    out.replace(0, 4, "\x09\x14\x05\x00", 4);
-    lzma_properties_encode(filters, reinterpret_cast<uint8_t *>(&out[4]));
-    size_t pos = 9;
-    lzma_raw_buffer_encode(filters, nullptr, Bytes(text.data()), text.size(),
-                           reinterpret_cast<uint8_t *>(out.data()), &pos, out.size());
-    return out.substr(0, pos);
-}
-
-std::string Xz(const std::string &text) {
-    std::string out(lzma_stream_buffer_bound(text.size()), '\0');
-    size_t pos = 0;
-    lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, Bytes(text.data()), text.size(),
-                            reinterpret_cast<uint8_t *>(out.data()), &pos, out.size());
-    return out.substr(0, pos);
-}
-
-std::string Zstd(const std::string &text) {
-    std::string out(ZSTD_compressBound(text.size()), '\0');
-    return out.substr(0, ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
-}
 } // namespace
 
 void Encode(ZipMember &m, uint16_t method, uint32_t encryption, const std::string &password) {
     const std::string &t = m.data;
-    std::string stored = method == 0    ? t
-                         : method == 8  ? Deflate(t)
-                         : method == 12 ? Bzip2(t)
-                         : method == 14 ? Lzma(t)
-                         : method == 93 ? Zstd(t)
-                                        : Xz(t);
-    uint16_t flags = method == 14 ? 0x2 : 0; // LZMA: with an end marker
+    std::string stored = method == 0 ? t : method == 8 ? Deflate(t) : Bzip2(t);
+    uint16_t flags = 0;
     m.method = method;
     if (encryption == VTQ_ENC_ZIPCRYPTO) {
         stored = PkEncrypt(stored, password, static_cast<uint8_t>(Crc32(t) >> 24));

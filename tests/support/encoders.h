@@ -9,9 +9,9 @@
 
 namespace vtq::test {
 
-// Makes m, holding its text in m.data, a member of method (0, 8, 12, 14,
-// 93, 95) with encryption VTQ_ENC_* under password: m.raw, m.method,
-// m.flags, m.extra and for AES (AE-2, no CRC) m.crc are set.
+// Makes m, holding its text in m.data, a member of method (0, 8, 12) with
+// encryption VTQ_ENC_* under password: m.raw, m.method, m.flags, m.extra
+// and for AES (AE-2, no CRC) m.crc are set.
 void Encode(ZipMember &m, uint16_t method, uint32_t encryption, const std::string &password);
 
 } // namespace vtq::test

@@ -56,26 +56,6 @@ std::vector<std::string> HostTest::MemoryFiles() const {
     return left;
 }
 
-void OutputTest::SetUp() {
-    HostTest::SetUp();
-    out_path_ = Path("out.txt");
-    bus_->Options = &opts_;
-    bus_->Parent = parent_.get();
-    bus_->OutPath = out_path_.c_str();
-}
-
-void OutputTest::TearDown() {
-    VTQ_FileClose(bus_->OutFile);
-    HostTest::TearDown();
-}
-
-std::string OutputTest::Output() {
-    if (bus_->StreamMode == 1) return stream_.data;
-    VTQ_FileClose(bus_->OutFile);
-    bus_->OutFile = nullptr;
-    return ReadFile(out_path_);
-}
-
 std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out, const std::string &work) {
     auto bus = std::make_unique<ZipBus>();
     bus->Options = opts;
@@ -87,7 +67,7 @@ std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out, const 
     return bus;
 }
 
-uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::string> *names) {
+uint32_t RunLoop(const std::string &archive, ZipBus *bus) {
     MemberRecord sentinel{};
     MemberRecord *records = &sentinel;
     uint32_t count = 0xEEEE;
@@ -101,11 +81,8 @@ uint32_t RunLoop(const std::string &archive, ZipBus *bus, std::vector<std::strin
         return r;
     }
     // The extended walk keeps no records.
-    for (const MemberRecord &m : std::span(records, records != nullptr ? count : 0)) {
-        if (names)
-            names->push_back(m.Name ? std::string(m.Name) + ":" + std::to_string(m.Size) : "-");
+    for (const MemberRecord &m : std::span(records, records != nullptr ? count : 0))
         VTQ_free(m.Name);
-    }
     VTQ_free(records);
     return r;
 }
@@ -121,8 +98,7 @@ uint32_t RunExtended(const std::string &archive, const std::string &out, VtqExte
             EXPECT_EQ(e->Size, sizeof *e);
             if (e->Kind == VTQ_EVENT_BEGIN) {
                 r->open.push_back(r->walked->size());
-                r->walked->push_back(
-                    {e->Name, "", "", 0, static_cast<uint32_t>(r->open.size() - 1), false, *e});
+                r->walked->push_back({e->Name, "", "", 0, false, *e});
                 return;
             }
             ASSERT_EQ(e->Kind, VTQ_EVENT_END);

@@ -30,21 +30,6 @@ private:
     std::string dir_;
 };
 
-// A context writing to out.txt in the test's directory, or to stream_ once
-// a test sets stream mode; options opts_, parent parent_.
-class OutputTest : public HostTest {
-protected:
-    void SetUp() override;
-    void TearDown() override; // closes the output
-    std::string Output();     // what reached the output so far (closes the file)
-
-    TxtOptions opts_{};
-    std::unique_ptr<ParentInfo> parent_ = std::make_unique<ParentInfo>();
-    std::unique_ptr<ZipBus> bus_ = std::make_unique<ZipBus>();
-    StringStream stream_;
-    std::string out_path_;
-};
-
 // A context for the extraction loop as an entry point leaves it: opts, its
 // own parent, file mode, output path out, work path work (the strings must
 // outlive it).
@@ -52,17 +37,14 @@ std::unique_ptr<ZipBus> LoopBus(TxtOptions *opts, const std::string &out,
                                 const std::string &work = "");
 
 // Runs the extraction loop on archive and frees what it hands out, closing
-// the output; a failure must leave the out-parameters alone.  names gets
-// "name:size" per record ("-" for an empty one).
-uint32_t RunLoop(const std::string &archive, ZipBus *bus,
-                 std::vector<std::string> *names = nullptr);
+// the output; a failure must leave the out-parameters alone.
+uint32_t RunLoop(const std::string &archive, ZipBus *bus);
 
 // One file member of an extended-mode walk, as its events and the host
 // saw it.
 struct Walked {
     std::string name, reason, content; // content: what the host got, if anything
     uint32_t code = 0;                 // END's
-    uint32_t depth = 0;                // enclosing members whose END was still to come
     bool handed = false;
     VtqMemberEvent begin{}; // pointers not valid after the event
 };

@@ -63,14 +63,6 @@ uint32_t RunMember(MemberCall &call) {
     return r;
 }
 
-// The conversion under way: its index in conv_calls plus one sits at the
-// end of the ConvState's private area (0: not recorded).
-ConvCall *Recorded(ConvState *st) {
-    uint32_t i;
-    std::memcpy(&i, st->Private + sizeof st->Private - 4, 4);
-    return host().record_conv && i != 0 ? &host().conv_calls[i - 1] : nullptr;
-}
-
 } // namespace
 
 StringStream::StringStream() : stream{StringStreamWrite, this} {}
@@ -195,34 +187,13 @@ uint32_t CutStr(const char *text, uint32_t len, uint32_t budget, const TxtOption
 }
 
 int cconvInitConvert(ConvState *st, ConvParams *params, const TxtOptions *opts) {
-    uint32_t i = 0;
-    if (host().record_conv) {
-        host().conv_calls.push_back(T::ConvCall{.params = *params});
-        i = static_cast<uint32_t>(host().conv_calls.size());
-    }
-    std::memcpy(st->Private + sizeof st->Private - 4, &i, 4);
     return Fault(T::kConv) ? 1 : vtq::conf::init_convert(st, params, opts);
 }
 int cconvChgCharset(ConvState *st, ConvSource *src, const char *charset) {
-    if (T::ConvCall *c = T::Recorded(st)) {
-        c->source = *src;
-        c->charset = charset;
-    }
     return Fault(T::kConv) ? 1 : vtq::conf::change_charset(st, src, charset);
 }
-int cconvConvert(ConvState *st) {
-    if (T::ConvCall *c = T::Recorded(st)) {
-        c->converted = true;
-        c->src.assign(st->Src, st->SrcLen);
-        std::tie(c->dst_cap, c->zero0, c->zero1, c->zero2, c->produced_before) =
-            std::tie(st->DstCap, st->Zero0, st->Zero1, st->Zero2, st->Produced);
-    }
-    return Fault(T::kConv) ? 1 : vtq::conf::convert(st);
-}
-int cconvTermConvert(ConvState *st) {
-    if (T::ConvCall *c = T::Recorded(st)) c->terminated = true;
-    return vtq::conf::term_convert(st);
-}
+int cconvConvert(ConvState *st) { return Fault(T::kConv) ? 1 : vtq::conf::convert(st); }
+int cconvTermConvert(ConvState *st) { return vtq::conf::term_convert(st); }
 
 uint32_t VTQ_GetCompressFileTextWithErrCallback(const char *path, VTQ_FILE *out,
                                                 const TxtOptions *opts, ParentInfo *parent,

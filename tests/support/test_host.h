@@ -44,16 +44,6 @@ struct MemberCall {
 };
 
 // One conversion, as the filter set it up.
-struct ConvCall {
-    ConvParams params{};
-    ConvSource source{};
-    std::string charset, src; // the source set, and the bytes handed to cconvConvert
-    uint32_t dst_cap = 0;
-    uint32_t zero0 = 1, zero1 = 1, zero2 = 1, produced_before = 1; // for the filter to zero
-    bool converted = false, terminated = false;
-};
-
-// The test host's state; the fixture resets it between tests.
 struct Host {
     // The fail_at-th call (1-based) of a kind in mask fails; with
     // persistent every later one too.  0 disarms.
@@ -65,8 +55,6 @@ struct Host {
     // Per-member extraction; by default CopyMember.
     std::function<uint32_t(MemberCall &)> member;
     std::vector<MemberCall> member_calls;
-    bool record_conv = false;
-    std::vector<ConvCall> conv_calls;
     std::set<std::string> memory_files; // opened through the host, for leftover checks
     // Nonzero: a VTQ_FileRead delivers at most this many bytes (one item at
     // least), as a pipe may.

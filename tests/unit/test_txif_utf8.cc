@@ -2,14 +2,18 @@
 //
 // classify() takes a "valid" from the vector checks (AVX2) without asking
 // the byte-wise utf8_valid_prefix() or looking for NUL bytes; a false
-// "valid" would let bytes that are not UTF-8 text through.  All checks run on every byte pair and
+// "valid" would let bytes that are not UTF-8 text through.  The converter's own strict decoder
+// must draw the same line, or a name taken as UTF-8 could be decoded as something else.  All
+// checks run on every byte pair and
 // on quadruples of the bytes where the rules change, placed around the 32-byte block edges and at
 // the very end, and on damaged random text.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
+#include "host/conf/codec.h"
 #include "host/txif/internal.h"
 
 namespace {
@@ -25,6 +29,9 @@ TEST(Utf8Checks, VectorAndBytewiseAgree) {
         ++checks;
         valid += bytewise;
         ASSERT_EQ(tx::utf8_all_valid(p, s.size()), bytewise) << ::testing::PrintToString(s);
+        ASSERT_EQ(vtq::conf::is_utf8_with_non_ascii(p, s.size()),
+                  bytewise && std::any_of(s.begin(), s.end(), [](char c) { return c & 0x80; }))
+            << ::testing::PrintToString(s);
 #if defined(__x86_64__)
         ASSERT_TRUE(!__builtin_cpu_supports("avx2") ||
                     tx::utf8_all_valid_avx2(p, s.size()) == bytewise)
