@@ -1,12 +1,11 @@
-// test_txif_utf8.cc - the text host's UTF-8 checks agree
+// test_txif_utf8.cc - the UTF-8 checks of the text host and of the converter agree
 //
-// classify() takes a "valid" from the vector checks (AVX2) without asking
-// the byte-wise utf8_valid_prefix() or looking for NUL bytes; a false
-// "valid" would let bytes that are not UTF-8 text through.  The converter's own strict decoder
-// must draw the same line, or a name taken as UTF-8 could be decoded as something else.  All
-// checks run on every byte pair and
-// on quadruples of the bytes where the rules change, placed around the 32-byte block edges and at
-// the very end, and on damaged random text.
+// classify() takes a "valid" from the vector checks (AVX2) without asking the byte-wise
+// utf8_valid_prefix() or looking for NUL bytes; a false "valid" would let bytes that are not UTF-8
+// text through.  The converter's own strict decoder must draw the same line, or a name taken as
+// UTF-8 could be decoded as something else.  All checks run on every byte pair and on quadruples
+// of the bytes where the rules change, placed around the 32-byte block edges and at the very end,
+// and on damaged random text.
 #include <gtest/gtest.h>
 
 #include <algorithm>
