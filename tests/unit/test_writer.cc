@@ -1,4 +1,4 @@
-// test_handoff.cc - the writers cut the output at the size limit on a character boundary
+// test_writer.cc - the writers cut the output at the size limit on a character boundary
 #include <filesystem>
 
 #include "tests/support/fixture.h"
